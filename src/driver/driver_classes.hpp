@@ -1,0 +1,20 @@
+// The driver's classes, created by the module body in its order.
+#pragma once
+
+#include "support/class_builder.hpp"
+
+namespace zel {
+
+py::object make_etc(const py::dict &g);
+py::object make_zel_const(const py::dict &g);
+py::object make_zel(const py::dict &g);
+
+// The methods of ZEL, one file each, added in the order of the class body.
+void add_fatal_msg(ClassBuilder &zel);      // internal error report
+void add_module_command(ClassBuilder &zel); // command mode and its test actions
+void add_prepare_path(ClassBuilder &zel);   // built-module naming and rebuild decision
+void add_unparse(ClassBuilder &zel);        // .pyx text and line map
+void add_compile(ClassBuilder &zel);        // compile pipeline
+void add_run(ClassBuilder &zel);            // running the built module
+
+} // namespace zel

@@ -1,0 +1,87 @@
+#include "driver/module_body.hpp"
+
+#include "driver/driver_classes.hpp"
+#include "emit/emit_classes.hpp"
+#include "restructure/restructure_classes.hpp"
+
+#include <pybind11/pybind11.h>
+
+namespace zel {
+namespace {
+
+void import_module_globals(py::dict &g) {
+    g["sys"] = py::module_::import("sys");
+    g["os"] = py::module_::import("os");
+    g["io"] = py::module_::import("io");
+    g["traceback"] = py::module_::import("traceback");
+    g["ast"] = py::module_::import("ast");
+    g["datetime"] = py::module_::import("datetime").attr("datetime");
+    py::module_ typing = py::module_::import("typing");
+    g["List"] = typing.attr("List");
+    g["Dict"] = typing.attr("Dict");
+    py::module_ collections = py::module_::import("collections");
+    g["deque"] = collections.attr("deque");
+    g["defaultdict"] = collections.attr("defaultdict");
+    g["_gf"] = g["sys"].attr("_getframe");
+}
+
+void create_classes(py::dict &g) {
+    g["Etc"] = make_etc(g);
+    g["ZELSetupTools"] = make_zel_setuptools(g);
+    g["ZELCython"] = make_zel_cython(g);
+    g["ZELConst"] = make_zel_const(g);
+    g["ZELProjection"] = make_zel_projection(g);
+    g["ZELAst"] = make_zel_ast(g);
+    g["ZELUnparser"] = make_zel_unparser(g);
+    g["ZEL"] = make_zel(g);
+}
+
+bool main_module_has_file(const py::object &main_module) {
+    PyObject *file = PyObject_GetAttrString(main_module.ptr(), "__file__");
+    if (file) {
+        Py_DECREF(file);
+        return true;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+        throw py::error_already_set();
+    PyErr_Clear();
+    return false;
+}
+
+// Compile and run the importing script, or answer a command when there is no script.
+void dispatch(py::dict &g) {
+    py::object zel_class = g["ZEL"];
+    bool has_file = main_module_has_file(zel_class.attr("main_module"));
+    if (!has_file || py::str(g["__name__"]).equal(py::str("__main__"))) {
+        py::object argv = g["sys"].attr("argv");
+        PyObject *rest = PySequence_GetSlice(argv.ptr(), 1, PY_SSIZE_T_MAX);
+        if (!rest)
+            throw py::error_already_set();
+        zel_class.attr("module_command")(py::reinterpret_steal<py::list>(rest));
+    } else {
+        zel_class.attr("compile")();
+        zel_class.attr("run")();
+    }
+    py::module_::import("builtins").attr("quit")(0);
+}
+
+} // namespace
+
+int run_module_body(PyObject *module) {
+    try {
+        py::dict g = py::reinterpret_borrow<py::dict>(PyModule_GetDict(module));
+        import_module_globals(g);
+        create_classes(g);
+        dispatch(g);
+        return 0;
+    } catch (py::error_already_set &e) {
+        e.restore();
+    } catch (const py::builtin_exception &e) {
+        e.set_error();
+    } catch (const std::exception &e) {
+        PyErr_SetString(PyExc_SystemError, e.what());
+    }
+    return -1;
+}
+
+} // namespace zel

@@ -1,0 +1,44 @@
+// The class ZEL: the driver's state as class attributes, its error class and its methods.
+#include "driver/driver_classes.hpp"
+
+namespace zel {
+namespace {
+
+py::object make_error_class(const ClassBuilder &zel) {
+    py::object exception = py::reinterpret_borrow<py::object>(PyExc_Exception);
+    ClassBuilder error = zel.nested("Error", py::make_tuple(exception));
+    error.method(
+        "__init__",
+        [exception](py::object self, py::object message) {
+            exception.attr("__init__")(self, message);
+        },
+        py::arg("self"), py::arg("message") = "ZEL.Error");
+    return error.build();
+}
+
+} // namespace
+
+py::object make_zel(const py::dict &g) {
+    ClassBuilder zel(g, "ZEL");
+    zel.attr("__version__", py::str("0.7.0"));
+    zel.attr("name", py::str("zel"));
+    zel.attr("debug", py::bool_(false));
+    zel.attr("rebuild", py::bool_(false));
+    zel.attr("log_line", py::int_(-1));
+    py::object main_module = g["sys"].attr("modules").attr("get")("__main__");
+    zel.attr("main_module", main_module);
+    if (main_module.is_none()) {
+        PyErr_SetString(PyExc_SystemError, "Undefined __main__ module");
+        throw py::error_already_set();
+    }
+    zel.attr("Error", make_error_class(zel));
+    add_fatal_msg(zel);
+    add_module_command(zel);
+    add_prepare_path(zel);
+    add_unparse(zel);
+    add_compile(zel);
+    add_run(zel);
+    return zel.build();
+}
+
+} // namespace zel

@@ -1,0 +1,65 @@
+// ZELConst: the fixed texts and tables that the three subsystems share.
+#include "driver/driver_classes.hpp"
+#include "support/pyast.hpp"
+
+namespace zel {
+namespace {
+
+py::list names(std::initializer_list<const char *> items) {
+    py::list list;
+    for (const char *item : items)
+        list.append(item);
+    return list;
+}
+
+py::dict parameters(py::list args, py::list defaults, py::list keyword_only) {
+    py::dict description;
+    description["args"] = std::move(args);
+    description["defaults"] = std::move(defaults);
+    description["keyword_only"] = std::move(keyword_only);
+    return description;
+}
+
+} // namespace
+
+py::object make_zel_const(const py::dict &g) {
+    ClassBuilder c(g, "ZELConst");
+    py::object ast_none = ast_class("Constant")(py::none());
+    c.attr("ast_None", ast_none);
+    c.attr("cpp_prefix", py::str("#pragma warning(disable: 4244 4996 4018 4101 4305 4700 4701 "
+                                 "4702 4715 4800 4819 4551)\n"));
+    py::str zelrange("_cp_prange_");
+    c.attr("zelrange", zelrange);
+    py::list pyx_prefix;
+    pyx_prefix.append(py::str("from cython.parallel import prange as ") + py::str(zelrange));
+    pyx_prefix.append("import openmp");
+    pyx_prefix.append("r(0,nogil=True,num_threads=openmp.omp_get_max_threads(),schedule='guided')");
+    c.attr("pyx_prefix", pyx_prefix);
+    c.attr("pattern1", py::str("#lInE"));
+    c.attr("pattern2", py::str("EnIl"));
+    c.attr("pattern3", py::str("Cython file:"));
+
+    py::list dtype_defaults;
+    dtype_defaults.append(false);
+    dtype_defaults.append(py::none());
+    dtype_defaults.append(py::none());
+    c.attr("param_numpy_dtype",
+           parameters(names({"dtype", "align", "copy", "metadata"}), dtype_defaults, py::list()));
+    c.attr("param_numpy_zeros", parameters(names({"shape", "dtype", "order"}),
+                                           names({"numpy.float64", "C"}), py::list()));
+
+    py::list genfromtxt_args =
+        names({"fname", "dtype", "comments", "delimiter", "skip_header", "skip_footer",
+               "converters", "missing_values", "filling_values", "usecols", "names",
+               "excludelist", "deletechars", "replace_space", "autostrip", "case_sensitive",
+               "defaultfmt", "unpack", "usemask", "loose", "invalid_raise", "max_rows",
+               "encoding"});
+    py::list genfromtxt_defaults;
+    for (int i = 0; i < 21; ++i)
+        genfromtxt_defaults.append(ast_none); // one shared node in every default place
+    c.attr("param_numpy_genfromtxt",
+           parameters(genfromtxt_args, genfromtxt_defaults, names({"ndmin", "like"})));
+    return c.build();
+}
+
+} // namespace zel

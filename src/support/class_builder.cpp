@@ -1,0 +1,37 @@
+#include "support/class_builder.hpp"
+
+namespace zel {
+
+ClassBuilder::ClassBuilder(py::dict globals, const std::string &name, py::tuple bases,
+                           const std::string &outer_qualname)
+    : globals_(std::move(globals)), name_(name),
+      qualname_(outer_qualname.empty() ? name : outer_qualname + "." + name),
+      bases_(std::move(bases)) {
+    ns_["__module__"] = "zel.zel";
+    ns_["__qualname__"] = qualname_;
+}
+
+ClassBuilder &ClassBuilder::attr(const char *name, py::object value) {
+    ns_[name] = std::move(value);
+    return *this;
+}
+
+ClassBuilder &ClassBuilder::add(const char *name, PyObject *(*wrap)(PyObject *),
+                                const py::object &fn) {
+    PyObject *wrapped = wrap(fn.ptr());
+    if (!wrapped)
+        throw py::error_already_set();
+    return attr(name, py::reinterpret_steal<py::object>(wrapped));
+}
+
+ClassBuilder ClassBuilder::nested(const std::string &name, py::tuple bases) const {
+    return ClassBuilder(globals_, name, std::move(bases), qualname_);
+}
+
+py::object ClassBuilder::build() {
+    py::handle metaclass = bases_.empty() ? py::handle(reinterpret_cast<PyObject *>(&PyType_Type))
+                                          : py::handle(reinterpret_cast<PyObject *>(Py_TYPE(bases_[0].ptr())));
+    return metaclass(name_, bases_, ns_);
+}
+
+} // namespace zel

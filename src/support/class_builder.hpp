@@ -1,0 +1,64 @@
+// Builds the module's classes the way a class statement would: a namespace filled in
+// order, then the metaclass of the first base (or `type`) called with name, bases and
+// namespace. Methods are C++ callables wrapped as pybind11 functions.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+#include <utility>
+
+namespace zel {
+namespace py = pybind11;
+
+class ClassBuilder {
+  public:
+    // `globals` is the module dictionary; methods capture it to reach sibling classes.
+    ClassBuilder(py::dict globals, const std::string &name, py::tuple bases = py::tuple(),
+                 const std::string &outer_qualname = "");
+
+    const py::dict &globals() const { return globals_; }
+    py::dict &ns() { return ns_; }
+
+    ClassBuilder &attr(const char *name, py::object value);
+
+    // A function that receives the class as its first argument.
+    template <typename Func, typename... Extra>
+    ClassBuilder &classmethod(const char *name, Func &&f, const Extra &...extra) {
+        return add(name, PyClassMethod_New, make(name, std::forward<Func>(f), extra...));
+    }
+    template <typename Func, typename... Extra>
+    ClassBuilder &staticmethod(const char *name, Func &&f, const Extra &...extra) {
+        return add(name, PyStaticMethod_New, make(name, std::forward<Func>(f), extra...));
+    }
+    // A function that receives the instance as its first argument.
+    template <typename Func, typename... Extra>
+    ClassBuilder &method(const char *name, Func &&f, const Extra &...extra) {
+        return add(name, PyInstanceMethod_New, make(name, std::forward<Func>(f), extra...));
+    }
+    // A read-only property whose getter receives the instance.
+    template <typename Func> ClassBuilder &property(const char *name, Func &&getter) {
+        py::object fget = make(name, std::forward<Func>(getter));
+        return attr(name, py::module_::import("builtins").attr("property")(fget));
+    }
+
+    // A builder for a class nested in this one; store its result with `attr`.
+    ClassBuilder nested(const std::string &name, py::tuple bases = py::tuple()) const;
+
+    py::object build();
+
+  private:
+    template <typename Func, typename... Extra>
+    py::object make(const char *name, Func &&f, const Extra &...extra) {
+        return py::cpp_function(std::forward<Func>(f), py::name(name), extra...);
+    }
+    ClassBuilder &add(const char *name, PyObject *(*wrap)(PyObject *), const py::object &fn);
+
+    py::dict globals_;
+    std::string name_;
+    std::string qualname_;
+    py::tuple bases_;
+    py::dict ns_;
+};
+
+} // namespace zel

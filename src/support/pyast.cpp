@@ -1,0 +1,45 @@
+#include "support/pyast.hpp"
+
+namespace zel {
+
+py::object ast_class(const char *name) { return py::module_::import("ast").attr(name); }
+
+bool is_a(py::handle value, const char *name) {
+    int result = PyObject_IsInstance(value.ptr(), ast_class(name).ptr());
+    if (result < 0)
+        throw py::error_already_set();
+    return result == 1;
+}
+
+py::object get_tag(py::handle node, py::handle name) {
+    return py::getattr(node, name, py::none());
+}
+
+py::object get_tag(py::handle node, const char *name) {
+    return py::getattr(node, name, py::none());
+}
+
+void set_tag(py::handle node, py::handle name, py::handle value) {
+    py::setattr(node, name, value);
+}
+
+void set_tag(py::handle node, const char *name, py::handle value) {
+    py::setattr(node, name, value);
+}
+
+void set_class(py::handle node, const char *name) {
+    py::setattr(node, "__class__", ast_class(name));
+}
+
+bool truthy(py::handle value) {
+    int result = PyObject_IsTrue(value.ptr());
+    if (result < 0)
+        throw py::error_already_set();
+    return result == 1;
+}
+
+std::string unparse(py::handle node) {
+    return py::module_::import("ast").attr("unparse")(node).cast<std::string>();
+}
+
+} // namespace zel

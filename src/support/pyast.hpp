@@ -1,0 +1,39 @@
+// The few operations on syntax-tree nodes that the rewriting and the emitter share:
+// instance tests against the `ast` classes, tags with a None default, changing a
+// node's class in place, unparsing and building nodes.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+namespace zel {
+namespace py = pybind11;
+
+// The class `ast.<name>`.
+py::object ast_class(const char *name);
+
+// isinstance(value, ast.<name>)
+bool is_a(py::handle value, const char *name);
+
+// getattr(node, name, None): how every tag is read.
+py::object get_tag(py::handle node, py::handle name);
+py::object get_tag(py::handle node, const char *name);
+void set_tag(py::handle node, py::handle name, py::handle value);
+void set_tag(py::handle node, const char *name, py::handle value);
+
+// node.__class__ = ast.<name>; the node keeps its other attributes.
+void set_class(py::handle node, const char *name);
+
+// ast.unparse(node)
+std::string unparse(py::handle node);
+
+// Python truth of a value.
+bool truthy(py::handle value);
+
+// `print(*items)` through the interpreter's own print, so redirected streams are honoured.
+template <typename... Items> void print_line(Items &&...items) {
+    py::print(std::forward<Items>(items)...);
+}
+
+} // namespace zel

@@ -1,0 +1,76 @@
+"""Shared fixtures: fresh module classes for in-process tests, real script runs for end-to-end tests."""
+import subprocess
+import sys
+import textwrap
+import types
+
+import pytest
+
+
+class _Stop(Exception):
+    """Raised from the stand-in __main__ once the module body has created every class."""
+
+
+def load_classes():
+    """Runs the module body again and returns its namespace, without dispatching anything.
+
+    The import reads `__main__.__file__` only after the last class exists; the stand-in main
+    module takes the namespace at that moment and stops the import there.
+    """
+    captured = {}
+
+    class StandInMain(types.ModuleType):
+        @property
+        def __file__(self):
+            captured.update(vars(sys.modules["zel.zel"]))
+            raise _Stop
+
+    saved_main = sys.modules.get("__main__")
+    sys.modules["__main__"] = StandInMain("__main__")
+    try:
+        import zel.zel  # noqa: F401
+    except _Stop:
+        pass
+    finally:
+        sys.modules["__main__"] = saved_main
+        for name in ("zel.zel", "zel"):
+            sys.modules.pop(name, None)
+    assert captured, "the module body did not reach the import-time dispatch"
+    return types.SimpleNamespace(**captured)
+
+
+@pytest.fixture
+def zel_ns():
+    """A fresh set of the module's classes: fresh registries, nothing dispatched."""
+    return load_classes()
+
+
+class ScriptRunner:
+    def __init__(self, directory):
+        self.dir = directory
+
+    def write(self, name, source):
+        path = self.dir / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(textwrap.dedent(source), encoding="utf-8")
+        return path
+
+    def run(self, *args, cwd=None, timeout=600, python_flags=()):
+        """Runs `python <args>` in the directory and returns the completed process."""
+        return subprocess.run(
+            [sys.executable, *python_flags, *map(str, args)],
+            cwd=cwd or self.dir,
+            capture_output=True,
+            text=True,
+            timeout=timeout,
+        )
+
+    def run_script(self, name, source, *args, **kw):
+        self.write(name, source)
+        return self.run(name, *args, **kw)
+
+
+@pytest.fixture
+def runner(tmp_path):
+    """Writes scripts into a temporary directory and runs them there with this interpreter."""
+    return ScriptRunner(tmp_path)
