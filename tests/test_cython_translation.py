@@ -183,7 +183,12 @@ PYX = "\n".join([
     "    if s > 5:#lInE14EnIl",
     "        raise ValueError('boom')#lInE15EnIl",
     "    return s#lInE16EnIl",
-    "print(f(3))#lInE17EnIl",
+    "def threads():#lInE18EnIl",
+    "    cdef int i, t = 0#lInE19EnIl",
+    "    for i in _cp_prange_(2, nogil=True, num_threads=2):#lInE20EnIl",
+    "        t = openmp.omp_get_num_threads()#lInE21EnIl",
+    "    return t#lInE22EnIl",
+    "print(f(3))#lInE23EnIl",
 ])
 
 
