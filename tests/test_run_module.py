@@ -27,10 +27,16 @@ DEMO_PYX = textwrap.dedent(
     def f():
         raise ValueError("bad")
 
+    class Shape:
+        def area(self):
+            raise ZeroDivisionError("flat")
+
     case = os.environ.get("DEMO_CASE", "print")
     print("built", __name__)
     if case == "raise":
         f()
+    elif case == "method":
+        Shape().area()
     elif case == "exit3":
         sys.exit(3)
     elif case == "exit_text":
@@ -105,15 +111,22 @@ def run_demo(runner, case, script="demo.py", cwd=None, **env):
         ("print", "# RUN\nbuilt __main__\nmain block\n", "", 0),
         (
             "raise",
-            '# RUN\nbuilt __main__\nFile "demo.pyx",  line 11, in demo.f\n'
+            '# RUN\nbuilt __main__\nFile "demo.pyx",  line 11, in f\n'
             'raise ValueError("bad")\nbad\n',
+            "",
+            1,
+        ),
+        (
+            "method",
+            '# RUN\nbuilt __main__\nFile "demo.pyx",  line 15, in area\n'
+            'raise ZeroDivisionError("flat")\nflat\n',
             "",
             1,
         ),
         ("exit3", "# RUN\nbuilt __main__\n", "", 3),
         ("exit_text", "# RUN\nbuilt __main__\n", "stopped here\n", 1),
         ("interrupt", "# RUN\nbuilt __main__\n", "", 130),
-        ("halt", '# RUN\nbuilt __main__\nFile "demo.pyx",  line 26, in init demo\n'
+        ("halt", '# RUN\nbuilt __main__\nFile "demo.pyx",  line 32, in <module>\n'
                  'raise Halt("halted")\nhalted\n', "", 1),
     ],
 )
@@ -127,7 +140,7 @@ def test_failed_report_is_still_a_failure(runner, demo):
     demo()
     result = run_demo(runner, "unprintable")
     assert result.returncode == 1
-    assert result.stdout.startswith('# RUN\nbuilt __main__\nFile "demo.pyx",  line 24, in init demo\n'
+    assert result.stdout.startswith('# RUN\nbuilt __main__\nFile "demo.pyx",  line 30, in <module>\n'
                                  'raise Unprintable()\n')
     assert "Traceback" not in result.stdout + result.stderr
 

@@ -46,12 +46,24 @@ py::object add_cuda_dll_directory(const py::dict &g) {
     return os.attr("add_dll_directory")(bin);
 }
 
+// The function name the interpreter would give for a traceback entry. Cython names the
+// entries of a built module after the module: "init <stem>" for its top level and
+// "<stem>.<qualified name>" for functions.
+py::object function_name(const py::object &entry, const py::str &stem) {
+    py::str name = entry.attr("name");
+    if (name.equal(py::str("init ") + stem))
+        return py::str("<module>");
+    if (truthy(name.attr("startswith")(stem + py::str("."))))
+        return name.attr("rpartition")(".")[py::int_(2)];
+    return std::move(name);
+}
+
 // The deepest traceback entry of the script's exception, its source line, then the exception.
-void report(const py::dict &g, const py::object &exc) {
+void report(const py::dict &g, const py::object &exc, const py::str &stem) {
     py::list entries = g["traceback"].attr("extract_tb")(exc.attr("__traceback__"));
     py::object entry = entries[py::len(entries) - 1];
     print_line(py::str("File \"{}\",  line {}, in {}\n{}")
-                   .format(entry.attr("filename"), entry.attr("lineno"), entry.attr("name"),
+                   .format(entry.attr("filename"), entry.attr("lineno"), function_name(entry, stem),
                            entry.attr("line")));
     print_line(exc);
 }
@@ -85,7 +97,7 @@ void run_built_module(const py::dict &g, const py::object &cls) {
         } else {
             status = 1;
             try {
-                report(g, caught_exception(e));
+                report(g, caught_exception(e), stem);
             } catch (py::error_already_set &) {
                 // A report that fails leaves the failure status alone.
             }
