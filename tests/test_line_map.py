@@ -136,7 +136,7 @@ def test_real_emitter_with_openmp_prefix(zel_ns):
     text, line_map = real_unparse(zel_ns, "x = 1\n", openmp=True)
     lines = text.split("\n")
     assert lines[0] == "from cython.parallel import prange as _cp_prange_#lInE-1EnIl"
-    assert lines[1].startswith("cimport openmp")
+    assert lines[1].endswith("import openmp#lInE-1EnIl")
     assert lines[2] == "x = 1#lInE1EnIl"
     assert line_map == {1: -1, 2: -1, 3: 1}
 
@@ -147,7 +147,7 @@ def test_real_emitter_docstring_spanning_lines(zel_ns):
     lines = text.split("\n")
     for pyx_line, script_line in line_map.items():
         assert lines[pyx_line - 1].endswith(f"#lInE{script_line}EnIl")
-    assert sorted(line_map.values()) == [1, 4, 5]
+    assert line_map == {1: 1, 3: 1, 4: 4, 5: 5}
 
 
 def test_real_emitter_empty_module(zel_ns):

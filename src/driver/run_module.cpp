@@ -58,13 +58,26 @@ py::object function_name(const py::object &entry, const py::str &stem) {
     return std::move(name);
 }
 
+// The source text of a traceback entry. The built module's entries name the script by its
+// stem alone, which the interpreter resolves against the current directory or not at all
+// (it asks the extension's loader, which has no source); their lines are the script's.
+py::object source_line(const py::object &entry, const py::str &stem, const py::object &script) {
+    py::object file_name = entry.attr("filename");
+    if (!file_name.equal(stem + py::str(".py")))
+        return entry.attr("line");
+    py::object linecache = py::module_::import("linecache");
+    return linecache.attr("getline")(script, entry.attr("lineno")).attr("strip")();
+}
+
 // The deepest traceback entry of the script's exception, its source line, then the exception.
-void report(const py::dict &g, const py::object &exc, const py::str &stem) {
+void report(const py::dict &g, const py::object &cls, const py::object &exc) {
+    py::str stem = cls.attr("stem");
+    py::object script = cls.attr("main_module").attr("__file__");
     py::list entries = g["traceback"].attr("extract_tb")(exc.attr("__traceback__"));
     py::object entry = entries[py::len(entries) - 1];
     print_line(py::str("File \"{}\",  line {}, in {}\n{}")
                    .format(entry.attr("filename"), entry.attr("lineno"), function_name(entry, stem),
-                           entry.attr("line")));
+                           source_line(entry, stem, script)));
     print_line(exc);
 }
 
@@ -97,7 +110,7 @@ void run_built_module(const py::dict &g, const py::object &cls) {
         } else {
             status = 1;
             try {
-                report(g, caught_exception(e), stem);
+                report(g, cls, caught_exception(e));
             } catch (py::error_already_set &) {
                 // A report that fails leaves the failure status alone.
             }
