@@ -86,3 +86,9 @@ def test_constructor_state(zel_ns):
             unparser._fill_struct_lookup_code) == (None, None, True, False)
     assert unparser._source == []
     assert zel_ns.ZELUnparser._LINE_STARTING_TYPES == (ast.stmt, ast.excepthandler, ast.match_case)
+
+
+def test_f_strings_are_written_through_inner_unparsers(zel_ns):
+    # the host makes unparsers of the emitter's own class, with keyword options, for them
+    script = "x = f'{a!r} and {b:>{w}}' + f\"{'q'}\"\n"
+    assert marked_lines(emit(zel_ns, ast.parse(script))) == [(ast.unparse(ast.parse(script)), 1)]

@@ -236,14 +236,16 @@ py::object convert(const py::dict &g, const py::object &cls, const py::str &code
     py::object capture = cls.attr("_CaptureBuffer");
     capture.attr("all_captured") = py::dict();
     py::object listing = g["io"].attr("StringIO")();
-    try {
-        ReplacedNames names;
+    {
+        ReplacedNames names; // put back when this block is left, whichever way
         redirect_compiler_files(names, cls, source.attr("source_desc"));
-        run_translation(cls, context, options, source, result, listing);
-    } catch (py::error_already_set &e) {
-        // Whether the translation failed is decided by what it left behind.
-        if (!e.matches(PyExc_Exception))
-            throw;
+        try {
+            run_translation(cls, context, options, source, result, listing);
+        } catch (py::error_already_set &e) {
+            // Whether the translation failed is decided by what it left behind.
+            if (!e.matches(PyExc_Exception))
+                throw;
+        }
     }
 
     py::dict captured = capture.attr("all_captured");

@@ -25,10 +25,12 @@ void add_line_markers(ClassBuilder &u, const py::object &base) {
     py::object base_fill = base.attr("fill");
     py::object base_maybe_newline = base.attr("maybe_newline");
 
+    // The host makes inner unparsers of the same class for parts of f-strings, and passes
+    // them its own keyword options.
     u.method(
         "__init__",
-        [base_init](py::object self) {
-            base_init(self);
+        [base_init](py::object self, py::kwargs kw) {
+            base_init(self, **kw);
             self.attr("_pending_lineno") = py::none();
             self.attr("_open_lineno") = py::none();
             self.attr("_line_closed") = py::bool_(true);
