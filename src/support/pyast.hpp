@@ -34,6 +34,10 @@ std::string unparse(py::handle node);
 // Python truth of a value.
 bool truthy(py::handle value);
 
+// The exception that `e` holds, with its traceback attached as `__traceback__`, as an
+// `except ... as exc` clause would see it.
+py::object caught_exception(const py::error_already_set &e);
+
 // `print(*items)` through the interpreter's own print, so redirected streams are honoured.
 template <typename... Items> void print_line(Items &&...items) {
     py::print(std::forward<Items>(items)...);
