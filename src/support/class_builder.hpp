@@ -48,9 +48,13 @@ class ClassBuilder {
     py::object build();
 
   private:
+    // pybind11 takes a function named __init__ for the constructor of a bound C++ type and
+    // refuses any other self; these classes are plain Python classes, so such a function
+    // is wrapped under another name and stored under its own.
     template <typename Func, typename... Extra>
     py::object make(const char *name, Func &&f, const Extra &...extra) {
-        return py::cpp_function(std::forward<Func>(f), py::name(name), extra...);
+        const char *wrapped_name = std::string(name) == "__init__" ? "_init_" : name;
+        return py::cpp_function(std::forward<Func>(f), py::name(wrapped_name), extra...);
     }
     ClassBuilder &add(const char *name, PyObject *(*wrap)(PyObject *), const py::object &fn);
 
