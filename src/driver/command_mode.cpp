@@ -159,9 +159,10 @@ bool is_msvc(const py::object &compiler) {
 std::pair<bool, std::string> check_compiler() {
     py::object compiler = setuptools_compiler();
     std::string detail = py::str(compiler.attr("compiler_type"));
-    py::object cxx = py::getattr(compiler, "compiler_cxx", py::none());
-    if (truthy(cxx))
-        detail += " (" + py::str(cxx[py::int_(0)]).cast<std::string>() + ")";
+    // A C++ source is compiled by the compiler command, whatever the compiler type.
+    py::object command = py::getattr(compiler, "compiler_so", py::none());
+    if (truthy(command))
+        detail += " (" + py::str(command[py::int_(0)]).cast<std::string>() + ")";
     bool ok = false;
     in_temp_dir([&](const py::str &dir) {
         py::object source = os_path().attr("join")(dir, "compiler_check.cpp");

@@ -1,0 +1,111 @@
+"""Built-module naming and the rebuild decision of ZEL.prepare_path."""
+import os
+import sys
+import types
+
+import pytest
+
+VS = f"{sys.version_info.major}{sys.version_info.minor}"
+
+
+@pytest.fixture
+def zel(zel_ns, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    return zel_ns.ZEL
+
+
+def script(path, mtime=1_000_000):
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_text("import zel\n")
+    os.utime(path, (mtime, mtime))
+    return str(path)
+
+
+def build(name, mtime):
+    with open(name, "w"):
+        pass
+    os.utime(name, (mtime, mtime))
+    return name
+
+
+@pytest.mark.parametrize("offsets, rebuild", [
+    ([], True),
+    ([10], False),
+    ([0], True),            # the same time counts as stale
+    ([-10], True),
+    ([10, -10], True),      # one stale build is enough, and then every build goes
+    ([10, 20], False),
+], ids=["none", "newer", "equal", "older", "newer-and-older", "all-newer"])
+def test_rebuild_decision(zel, tmp_path, offsets, rebuild):
+    path = script(tmp_path / "demo.py")
+    builds = {build(f"demo.cpython-{VS}-{i}.so", 1_000_000 + dt) for i, dt in enumerate(offsets)}
+    assert zel.prepare_path(path) == ("demo.py", "demo", rebuild)
+    assert set(zel.fl) == builds and isinstance(zel.fl, list)
+    assert zel.vs == VS
+    left = {b for b in builds if os.path.exists(b)}
+    assert left == (set() if rebuild else builds)
+
+
+def test_windows_pattern(zel, zel_ns, tmp_path, monkeypatch):
+    monkeypatch.setattr(zel_ns.Etc, "platform", staticmethod(lambda: "Windows"))
+    path = script(tmp_path / "demo.py")
+    pyd = build(f"demo.cp{VS}-win_amd64.pyd", 2_000_000)
+    build(f"demo.cpython-{VS}-x86_64-linux-gnu.so", 2_000_000)
+    assert zel.prepare_path(path) == ("demo.py", "demo", False)
+    assert zel.fl == [pyd]
+
+
+def test_only_the_current_directory_is_searched(zel, tmp_path):
+    path = script(tmp_path / "elsewhere" / "demo.py")
+    beside = build(str(tmp_path / "elsewhere" / f"demo.cpython-{VS}-x.so"), 0)
+    assert zel.prepare_path(path) == ("demo.py", "demo", True)
+    assert zel.fl == [] and os.path.exists(beside)
+
+
+@pytest.mark.parametrize("name, stem", [
+    (".hidden", ".hidden"), ("a.b.py", "a.b"), ("plain", "plain"), ("run.PY", "run"),
+])
+def test_names(zel, tmp_path, name, stem):
+    path = script(tmp_path / "sub" / name)
+    assert zel.prepare_path(path) == (name, stem, True)
+
+
+@pytest.mark.parametrize("name", ["a*.py", "a?.py", "[ab].py", "*.py"])
+def test_wildcards_in_the_name_match_only_themselves(zel, tmp_path, name):
+    stem = name[:-3]
+    path = script(tmp_path / name)
+    own = build(f"{stem}.cpython-{VS}-x.so", 0)
+    others = [build(f"{other}.cpython-{VS}-x.so", 0) for other in ("ab", "a", "b", "zz")]
+    assert zel.prepare_path(path) == (name, stem, True)
+    assert zel.fl == [own]
+    assert not os.path.exists(own)
+    assert all(os.path.exists(other) for other in others)
+
+
+def test_missing_script(zel, tmp_path):
+    with pytest.raises(SystemError, match=r"^fatal\.0145: `gone\.py`$"):
+        zel.prepare_path(str(tmp_path / "gone.py"))
+    assert zel.vs == VS and not hasattr(zel, "fl")
+
+
+@pytest.mark.parametrize("major, minor, vs", [(3, 10, "310"), (2, 7, "27")])
+def test_version_gate(zel, zel_ns, tmp_path, monkeypatch, capsys, major, minor, vs):
+    path = script(tmp_path / "demo.py")
+    monkeypatch.setattr(zel_ns.sys, "version_info", types.SimpleNamespace(major=major, minor=minor))
+    with pytest.raises(SystemExit) as info:
+        zel.prepare_path(path)
+    monkeypatch.undo()
+    assert info.value.code == 1054
+    assert capsys.readouterr().out == (
+        f"Python version must be same or higher than v3.11\nYour python version is {major}\n")
+    assert zel.vs == vs
+
+
+@pytest.mark.parametrize("major, minor, vs", [(4, 0, "40"), (3, 11, "311"), (3, 14, "314")])
+def test_version_gate_passes(zel, zel_ns, tmp_path, monkeypatch, capsys, major, minor, vs):
+    path = script(tmp_path / "demo.py")
+    monkeypatch.setattr(zel_ns.sys, "version_info", types.SimpleNamespace(major=major, minor=minor))
+    result = zel.prepare_path(path)
+    monkeypatch.undo()
+    assert result == ("demo.py", "demo", True) and zel.vs == vs
+    assert capsys.readouterr().out == ""
