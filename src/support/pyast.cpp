@@ -2,7 +2,9 @@
 
 namespace zel {
 
-py::object ast_class(const char *name) { return py::module_::import("ast").attr(name); }
+py::object ast_class(const char *name) {
+    return py::module_::import("ast").attr(name);
+}
 
 bool is_a(py::handle value, const char *name) {
     int result = PyObject_IsInstance(value.ptr(), ast_class(name).ptr());
@@ -33,6 +35,20 @@ void set_class(py::handle node, const char *name) {
 
 bool truthy(py::handle value) {
     int result = PyObject_IsTrue(value.ptr());
+    if (result < 0)
+        throw py::error_already_set();
+    return result == 1;
+}
+
+bool is_instance(py::handle value, py::handle cls) {
+    int result = PyObject_IsInstance(value.ptr(), cls.ptr());
+    if (result < 0)
+        throw py::error_already_set();
+    return result == 1;
+}
+
+bool equals(py::handle value, py::handle other) {
+    int result = PyObject_RichCompareBool(value.ptr(), other.ptr(), Py_EQ);
     if (result < 0)
         throw py::error_already_set();
     return result == 1;
