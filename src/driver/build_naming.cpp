@@ -1,7 +1,70 @@
+// ZEL.prepare_path: the version gate, the script's names, and whether its earlier builds
+// in the current directory are stale (and then deleted).
 #include "driver/driver_classes.hpp"
+#include "support/pyast.hpp"
 
 namespace zel {
+namespace {
 
-void add_prepare_path(ClassBuilder &) {}
+void check_version(const py::dict &g, const py::object &cls) {
+    py::object version = g["sys"].attr("version_info");
+    int major = py::int_(version.attr("major")).cast<int>();
+    py::object minor = version.attr("minor");
+    cls.attr("vs") = py::str(py::int_(major)) + py::str(minor);
+    if (major < 3 || (major == 3 && minor < py::int_(11))) {
+        print_line("Python version must be same or higher than v3.11");
+        print_line("Your python version is", major);
+        g["sys"].attr("exit")(1054);
+    }
+}
+
+// The pattern of the script's built modules. The stem is escaped so that wildcard
+// characters in a script's name match only themselves: a script must never find, and
+// delete, the builds of other scripts.
+py::str build_pattern(const py::dict &g, const py::str &stem, const py::object &vs) {
+    py::object escaped = py::module_::import("glob").attr("escape")(stem);
+    if (g["Etc"].attr("platform")().equal(py::str("Windows")))
+        return py::str("{}.cp{}-*.pyd").format(escaped, vs);
+    return py::str("{}.cpython-{}-*.so").format(escaped, vs);
+}
+
+// Rebuild unless at least one earlier build exists and every one is newer than the script.
+bool is_stale(const py::object &path, const py::object &script, const py::list &builds) {
+    py::object script_time = path.attr("getmtime")(script);
+    for (py::handle build : builds) {
+        if (!(script_time < path.attr("getmtime")(build)))
+            return true;
+    }
+    return builds.empty();
+}
+
+py::tuple prepare_path(const py::dict &g, const py::object &cls, const py::object &file) {
+    check_version(g, cls);
+    py::object path = g["os"].attr("path");
+    py::str base_name = path.attr("basename")(file);
+    py::str stem = path.attr("splitext")(base_name)[py::int_(0)];
+    if (!truthy(path.attr("exists")(file))) {
+        PyErr_SetObject(PyExc_SystemError, py::str("fatal.0145: `{}`").format(base_name).ptr());
+        throw py::error_already_set();
+    }
+    py::list builds =
+        py::module_::import("glob").attr("glob")(build_pattern(g, stem, cls.attr("vs")));
+    cls.attr("fl") = builds;
+    bool rebuild = is_stale(path, file, builds);
+    if (rebuild) {
+        for (py::handle build : builds)
+            g["os"].attr("remove")(build);
+    }
+    return py::make_tuple(base_name, stem, rebuild);
+}
+
+} // namespace
+
+void add_prepare_path(ClassBuilder &zel) {
+    py::dict g = zel.globals();
+    zel.classmethod(
+        "prepare_path", [g](py::object cls, py::object file) { return prepare_path(g, cls, file); },
+        py::arg("cls"), py::arg("file"));
+}
 
 } // namespace zel

@@ -41,7 +41,8 @@ py::object log_lines(const py::object &cls) {
     return std::move(count);
 }
 
-void log(const py::dict &g, const py::object &cls, const py::args &args, const py::object &put_date) {
+void log(const py::dict &g, const py::object &cls, const py::args &args,
+         const py::object &put_date) {
     py::object now = g["datetime"].attr("now")();
     py::str date = now.attr("strftime")("%Y-%m-%d");
     py::str time = now.attr("strftime")("%H:%M:%S");
@@ -53,8 +54,9 @@ void log(const py::dict &g, const py::object &cls, const py::args &args, const p
     py::object path = py::module_::import("pathlib").attr("Path")(file_name).attr("resolve")();
     cls.attr("log_file") = path;
     py::str line = truthy(put_date) ? py::str("[{} {}] {}\n").format(date, time, message)
-                                             : py::str("{}\n").format(message);
-    py::object file = py::module_::import("builtins").attr("open")(path, "a", py::arg("encoding") = "utf-8");
+                                    : py::str("{}\n").format(message);
+    py::object file =
+        py::module_::import("builtins").attr("open")(path, "a", py::arg("encoding") = "utf-8");
     file.attr("write")(line);
     file.attr("close")();
 }
@@ -65,9 +67,7 @@ py::object make_etc(const py::dict &g) {
     ClassBuilder etc(g, "Etc");
     etc.attr("log_file", py::str(""));
     etc.staticmethod("enc", [](py::object s) { return s; });
-    etc.staticmethod("platform", []() {
-        return py::module_::import("platform").attr("system")();
-    });
+    etc.staticmethod("platform", []() { return py::module_::import("platform").attr("system")(); });
     etc.classmethod("log_lines", log_lines);
     etc.classmethod(
         "log",

@@ -3,6 +3,7 @@
 #include "driver/driver_classes.hpp"
 #include "emit/emit_classes.hpp"
 #include "restructure/restructure_classes.hpp"
+#include "support/pyast.hpp"
 
 #include <pybind11/pybind11.h>
 
@@ -15,13 +16,11 @@ void import_module_globals(py::dict &g) {
     g["io"] = py::module_::import("io");
     g["traceback"] = py::module_::import("traceback");
     g["ast"] = py::module_::import("ast");
-    g["datetime"] = py::module_::import("datetime").attr("datetime");
-    py::module_ typing = py::module_::import("typing");
-    g["List"] = typing.attr("List");
-    g["Dict"] = typing.attr("Dict");
-    py::module_ collections = py::module_::import("collections");
-    g["deque"] = collections.attr("deque");
-    g["defaultdict"] = collections.attr("defaultdict");
+    g["datetime"] = import_from("datetime", "datetime");
+    g["List"] = import_from("typing", "List");
+    g["Dict"] = import_from("typing", "Dict");
+    g["deque"] = import_from("collections", "deque");
+    g["defaultdict"] = import_from("collections", "defaultdict");
     g["_gf"] = g["sys"].attr("_getframe");
 }
 
@@ -49,7 +48,7 @@ bool main_module_has_file(const py::object &main_module) {
 }
 
 // Compile and run the importing script, or answer a command when there is no script.
-void dispatch(py::dict &g) {
+void dispatch(py::dict &g, py::handle quit) {
     py::object zel_class = g["ZEL"];
     bool has_file = main_module_has_file(zel_class.attr("main_module"));
     if (!has_file || py::str(g["__name__"]).equal(py::str("__main__"))) {
@@ -62,17 +61,18 @@ void dispatch(py::dict &g) {
         zel_class.attr("compile")();
         zel_class.attr("run")();
     }
-    py::module_::import("builtins").attr("quit")(0);
+    quit(0);
 }
 
 } // namespace
 
-int run_module_body(PyObject *module) {
+int run_module_body(PyObject *module, PyObject *quit) {
     try {
+        py::object quit_builtin = py::reinterpret_borrow<py::object>(quit);
         py::dict g = py::reinterpret_borrow<py::dict>(PyModule_GetDict(module));
         import_module_globals(g);
         create_classes(g);
-        dispatch(g);
+        dispatch(g, quit_builtin);
         return 0;
     } catch (py::error_already_set &e) {
         e.restore();

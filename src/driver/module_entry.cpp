@@ -10,11 +10,11 @@ namespace {
 // Process-wide start-up state; it outlives any module object, by design.
 bool interpreter_recorded = false;
 int64_t recorded_interpreter = 0;
-PyObject *current_module = nullptr; // borrowed: the module object whose exec step runs
+PyObject *current_module = nullptr; // owned: the module object whose exec step has started
 
 // Builtins the module's code calls; a missing one fails the import before any class exists.
-const char *const needed_builtins[] = {"quit", "print", "open", "isinstance", "getattr",
-                                       "setattr", "len", "int", "str", "super"};
+const char *const needed_builtins[] = {"quit",    "print", "open", "isinstance", "getattr",
+                                       "setattr", "len",   "int",  "str",        "super"};
 
 // Copies one attribute of the spec into the module dictionary; a missing attribute is skipped.
 int copy_spec_attr(PyObject *spec, const char *spec_name, PyObject *dict, const char *key,
@@ -71,13 +71,19 @@ class SavedException {
   public:
 #if PY_VERSION_HEX >= 0x030C0000
     SavedException() : exc_(PyErr_GetRaisedException()) {}
-    void restore() { PyErr_SetRaisedException(exc_); }
+    void restore() {
+        PyErr_SetRaisedException(exc_);
+    }
 
   private:
     PyObject *exc_;
 #else
-    SavedException() { PyErr_Fetch(&type_, &value_, &tb_); }
-    void restore() { PyErr_Restore(type_, value_, tb_); }
+    SavedException() {
+        PyErr_Fetch(&type_, &value_, &tb_);
+    }
+    void restore() {
+        PyErr_Restore(type_, value_, tb_);
+    }
 
   private:
     PyObject *type_, *value_, *tb_;
@@ -85,11 +91,13 @@ class SavedException {
 };
 
 // Adds a traceback entry for "init zel.zel" to the exception in flight, as a failing
-// module initialisation shows in a traceback.
+// module initialisation shows in a traceback. Failures while making the entry are dropped:
+// the exception in flight is the one to report.
 void add_init_traceback_entry(PyObject *module) {
     SavedException saved;
     PyObject *file = PyModule_GetFilenameObject(module);
     const char *file_name = file ? PyUnicode_AsUTF8(file) : nullptr;
+    PyErr_Clear();
     PyCodeObject *code = PyCode_NewEmpty(file_name ? file_name : "zel.zel", "init zel.zel", 1);
     PyObject *globals = code ? PyDict_New() : nullptr;
     PyFrameObject *frame =
@@ -113,16 +121,17 @@ int register_module(PyObject *module) {
     return PyDict_SetItemString(modules, "zel.zel", module);
 }
 
-int check_builtins() {
+// Returns the builtin `quit` (borrowed), or null with NameError set for the first missing builtin.
+PyObject *look_up_builtins() {
     PyObject *builtins = PyEval_GetBuiltins();
     for (const char *name : needed_builtins) {
         PyObject *value = builtins ? PyDict_GetItemString(builtins, name) : nullptr;
         if (!value) {
             PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
-            return -1;
+            return nullptr;
         }
     }
-    return 0;
+    return PyDict_GetItemString(builtins, "quit");
 }
 
 int exec_module(PyObject *module) {
@@ -134,11 +143,13 @@ int exec_module(PyObject *module) {
                         "supported.");
         return -1;
     }
+    Py_INCREF(module);
     current_module = module;
-    if (register_module(module) < 0 || check_builtins() < 0 ||
-        zel::run_module_body(module) < 0) {
+    PyObject *quit = nullptr;
+    if (register_module(module) < 0 || !(quit = look_up_builtins()) ||
+        zel::run_module_body(module, quit) < 0) {
         add_init_traceback_entry(module);
-        current_module = nullptr;
+        Py_CLEAR(current_module);
         return -1;
     }
     return 0;
@@ -156,4 +167,6 @@ PyModuleDef module_def = {
 
 } // namespace
 
-PyMODINIT_FUNC PyInit_zel() { return PyModuleDef_Init(&module_def); }
+PyMODINIT_FUNC PyInit_zel() {
+    return PyModuleDef_Init(&module_def);
+}

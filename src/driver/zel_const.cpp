@@ -49,11 +49,11 @@ py::object make_zel_const(const py::dict &g) {
                                            names({"numpy.float64", "C"}), py::list()));
 
     py::list genfromtxt_args =
-        names({"fname", "dtype", "comments", "delimiter", "skip_header", "skip_footer",
-               "converters", "missing_values", "filling_values", "usecols", "names",
-               "excludelist", "deletechars", "replace_space", "autostrip", "case_sensitive",
-               "defaultfmt", "unpack", "usemask", "loose", "invalid_raise", "max_rows",
-               "encoding"});
+        names({"fname",          "dtype",       "comments",       "delimiter",      "skip_header",
+               "skip_footer",    "converters",  "missing_values", "filling_values", "usecols",
+               "names",          "excludelist", "deletechars",    "replace_space",  "autostrip",
+               "case_sensitive", "defaultfmt",  "unpack",         "usemask",        "loose",
+               "invalid_raise",  "max_rows",    "encoding"});
     py::list genfromtxt_defaults;
     for (int i = 0; i < 21; ++i)
         genfromtxt_defaults.append(ast_none); // one shared node in every default place

@@ -1,6 +1,7 @@
 // ZELAst: the tag names, markers, registries and tables shared by the rewriting and the
 // emitter, then the records and the rewriting methods.
 #include "restructure/restructure_classes.hpp"
+#include "support/pyast.hpp"
 
 namespace zel {
 namespace {
@@ -8,12 +9,12 @@ namespace {
 // The host's unparser: the standalone module of newer interpreters, else the one in `ast`.
 void add_host_unparser(ClassBuilder &zel_ast) {
     try {
-        zel_ast.attr("_Unparser", py::module_::import("_ast_unparse").attr("Unparser"));
+        zel_ast.attr("_Unparser", import_from("_ast_unparse", "Unparser"));
         zel_ast.attr("py314", py::bool_(true));
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_ImportError))
             throw;
-        zel_ast.attr("_Unparser", py::module_::import("ast").attr("_Unparser"));
+        zel_ast.attr("_Unparser", import_from("ast", "_Unparser"));
         zel_ast.attr("py314", py::bool_(false));
     }
 }
@@ -21,10 +22,16 @@ void add_host_unparser(ClassBuilder &zel_ast) {
 py::dict make_type_table() {
     py::dict table;
     const char *const entries[][2] = {
-        {"'i4'", "int"},           {"'i8'", "long long"},     {"'f4'", "float"},
-        {"'f8'", "double"},        {"int", "long long"},      {"float", "double"},
-        {"numpy.int32", "int"},    {"numpy.int64", "long long"},
-        {"numpy.float32", "float"}, {"numpy.float64", "double"},
+        {"'i4'", "int"},
+        {"'i8'", "long long"},
+        {"'f4'", "float"},
+        {"'f8'", "double"},
+        {"int", "long long"},
+        {"float", "double"},
+        {"numpy.int32", "int"},
+        {"numpy.int64", "long long"},
+        {"numpy.float32", "float"},
+        {"numpy.float64", "double"},
     };
     for (const auto &entry : entries)
         table[entry[0]] = entry[1];

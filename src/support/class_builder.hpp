@@ -5,6 +5,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -48,9 +49,12 @@ class ClassBuilder {
     py::object build();
 
   private:
+    // pybind11 takes a function named __init__ for a constructor of its own bound types and
+    // refuses every other instance, so an __init__ is made under another function name.
     template <typename Func, typename... Extra>
     py::object make(const char *name, Func &&f, const Extra &...extra) {
-        return py::cpp_function(std::forward<Func>(f), py::name(name), extra...);
+        const char *function_name = std::strcmp(name, "__init__") == 0 ? "init" : name;
+        return py::cpp_function(std::forward<Func>(f), py::name(function_name), extra...);
     }
     ClassBuilder &add(const char *name, PyObject *(*wrap)(PyObject *), const py::object &fn);
 

@@ -2,6 +2,18 @@
 
 namespace zel {
 
+py::object import_from(const char *module, const char *name) {
+    py::module_ source = py::module_::import(module);
+    PyObject *value = PyObject_GetAttrString(source.ptr(), name);
+    if (value)
+        return py::reinterpret_steal<py::object>(value);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+        throw py::error_already_set();
+    PyErr_Clear();
+    PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name, module);
+    throw py::error_already_set();
+}
+
 py::object ast_class(const char *name) {
     return py::module_::import("ast").attr(name);
 }

@@ -10,6 +10,9 @@
 namespace zel {
 namespace py = pybind11;
 
+// `from <module> import <name>`: a missing name raises ImportError, as the statement does.
+py::object import_from(const char *module, const char *name);
+
 // The class `ast.<name>`.
 py::object ast_class(const char *name);
 
