@@ -115,28 +115,51 @@ py::tuple get_struct_view(const py::object &cls, const py::object &target) {
     return py::make_tuple(name, record);
 }
 
-// The statement becomes `target = value` (or `pass`) and its declaration, tagged like an
-// in-place one, goes into the nearest depth-0 block in front of the statement being walked.
-void hoist_declaration(const py::object &cls, const py::object &node, const py::object &cdf,
-                       const py::object &ci) {
-    py::object target = node.attr("target");
-    py::object decl =
-        ast_class("AnnAssign")("target"_a = target, "annotation"_a = node.attr("annotation"),
-                               "value"_a = py::none(), "simple"_a = 1);
-    decl.attr("lineno") = node.attr("lineno");
-    set_tag(decl, cls.attr("didx"), cdf);
-    set_tag(decl, cls.attr("cidx"), py::bool_(true));
+// The statement keeps its value as a plain assignment, or becomes `pass`.
+void reduce_to_assignment(const py::object &node) {
     if (truthy(node.attr("value"))) {
         set_class(node, "Assign");
         py::list targets;
-        targets.append(target);
+        targets.append(node.attr("target"));
         node.attr("targets") = targets;
     } else {
         set_class(node, "Pass");
     }
     py::delattr(node, "annotation");
     py::delattr(node, "target");
+}
+
+// The declaration, tagged like an in-place one, goes into the nearest depth-0 block in
+// front of the statement being walked.
+void hoist_declaration(const py::object &cls, const py::object &node, const py::object &cdf,
+                       const py::object &ci) {
+    py::object decl = ast_class("AnnAssign")("target"_a = node.attr("target"),
+                                             "annotation"_a = node.attr("annotation"),
+                                             "value"_a = py::none(), "simple"_a = 1);
+    decl.attr("lineno") = node.attr("lineno");
+    set_tag(decl, cls.attr("didx"), cdf);
+    set_tag(decl, cls.attr("cidx"), py::bool_(true));
+    reduce_to_assignment(node);
     ci.attr("insert_stmt")(decl);
+}
+
+// The C type of a `cdef` declaration of `name` other than `node` that already stands in the
+// body of the nearest depth-0 block, or None. A declaration hoisted out of one loop is not
+// visible to a sibling loop, yet both land in the same C scope, where a second one would
+// be a redeclaration.
+py::object declared_before(const py::object &cls, const py::object &node, const py::object &name,
+                           const py::object &ci) {
+    py::object block = ci;
+    while (block.attr("depth").cast<long>() != 0)
+        block = block.attr("prev");
+    for (py::handle stmt : block.attr("node").attr("body")) {
+        if (stmt.is(node) || !is_a(stmt, "AnnAssign") || !truthy(get_tag(stmt, cls.attr("cidx"))))
+            continue;
+        py::object target = stmt.attr("target");
+        if (is_a(target, "Name") && py::object(target.attr("id")).equal(name))
+            return get_tag(stmt, cls.attr("didx"));
+    }
+    return py::none();
 }
 
 void reform_AnnAssign(const py::object &cls, const py::object &node, const py::object &ci) {
@@ -178,18 +201,30 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
             sym = variable_info(node, cdf);
     }
 
+    py::object name = target.attr("id");
     if (sym.is_none()) {
-        ci.attr("set_symbol")(target.attr("id"), node);
+        ci.attr("set_symbol")(name, node);
         return;
     }
+    py::object earlier = declared_before(cls, node, name, ci);
+    if (!earlier.is_none()) {
+        // Declared already with this type: only the assignment is left. With another type
+        // the statement stays as written.
+        if (earlier.equal(cdf)) {
+            ci.attr("set_symbol")(name, sym);
+            reduce_to_assignment(node);
+        } else {
+            ci.attr("set_symbol")(name, node);
+        }
+        return;
+    }
+    ci.attr("set_symbol")(name, sym);
     if (ci.attr("depth").cast<long>() == 0) {
         set_tag(node, cls.attr("cidx"), py::bool_(true));
         set_tag(node, cls.attr("didx"), cdf);
-        ci.attr("set_symbol")(target.attr("id"), sym);
-        return;
+    } else {
+        hoist_declaration(cls, node, cdf, ci);
     }
-    ci.attr("set_symbol")(target.attr("id"), sym);
-    hoist_declaration(cls, node, cdf, ci);
 }
 
 } // namespace
