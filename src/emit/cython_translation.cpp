@@ -1,8 +1,265 @@
 // ZELCython: translates the .pyx text to C++ in memory through the Cython compiler's
 // pipeline, and maps the compiler's line references back to the script.
+//
+// What this relies on in the Cython 3 compiler (checked for 3.0 and 3.3): the module node
+// writes every output file through the module-level `ModuleNode.open_new_file` (a global
+// looked up at call time, also when the module is compiled) and closes it when written;
+// errors reported while `Errors.threadlocal.cython_errors_echo_file` is set are written there;
+// `teardown_errors` leaves the error count in `num_errors` of the result object. The
+// releases differ in how they read the source (`redirect_compiler_files` copes with both
+// ways) and in where the generated text holds the file name (`rewrite_file_name`).
 #include "emit/emit_classes.hpp"
+#include "support/pyast.hpp"
+#include "support/with_context.hpp"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace zel {
+namespace {
+
+using namespace pybind11::literals;
+
+// Module-level names of the compiler replaced for one translation; each is put back on
+// every way out, normal or not.
+class ReplacedNames {
+  public:
+    ReplacedNames() = default;
+    ReplacedNames(const ReplacedNames &) = delete;
+    ReplacedNames &operator=(const ReplacedNames &) = delete;
+    ~ReplacedNames() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+            if (PyObject_SetAttrString(it->module.ptr(), it->name, it->value.ptr()) != 0)
+                PyErr_WriteUnraisable(it->module.ptr());
+    }
+    void replace(const py::object &module, const char *name, const py::object &value) {
+        saved_.push_back({module, name, module.attr(name)});
+        module.attr(name) = value;
+    }
+
+  private:
+    struct Saved {
+        py::object module;
+        const char *name;
+        py::object value;
+    };
+    std::vector<Saved> saved_;
+};
+
+// The files the compiler touches for this translation: every output file it opens through
+// the module node becomes a capture buffer, and the source is read from memory whichever
+// way the release reads it. Cython 3.0 opens the main source by its file name through
+// `Utils.open_source_file`, in `Context.parse` and for the source lines of its error
+// messages; later releases ask the source descriptor for its file object.
+void redirect_compiler_files(ReplacedNames &names, const py::object &cls,
+                             const py::object &source_desc) {
+    names.replace(
+        cls.attr("ModuleNode"), "open_new_file",
+        py::cpp_function([cls](py::object path) { return cls.attr("_CaptureBuffer")(path); },
+                         py::arg("path")));
+    py::object utils = py::module_::import("Cython.Utils");
+    py::object open_source = utils.attr("open_source_file");
+    py::object source_path = source_desc.attr("filename");
+    names.replace(utils, "open_source_file",
+                  py::cpp_function([open_source, source_path,
+                                    source_desc](py::object path, py::args args, py::kwargs kw) {
+                      if (path.equal(source_path))
+                          return source_desc.attr("get_file_object")();
+                      return open_source(path, *args, **kw);
+                  }));
+}
+
+[[noreturn]] void raise_compile_error(const py::object &cls, const std::string &message) {
+    py::object error = cls.attr("CompileError")(message);
+    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr())), error.ptr());
+    throw py::error_already_set();
+}
+
+// The decimal number of a marker ("12", "-1"); nothing when the text is no number.
+std::optional<py::int_> marker_number(const std::string &text) {
+    std::size_t digits = (!text.empty() && text[0] == '-') ? 1 : 0;
+    if (digits == text.size())
+        return std::nullopt;
+    for (std::size_t i = digits; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9')
+            return std::nullopt;
+    return py::int_(py::str(text));
+}
+
+// Prints the compiler's error listing; a quoted .pyx line that ends in a line marker is
+// printed as "**", the line and the script line number it came from.
+void print_listing(const py::object &consts, const std::string &listing) {
+    const std::string start = py::cast<std::string>(consts.attr("pattern1"));
+    const std::string end = py::cast<std::string>(consts.attr("pattern2"));
+    std::size_t from = 0;
+    while (from <= listing.size()) {
+        std::size_t stop = listing.find('\n', from);
+        if (stop == std::string::npos)
+            stop = listing.size();
+        const std::string piece = listing.substr(from, stop - from);
+        from = stop + 1;
+        if (piece.empty())
+            continue;
+        std::size_t p = piece.find(start);
+        if (p != std::string::npos && p > 0) {
+            // The end is looked for after the start, so an "EnIl" earlier on the line
+            // cannot cut the number.
+            std::size_t q = piece.find(end, p + start.size());
+            std::optional<py::int_> number;
+            if (q != std::string::npos)
+                number = marker_number(piece.substr(p + start.size(), q - p - start.size()));
+            if (number) {
+                if (py::int_(0) < *number)
+                    print_line("**", piece, *number);
+                continue;
+            }
+        }
+        print_line(piece);
+    }
+}
+
+// The C++ text: the first captured file whose path ends with ".cpp", else the longest one.
+py::str main_text(const py::dict &captured) {
+    py::str longest;
+    std::size_t longest_size = 0;
+    bool any = false;
+    for (auto item : captured) {
+        std::string path = py::cast<std::string>(item.first);
+        if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".cpp") == 0)
+            return py::str(item.second);
+        std::size_t size = py::len(item.second);
+        if (!any || size > longest_size) {
+            longest = py::str(item.second);
+            longest_size = size;
+            any = true;
+        }
+    }
+    return longest;
+}
+
+// "__PYX_ERR(0, <pyx line>," gets the script line that the line map gives for it.
+void rewrite_error_position(std::string &line, const py::object &line_map, const py::object &cls) {
+    static constexpr const char *err_call = "__PYX_ERR(0, ";
+    std::size_t p = line.find(err_call);
+    if (p == std::string::npos)
+        return;
+    std::string tail = line.substr(p + 12);
+    std::size_t q = tail.find(',');
+    py::int_ target(py::str(tail.substr(0, q)));
+    if (!line_map.contains(target))
+        raise_compile_error(cls, "fatal: line mismatch. target_line=" +
+                                     py::cast<std::string>(py::str(target)));
+    std::string mapped = py::cast<std::string>(py::str(line_map[target]));
+    line = line.substr(0, p + 13) + mapped + (q == std::string::npos ? "" : tail.substr(q));
+}
+
+// The pseudo source file name "<module>.pyx" becomes the script's "<module>.py" where it
+// stands as a string of its own: the file-name table and the position comments. Cython 3.1
+// and later also keep the name inside one long literal that packs every string constant
+// back to back with their lengths in a separate table; changing the name there would shift
+// every constant after it, so only a name between double quotes is replaced.
+void rewrite_file_name(std::string &line, const std::string &module_name) {
+    const std::string quoted = "\"" + module_name + ".pyx\"";
+    std::size_t r = line.find(quoted);
+    if (r == std::string::npos)
+        return;
+    line.replace(r + 1, module_name.size() + 4, module_name + ".py");
+}
+
+py::str map_to_script(const py::str &text, const py::object &line_map,
+                      const std::string &module_name, const py::object &cls,
+                      const py::object &consts) {
+    std::string out = py::cast<std::string>(consts.attr("cpp_prefix"));
+    bool first = true;
+    for (py::handle item : text.attr("splitlines")()) {
+        std::string line = py::cast<std::string>(item);
+        rewrite_error_position(line, line_map, cls);
+        rewrite_file_name(line, module_name);
+        if (!first)
+            out += '\n';
+        out += line;
+        first = false;
+    }
+    return py::str(out);
+}
+
+// The compiler's pipeline on the in-memory source, its errors echoed into `listing`.
+void run_translation(const py::object &cls, const py::object &context, const py::object &options,
+                     const py::object &source, const py::object &result,
+                     const py::object &listing) {
+    py::object pipeline = cls.attr("Pipeline");
+    py::object errors = cls.attr("Errors");
+    py::object stages = pipeline.attr("create_pyx_pipeline")(context, options, result);
+    context.attr("setup_errors")(options, result);
+    errors.attr("init_thread")();
+    errors.attr("open_listing_file")(py::none(), "echo_to_stderr"_a = false);
+    errors.attr("threadlocal").attr("cython_errors_echo_file") = listing;
+    py::object error;
+    with_context(errors.attr("local_errors")(), [&] {
+        py::tuple outcome(pipeline.attr("run_pipeline")(stages, source, false));
+        error = outcome[0];
+    });
+    context.attr("teardown_errors")(error, options, result);
+}
+
+py::object convert(const py::dict &g, const py::object &cls, const py::str &code,
+                   const py::str &module_name, const py::object &line_map) {
+    py::object os = g["os"];
+    py::object consts = g["ZELConst"];
+
+    py::dict settings = cls.attr("default_options").attr("copy")();
+    settings["language_level"] = 3;
+    py::dict directives;
+    directives["language_level"] = 3;
+    directives["boundscheck"] = true;
+    directives["wraparound"] = false;
+    directives["cdivision"] = true;
+    settings["compiler_directives"] = directives;
+    settings["quiet"] = true;
+    settings["annotate"] = false;
+    py::object options = cls.attr("CompilationOptions")(settings);
+    options.attr("module_name") = module_name;
+    options.attr("cplus") = true;
+    options.attr("configure_language_defaults")("pyx");
+
+    // A path that is never opened: it names the source in positions and messages.
+    py::object path = os.attr("path").attr("abspath")(module_name + py::str(".pyx"));
+    py::object context = cls.attr("Context").attr("from_options")(options);
+    py::object source =
+        cls.attr("CompilationSource")(cls.attr("_InMemorySource")(code, path),
+                                      cls.attr("EncodedString")(module_name), os.attr("getcwd")());
+    py::object result = cls.attr("create_default_resultobj")(source, options);
+    result.attr("c_file") = "<in-memory>";
+
+    py::object capture = cls.attr("_CaptureBuffer");
+    capture.attr("all_captured") = py::dict();
+    py::object listing = g["io"].attr("StringIO")();
+    try {
+        ReplacedNames names;
+        redirect_compiler_files(names, cls, source.attr("source_desc"));
+        run_translation(cls, context, options, source, result, listing);
+    } catch (py::error_already_set &e) {
+        // Whether the translation failed is decided by what it left behind.
+        if (!e.matches(PyExc_Exception))
+            throw;
+    }
+
+    py::dict captured = capture.attr("all_captured");
+    if (truthy(py::getattr(result, "num_errors", py::int_(0))) || captured.empty()) {
+        print_listing(consts, py::cast<std::string>(listing.attr("getvalue")()));
+        g["sys"].attr("exit")(1);
+        return py::none();
+    }
+
+    py::str text = main_text(captured);
+    if (!truthy(line_map))
+        return std::move(text);
+    return map_to_script(text, line_map, py::cast<std::string>(module_name), cls, consts);
+}
+
+} // namespace
 
 py::object make_zel_cython(const py::dict &g) {
     ClassBuilder c(g, "ZELCython");
@@ -12,7 +269,6 @@ py::object make_zel_cython(const py::dict &g) {
     c.attr("ModuleNode", modulenode);
     c.attr("Pipeline", pipeline);
     c.attr("Errors", errors);
-    c.attr("CompileError", errors.attr("CompileError"));
     py::module_ main = py::module_::import("Cython.Compiler.Main");
     c.attr("Context", main.attr("Context"));
     c.attr("CompilationSource", main.attr("CompilationSource"));
@@ -20,18 +276,71 @@ py::object make_zel_cython(const py::dict &g) {
     py::module_ options = py::module_::import("Cython.Compiler.Options");
     c.attr("CompilationOptions", options.attr("CompilationOptions"));
     c.attr("default_options", options.attr("default_options"));
-    py::object file_source = py::module_::import("Cython.Compiler.Scanning").attr("FileSourceDescriptor");
+    py::object file_source =
+        py::module_::import("Cython.Compiler.Scanning").attr("FileSourceDescriptor");
     c.attr("FileSourceDescriptor", file_source);
-    c.attr("EncodedString", py::module_::import("Cython.Compiler.StringEncoding").attr("EncodedString"));
+    c.attr("EncodedString",
+           py::module_::import("Cython.Compiler.StringEncoding").attr("EncodedString"));
 
     py::object exception = py::reinterpret_borrow<py::object>(PyExc_Exception);
     py::object string_io = g["io"].attr("StringIO");
-    c.attr("CompileError", c.nested("CompileError", py::make_tuple(exception)).build());
-    c.attr("_EncodedStringIO", c.nested("_EncodedStringIO", py::make_tuple(string_io)).build());
-    c.attr("_InMemorySource", c.nested("_InMemorySource", py::make_tuple(file_source)).build());
+
+    ClassBuilder compile_error = c.nested("CompileError", py::make_tuple(exception));
+    compile_error.method(
+        "__init__",
+        [exception](py::object self, py::object message) {
+            exception.attr("__init__")(self, message);
+        },
+        py::arg("self"), py::arg("message") = py::str("ZELCython.Error"));
+    c.attr("CompileError", compile_error.build());
+
+    // The in-memory source reports an encoding, as an opened file does.
+    ClassBuilder encoded_io = c.nested("_EncodedStringIO", py::make_tuple(string_io));
+    encoded_io.property("encoding", [](py::object) { return py::str("UTF-8"); });
+    c.attr("_EncodedStringIO", encoded_io.build());
+
+    ClassBuilder in_memory = c.nested("_InMemorySource", py::make_tuple(file_source));
+    in_memory.method(
+        "__init__",
+        [file_source](py::object self, py::object code, py::object fake_filename) {
+            file_source.attr("__init__")(self, fake_filename);
+            self.attr("_code") = code;
+        },
+        py::arg("self"), py::arg("code"), py::arg("fake_filename"));
+    // A fresh reader each time: the compiler reads the source more than once.
+    in_memory.method(
+        "get_file_object",
+        [g](py::object self, py::object, py::object) {
+            return g["ZELCython"].attr("_EncodedStringIO")(self.attr("_code"));
+        },
+        py::arg("self"), py::arg("encoding") = py::none(), py::arg("error_handling") = py::none());
+    c.attr("_InMemorySource", in_memory.build());
+
     ClassBuilder capture = c.nested("_CaptureBuffer", py::make_tuple(string_io));
     capture.attr("all_captured", py::dict());
+    capture.method(
+        "__init__",
+        [string_io](py::object self, py::object path) {
+            string_io.attr("__init__")(self);
+            self.attr("_path") = path.is_none() ? py::str("") : py::str(path);
+        },
+        py::arg("self"), py::arg("path") = py::none());
+    capture.method(
+        "close",
+        [g, string_io](py::object self) {
+            py::object all_captured = g["ZELCython"].attr("_CaptureBuffer").attr("all_captured");
+            all_captured[self.attr("_path")] = self.attr("getvalue")();
+            string_io.attr("close")(self);
+        },
+        py::arg("self"));
     c.attr("_CaptureBuffer", capture.build());
+
+    c.classmethod(
+        "convert",
+        [g](py::object cls, py::str code, py::str module_name, py::object linenumber_map) {
+            return convert(g, cls, code, module_name, linenumber_map);
+        },
+        py::arg("cls"), py::arg("code"), py::arg("module_name"), py::arg("linenumber_map"));
     return c.build();
 }
 

@@ -1,8 +1,190 @@
 // ZELSetupTools: builds the generated C++ file into an extension module in the current
 // directory with setuptools, while the standard streams are silenced.
 #include "emit/emit_classes.hpp"
+#include "support/pyast.hpp"
+#include "support/with_context.hpp"
+
+#include <initializer_list>
+#include <string>
 
 namespace zel {
+namespace {
+
+using namespace pybind11::literals;
+
+py::list texts(std::initializer_list<const char *> items) {
+    py::list list;
+    for (const char *item : items)
+        list.append(item);
+    return list;
+}
+
+// The copy of descriptor `fd` that puts it back later; -1 when `fd` is not open.
+py::int_ save_descriptor(const py::object &os, int fd) {
+    try {
+        return os.attr("dup")(fd);
+    } catch (py::error_already_set &e) {
+        if (!e.matches(PyExc_OSError))
+            throw;
+        return py::int_(-1);
+    }
+}
+
+// The compiler runs as a child process that writes to descriptors 1 and 2 directly, so
+// they follow the replaced streams for as long as the context is active.
+py::list redirect_descriptors(const py::object &os, const py::object &out, const py::object &err) {
+    py::list saved;
+    int fd = 1;
+    for (const py::object &stream : {out, err}) {
+        py::int_ copy = save_descriptor(os, fd);
+        os.attr("dup2")(stream.attr("fileno")(), fd);
+        saved.append(py::make_tuple(fd, copy));
+        ++fd;
+    }
+    return saved;
+}
+
+void restore_descriptors(const py::object &os, const py::list &saved) {
+    for (py::handle pair : saved) {
+        py::object fd = pair[py::int_(0)];
+        py::object copy = pair[py::int_(1)];
+        if (py::cast<long>(copy) < 0) {
+            os.attr("close")(fd);
+            continue;
+        }
+        os.attr("dup2")(copy, fd);
+        os.attr("close")(copy);
+    }
+}
+
+void add_stream_silencer(ClassBuilder &hout, const py::dict &g) {
+    hout.method(
+        "__init__", [](py::object self, py::object act) { self.attr("act") = act; },
+        py::arg("self"), py::arg("act") = py::bool_(true));
+
+    hout.method(
+        "__enter__",
+        [g](py::object self) {
+            py::object act = self.attr("act");
+            if (!truthy(act))
+                return;
+            py::object sys = g["sys"];
+            py::object os = g["os"];
+            py::object target = act.equal(py::bool_(true)) ? os.attr("devnull") : act;
+            self.attr("o1") = sys.attr("stdout");
+            self.attr("o2") = sys.attr("stderr");
+            py::object open = g["io"].attr("open");
+            py::object out = open(target, "w");
+            py::object err = open(target, "w");
+            self.attr("fds") = redirect_descriptors(os, out, err);
+            sys.attr("stdout") = out;
+            sys.attr("stderr") = err;
+        },
+        py::arg("self"));
+
+    hout.method(
+        "__exit__",
+        [g](py::object self, py::object, py::object, py::object) {
+            if (!truthy(self.attr("act")))
+                return;
+            py::object sys = g["sys"];
+            restore_descriptors(g["os"], self.attr("fds"));
+            sys.attr("stdout").attr("close")();
+            sys.attr("stderr").attr("close")();
+            sys.attr("stdout") = self.attr("o1");
+            sys.attr("stderr") = self.attr("o2");
+        },
+        py::arg("self"), py::arg("exc_type"), py::arg("exc_val"), py::arg("exc_tb"));
+}
+
+// setuptools' build_ext with the switches of the compiler it found: the Microsoft switches
+// for MSVC, their GCC and Clang equivalents (optimisation, OpenMP when compiling and
+// linking, no warnings from generated code) for every other compiler.
+py::object build_ext_command(const py::dict &g) {
+    py::object base = py::module_::import("setuptools.command.build_ext").attr("build_ext");
+    ClassBuilder command(g, "build_ext", py::make_tuple(base), "ZELSetupTools");
+    command.method(
+        "build_extension",
+        [base](py::object self, py::object ext) {
+            bool msvc = py::str(self.attr("compiler").attr("compiler_type")).equal(py::str("msvc"));
+            if (msvc) {
+                ext.attr("extra_compile_args") = texts({"/nologo", "/O2", "/openmp"});
+                ext.attr("extra_link_args") = texts({"/nologo", "/NOEXP", "/NOIMPLIB"});
+            } else {
+                ext.attr("extra_compile_args") = texts({"-O3", "-fopenmp", "-w"});
+                ext.attr("extra_link_args") = texts({"-fopenmp"});
+            }
+            base.attr("build_extension")(self, ext);
+        },
+        py::arg("self"), py::arg("ext"));
+    return command.build();
+}
+
+// setup() points the root logger at the streams it finds, the silenced ones, which are
+// closed once the build is over; the script that runs next gets the logger as it was.
+class RootLoggerState {
+  public:
+    RootLoggerState()
+        : root_(py::module_::import("logging").attr("root")),
+          handlers_(root_.attr("handlers").attr("copy")()), level_(root_.attr("level")) {}
+    void restore() const {
+        root_.attr("handlers") = handlers_;
+        root_.attr("setLevel")(level_);
+    }
+
+  private:
+    py::object root_;
+    py::object handlers_;
+    py::object level_;
+};
+
+void build_module_from_cpp(const py::dict &g, const py::object &cls, const py::object &src,
+                           const py::object &base_name) {
+    py::object numpy = py::module_::import("numpy");
+    py::list sources;
+    sources.append(src);
+    py::list include_dirs;
+    include_dirs.append(numpy.attr("get_include")());
+    py::object extension =
+        cls.attr("Extension")("name"_a = base_name, "sources"_a = sources, "language"_a = "c++",
+                              "include_dirs"_a = include_dirs);
+
+    // Object files and the module before its copy into the current directory stay beside the
+    // C++ file, in its temporary directory, and not in a build directory under the user's.
+    py::object path = g["os"].attr("path");
+    py::object work_dir = path.attr("dirname")(path.attr("abspath")(src));
+    py::list script_args = texts({"build_ext", "--inplace", "--build-temp"});
+    script_args.append(work_dir);
+    script_args.append("--build-lib");
+    script_args.append(work_dir);
+    py::list ext_modules;
+    ext_modules.append(extension);
+    py::dict commands;
+    commands["build_ext"] = build_ext_command(g);
+
+    RootLoggerState logger;
+    try {
+        with_context(cls.attr("__hout__")(), [&] {
+            cls.attr("setup")("script_args"_a = script_args, "name"_a = base_name,
+                              "version"_a = "1.0",
+                              "description"_a = py::str("module ") + py::str(base_name),
+                              "ext_modules"_a = ext_modules, "cmdclass"_a = commands);
+        });
+    } catch (py::error_already_set &e) {
+        logger.restore();
+        // setup() reports a failed build by SystemExit; the compile step reports it as
+        // the error of the build it is.
+        if (e.matches(PyExc_SystemExit)) {
+            std::string message = py::str(e.value());
+            py::raise_from(e, PyExc_RuntimeError, message.c_str());
+            throw py::error_already_set();
+        }
+        throw;
+    }
+    logger.restore();
+}
+
+} // namespace
 
 py::object make_zel_setuptools(const py::dict &g) {
     ClassBuilder s(g, "ZELSetupTools");
@@ -10,7 +192,14 @@ py::object make_zel_setuptools(const py::dict &g) {
     s.attr("Extension", setuptools.attr("Extension"));
     s.attr("setup", setuptools.attr("setup"));
     ClassBuilder hout = s.nested("__hout__");
+    add_stream_silencer(hout, g);
     s.attr("__hout__", hout.build());
+    s.classmethod(
+        "build_module_from_cpp",
+        [g](py::object cls, py::object src, py::object base_name) {
+            build_module_from_cpp(g, cls, src, base_name);
+        },
+        py::arg("cls"), py::arg("src"), py::arg("base_name"));
     return s.build();
 }
 
