@@ -3,19 +3,12 @@
 // `cdef ... nogil` C functions with typed parameters.
 #include "emit/emit_classes.hpp"
 #include "support/pyast.hpp"
+#include "support/with_context.hpp"
 
 namespace zel {
 namespace {
 
 using namespace pybind11::literals;
-
-// `with cm: body()`. A failure inside leaves the emission, and the unparser with it, so
-// the context is not closed on that path.
-template <typename Body> void within(const py::object &cm, Body &&body) {
-    cm.attr("__enter__")();
-    body();
-    cm.attr("__exit__")(py::none(), py::none(), py::none());
-}
 
 void write(const py::object &self, const py::object &text) {
     self.attr("write")(text);
@@ -55,7 +48,7 @@ void visit_AnnAssign(const py::dict &g, const py::object &self, const py::object
         return;
     }
     bool parenthesised = !truthy(node.attr("simple")) && is_a(target, "Name");
-    within(self.attr("delimit_if")("(", ")", parenthesised), [&] { traverse(self, target); });
+    with_context(self.attr("delimit_if")("(", ")", parenthesised), [&] { traverse(self, target); });
     write(self, py::str(" : "));
     traverse(self, node.attr("annotation"));
     if (truthy(value)) {
@@ -129,7 +122,7 @@ void function_helper(const py::object &self, const py::object &node, const std::
     if (prefix.rfind("cdef ", 0) == 0)
         write(self, py::str(" nogil"));
     py::object block = self.attr("block")("extra"_a = self.attr("get_type_comment")(node));
-    within(block, [&] { self.attr("_write_docstring_and_traverse_body")(node); });
+    with_context(block, [&] { self.attr("_write_docstring_and_traverse_body")(node); });
 }
 
 void visit_FunctionDef(const py::dict &g, const py::object &self, const py::object &node) {
