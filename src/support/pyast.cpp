@@ -66,6 +66,13 @@ bool equals(py::handle value, py::handle other) {
     return result == 1;
 }
 
+py::object caught_exception(const py::error_already_set &e) {
+    py::object exc = e.value();
+    if (e.trace() && PyException_SetTraceback(exc.ptr(), e.trace().ptr()) < 0)
+        throw py::error_already_set();
+    return exc;
+}
+
 std::string unparse(py::handle node) {
     return py::module_::import("ast").attr("unparse")(node).cast<std::string>();
 }
