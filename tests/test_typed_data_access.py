@@ -110,9 +110,11 @@ class TestProjectionBody:
 
     @pytest.mark.parametrize("name, result", [("y", "y[t]"), ("x", "x[i, j, t]")])
     def test_bare_array_becomes_element(self, zel_ns, block, name, result):
-        node = self.name(name)
-        zel_ns.ZELAst.reform_Name(node, block)
-        assert ast.unparse(node) == result
+        for _ in range(2):  # the projection's own arguments stay as they are
+            node = self.name(name)
+            zel_ns.ZELAst.reform_Name(node, block)
+            assert ast.unparse(node) == result
+        assert ast.unparse(ast.Tuple(block.get_proj()["args"])) == "(i, j, n)"
 
     def test_array_of_other_dimension_is_a_fault(self, zel_ns, block, capsys):
         with pytest.raises(SystemExit) as stop:

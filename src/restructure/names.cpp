@@ -5,6 +5,7 @@
 #include "restructure/restructure_classes.hpp"
 #include "support/pyast.hpp"
 
+#include <stdexcept>
 #include <string>
 
 namespace zel {
@@ -35,9 +36,10 @@ long dimension(const py::object &cls, const py::object &sym) {
     return cls.attr("dim_from_shape")(sym.attr("shape")).cast<long>();
 }
 
-// The projection's arguments with the count replaced by `last`: the full index.
+// The projection's arguments with the count replaced by `last`: the full index. The
+// arguments are copied; the projection keeps its own list.
 py::object projection_index(const py::object &proj, const py::object &last) {
-    py::list elts(proj["args"]);
+    py::list elts = py::module_::import("builtins").attr("list")(proj["args"]);
     elts[py::len(elts) - 1] = last;
     return ast_class("Tuple")(elts);
 }
