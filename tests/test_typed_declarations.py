@@ -171,7 +171,7 @@ def test_array_assignment_to_a_known_name_declares_nothing(zel_ns):
     assert lines[-1] == "a = np.zeros(5, np.float64)"
 
 
-def test_each_struct_registration_steps_the_insertion_index_while_one_struct_is_known(zel_ns):
+def test_struct_registration_keeps_the_insertion_index(zel_ns):
     ZELAst = zel_ns.ZELAst
     tree = ast.parse("x = 1")
     root = ZELAst.BlockInfo(tree)
@@ -182,16 +182,26 @@ def test_each_struct_registration_steps_the_insertion_index_while_one_struct_is_
     pair = (ast.Constant(10), ast.Name("dt"))
     assert ZELAst.proc_tuple_vardef(pair, inner) == "_struct_dt[::1]"
     assert ZELAst.proc_tuple_vardef(pair, inner) == "_struct_dt[::1]"
-    assert root.index == 2 and inner.index == 0
+    assert root.index == 0 and inner.index == 0
     assert ZELAst.struct_def == {"dt": record}
     other = ZELAst.StructInfo("_f")
     root.set_symbol("et", ZELAst.VariableInfo(tree.body[0], call=other))
     assert ZELAst.proc_tuple_vardef((ast.Constant(3), ast.Name("et")), inner) == "_struct_et_f[::1]"
-    assert root.index == 2
+    assert root.index == 0
     assert ZELAst.get_struct_view("et") == ("et", other)
     assert ZELAst.get_struct_view(ast.Name("dt")) == ("dt", record)
     assert ZELAst.get_struct_view("x") == (None, None)
     assert ZELAst.get_struct_view(ast.Constant("dt")) == (None, None)
+
+
+def test_struct_view_hoisted_from_a_loop_is_declared_before_the_loop(zel_ns):
+    lines = pyx_lines(
+        zel_ns,
+        "import zel\nimport numpy as np\ndt = np.dtype([('id', 'i4'), ('v', 'f8')])\n"
+        "for k in range(2):\n    r: ((10,), dt) = np.zeros(10, dt)\n    r[0].v = k\n",
+    )
+    declaration = lines.index("cdef _struct_dt[::1] r")
+    assert lines[declaration + 1] == "for k in range(2):"
 
 
 def parse_expr(text):

@@ -39,14 +39,6 @@ py::object struct_element_type(const py::object &cls, const std::string &type_na
         return py::none();
     py::dict struct_def = cls.attr("struct_def");
     struct_def[py::str(type_name)] = record;
-    // While one struct type is known, its declaration block goes in front of the statement
-    // being walked; the walk of the depth-0 block steps over it.
-    if (py::len(struct_def) == 1) {
-        py::object block = ci;
-        while (block.attr("depth").cast<long>() != 0)
-            block = block.attr("prev");
-        block.attr("index") = py::object(block.attr("index")) + py::int_(1);
-    }
     return py::str("_struct_" + type_name) + py::str(record.attr("name"));
 }
 
