@@ -2,22 +2,6 @@
 #include "driver/driver_classes.hpp"
 
 namespace zel {
-namespace {
-
-py::object make_error_class(const ClassBuilder &zel) {
-    py::object exception = py::reinterpret_borrow<py::object>(PyExc_Exception);
-    ClassBuilder error = zel.nested("Error", py::make_tuple(exception));
-    error.method(
-        "__init__",
-        [exception](py::object self, py::object message) {
-            exception.attr("__init__")(self, message);
-        },
-        py::arg("self"), py::arg("message") = "ZEL.Error");
-    return error.build();
-}
-
-} // namespace
-
 py::object make_zel(const py::dict &g) {
     ClassBuilder zel(g, "ZEL");
     zel.attr("__version__", py::str("0.7.0"));
@@ -31,7 +15,7 @@ py::object make_zel(const py::dict &g) {
         PyErr_SetString(PyExc_SystemError, "Undefined __main__ module");
         throw py::error_already_set();
     }
-    zel.attr("Error", make_error_class(zel));
+    zel.attr("Error", nested_error_class(zel, "Error", "ZEL.Error"));
     add_fatal_msg(zel);
     add_module_command(zel);
     add_prepare_path(zel);

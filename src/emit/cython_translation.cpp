@@ -284,17 +284,9 @@ py::object make_zel_cython(const py::dict &g) {
     c.attr("EncodedString",
            py::module_::import("Cython.Compiler.StringEncoding").attr("EncodedString"));
 
-    py::object exception = py::reinterpret_borrow<py::object>(PyExc_Exception);
     py::object string_io = g["io"].attr("StringIO");
 
-    ClassBuilder compile_error = c.nested("CompileError", py::make_tuple(exception));
-    compile_error.method(
-        "__init__",
-        [exception](py::object self, py::object message) {
-            exception.attr("__init__")(self, message);
-        },
-        py::arg("self"), py::arg("message") = py::str("ZELCython.Error"));
-    c.attr("CompileError", compile_error.build());
+    c.attr("CompileError", nested_error_class(c, "CompileError", "ZELCython.Error"));
 
     // The in-memory source reports an encoding, as an opened file does.
     ClassBuilder encoded_io = c.nested("_EncodedStringIO", py::make_tuple(string_io));

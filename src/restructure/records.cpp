@@ -7,18 +7,6 @@
 namespace zel {
 namespace {
 
-py::object make_restructure_error(const ClassBuilder &zel_ast) {
-    py::object exception = py::reinterpret_borrow<py::object>(PyExc_Exception);
-    ClassBuilder error = zel_ast.nested("RestructureError", py::make_tuple(exception));
-    error.method(
-        "__init__",
-        [exception](py::object self, py::object message) {
-            exception.attr("__init__")(self, message);
-        },
-        py::arg("self"), py::arg("message") = "ZELAst.Error");
-    return error.build();
-}
-
 // The first block from `block` outward whose depth is 0: where declarations are inserted.
 py::object depth0_block(py::object block) {
     py::int_ zero(0);
@@ -231,7 +219,8 @@ py::object make_variable_info(const ClassBuilder &zel_ast) {
 } // namespace
 
 void add_records(ClassBuilder &zel_ast) {
-    zel_ast.attr("RestructureError", make_restructure_error(zel_ast));
+    zel_ast.attr("RestructureError",
+                 nested_error_class(zel_ast, "RestructureError", "ZELAst.Error"));
     zel_ast.attr("BlockInfo", make_block_info(zel_ast));
     zel_ast.attr("StructInfo", make_struct_info(zel_ast));
     zel_ast.attr("VariableInfo", make_variable_info(zel_ast));

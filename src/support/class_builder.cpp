@@ -29,9 +29,23 @@ ClassBuilder ClassBuilder::nested(const std::string &name, py::tuple bases) cons
 }
 
 py::object ClassBuilder::build() {
-    py::handle metaclass = bases_.empty() ? py::handle(reinterpret_cast<PyObject *>(&PyType_Type))
-                                          : py::handle(reinterpret_cast<PyObject *>(Py_TYPE(bases_[0].ptr())));
+    py::handle metaclass = bases_.empty()
+                               ? py::handle(reinterpret_cast<PyObject *>(&PyType_Type))
+                               : py::handle(reinterpret_cast<PyObject *>(Py_TYPE(bases_[0].ptr())));
     return metaclass(name_, bases_, ns_);
+}
+
+py::object nested_error_class(const ClassBuilder &outer, const std::string &name,
+                              const char *default_message) {
+    py::object exception = py::reinterpret_borrow<py::object>(PyExc_Exception);
+    ClassBuilder error = outer.nested(name, py::make_tuple(exception));
+    error.method(
+        "__init__",
+        [exception](py::object self, py::object message) {
+            exception.attr("__init__")(self, message);
+        },
+        py::arg("self"), py::arg("message") = default_message);
+    return error.build();
 }
 
 } // namespace zel

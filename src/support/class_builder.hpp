@@ -65,4 +65,8 @@ class ClassBuilder {
     py::dict ns_;
 };
 
+// An Exception subclass nested in `outer`, whose constructor takes one message with a default.
+py::object nested_error_class(const ClassBuilder &outer, const std::string &name,
+                              const char *default_message);
+
 } // namespace zel
