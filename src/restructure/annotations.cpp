@@ -3,19 +3,12 @@
 // names, in place at depth 0 or hoisted out of loops and branches.
 #include "restructure/restructure_classes.hpp"
 #include "support/pyast.hpp"
+#include "support/text.hpp"
 
 namespace zel {
 namespace {
 
 using namespace pybind11::literals;
-
-bool starts_with(const std::string &text, const char *prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
-bool ends_with(const std::string &text, char last) {
-    return !text.empty() && text.back() == last;
-}
 
 // A numpy byte-string type written as a string constant ('S16') reads as "'S16".
 bool is_byte_string_type(const std::string &type_name) {
@@ -182,7 +175,7 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
         } else {
             py::object record = get_struct_view(cls, py::str(type_name))[1];
             bool value_is_pointer =
-                truthy(value_type) && ends_with(py::str(value_type).cast<std::string>(), '*');
+                truthy(value_type) && ends_with(py::str(value_type).cast<std::string>(), "*");
             if (!record.is_none() && !value_is_pointer) {
                 cdf = py::str("_struct_" + type_name) + py::str(record.attr("name")) + py::str("*");
                 if (truthy(value))

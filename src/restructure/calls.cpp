@@ -3,15 +3,12 @@
 // zel fold to constants, and len() of a typed array inside compiled code reads its shape.
 #include "restructure/restructure_classes.hpp"
 #include "support/pyast.hpp"
+#include "support/text.hpp"
 
 #include <string>
 
 namespace zel {
 namespace {
-
-bool starts_with(const std::string &text, const std::string &prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
 
 std::string text_of(py::handle value) {
     return py::str(value).cast<std::string>();

@@ -4,17 +4,13 @@
 // access, and equality of C strings is a strcmp test.
 #include "restructure/restructure_classes.hpp"
 #include "support/pyast.hpp"
+#include "support/text.hpp"
 
 #include <stdexcept>
 #include <string>
 
 namespace zel {
 namespace {
-
-bool ends_with(const std::string &text, const std::string &suffix) {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 // A truthy str value as text, else "".
 std::string type_text(py::handle value) {
