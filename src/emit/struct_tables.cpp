@@ -10,10 +10,6 @@
 namespace zel {
 namespace {
 
-std::string text_of(py::handle value) {
-    return py::str(value).cast<std::string>();
-}
-
 // "[n]" for a count, "[a][b]" for a tuple of counts, nothing without a dimension.
 std::string dimension_suffix(py::handle d) {
     std::string suffix;

@@ -10,10 +10,6 @@
 namespace zel {
 namespace {
 
-std::string text_of(py::handle value) {
-    return py::str(value).cast<std::string>();
-}
-
 // The symbol entry that `ci` finds for a name, or None.
 py::object symbol_of(const py::object &ci, py::handle key) {
     return ci.attr("get_symbol")(key)[py::int_(0)];

@@ -7,13 +7,6 @@
 namespace zel {
 namespace {
 
-bool equals(py::handle a, py::handle b) {
-    int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
-    if (result < 0)
-        throw py::error_already_set();
-    return result == 1;
-}
-
 // The name an alias binds in the script: its asname, else the (possibly dotted) name.
 py::object bound_name(py::handle alias) {
     py::object asname = alias.attr("asname");

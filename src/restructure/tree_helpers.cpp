@@ -9,13 +9,6 @@
 namespace zel {
 namespace {
 
-bool equals(py::handle a, py::handle b) {
-    int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
-    if (result < 0)
-        throw py::error_already_set();
-    return result == 1;
-}
-
 // The expression a call passes for a named parameter: by position, else by keyword, else the
 // parameter's default; None when there is none of these.
 void add_get_parameter(ClassBuilder &zel_ast) {
@@ -88,7 +81,7 @@ void add_dimensions(ClassBuilder &zel_ast) {
 void add_equal(ClassBuilder &zel_ast) {
     py::object name_class = ast_class("Name");
     py::object unparse = py::module_::import("ast").attr("unparse");
-    auto text_of = [name_class, unparse](const py::object &value) -> py::object {
+    auto compared_text = [name_class, unparse](const py::object &value) -> py::object {
         if (py::isinstance(value, name_class))
             return value.attr("id");
         if (PyUnicode_Check(value.ptr()))
@@ -97,8 +90,8 @@ void add_equal(ClassBuilder &zel_ast) {
     };
     zel_ast.classmethod(
         "equal",
-        [text_of](py::object, py::object a, py::object b) {
-            return equals(text_of(a), text_of(b));
+        [compared_text](py::object, py::object a, py::object b) {
+            return equals(compared_text(a), compared_text(b));
         },
         py::arg("cls"), py::arg("a"), py::arg("b"));
 }

@@ -77,4 +77,8 @@ std::string unparse(py::handle node) {
     return py::module_::import("ast").attr("unparse")(node).cast<std::string>();
 }
 
+std::string text_of(py::handle value) {
+    return py::str(value).cast<std::string>();
+}
+
 } // namespace zel

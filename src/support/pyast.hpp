@@ -31,6 +31,9 @@ void set_class(py::handle node, const char *name);
 // ast.unparse(node)
 std::string unparse(py::handle node);
 
+// str(value) as C++ text.
+std::string text_of(py::handle value);
+
 // Python truth of a value.
 bool truthy(py::handle value);
 
