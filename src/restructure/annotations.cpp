@@ -2,6 +2,7 @@
 // C-contiguous memory views and record structs, and the `cdef` declarations of annotated
 // names, in place at depth 0 or hoisted out of loops and branches.
 #include "restructure/restructure_classes.hpp"
+#include "restructure/symbols.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 
@@ -24,7 +25,7 @@ py::object table_type(const py::object &cls, const std::string &type_name) {
 // or None when `type_name` holds no record dtype.
 py::object struct_element_type(const py::object &cls, const std::string &type_name,
                                const py::object &ci) {
-    py::object entry = ci.attr("get_symbol")(type_name)[py::int_(0)];
+    py::object entry = symbol_of(ci, py::str(type_name));
     if (!py::isinstance(entry, cls.attr("VariableInfo")))
         return py::none();
     py::object record = entry.attr("dt");
@@ -154,7 +155,7 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
     py::object target = node.attr("target");
     if (!is_a(target, "Name"))
         return;
-    if (truthy(ci.attr("get_symbol")(target)[py::int_(0)]))
+    if (truthy(symbol_of(ci, target)))
         return;
 
     py::object annotation = node.attr("annotation");

@@ -2,16 +2,13 @@
 // at depth 0 is declared with its typed memory view, a re-pointed struct pointer takes the
 // address of its value; and the two queries of a variable's declared type.
 #include "restructure/restructure_classes.hpp"
+#include "restructure/symbols.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
 namespace {
 
 using namespace pybind11::literals;
-
-py::object symbol_entry(const py::object &ci, const py::handle &name) {
-    return ci.attr("get_symbol")(name)[py::int_(0)];
-}
 
 // An array description (shape, element type) on the value: declare each new name at depth 0.
 void assign_array(const py::object &cls, const py::object &node, const py::object &description,
@@ -20,7 +17,7 @@ void assign_array(const py::object &cls, const py::object &node, const py::objec
     py::object view_type = cls.attr("proc_tuple_vardef")(description, ci);
     for (py::handle target : node.attr("targets")) {
         cls.attr("reform_Stmt")(target, ci);
-        if (!is_a(target, "Name") || truthy(symbol_entry(ci, target)))
+        if (!is_a(target, "Name") || truthy(symbol_of(ci, target)))
             continue;
         if (!truthy(view_type)) {
             ci.attr("set_symbol")(target, node);
@@ -50,7 +47,7 @@ void assign_plain(const py::object &cls, const py::object &node, const py::objec
         cls.attr("reform_Stmt")(target, ci);
         if (!is_a(target, "Name"))
             continue;
-        if (!truthy(symbol_entry(ci, target))) {
+        if (!truthy(symbol_of(ci, target))) {
             ci.attr("set_symbol")(target, node);
             continue;
         }
@@ -75,11 +72,6 @@ void reform_Assign(const py::object &cls, const py::object &node, const py::obje
         assign_plain(cls, node, ci);
 }
 
-// The typed record of a variable: the nearest binding of the name, when it is typed.
-py::object variable_record(const py::object &cls, const py::object &name, const py::object &ci) {
-    return ci.attr("get_symbol")(name, cls.attr("VariableInfo"))[py::int_(0)];
-}
-
 py::object get_cdef_type(const py::object &cls, const py::object &v, const py::object &ci) {
     py::object name;
     if (is_a(v, "Name"))
@@ -88,7 +80,7 @@ py::object get_cdef_type(const py::object &cls, const py::object &v, const py::o
         name = v;
     else
         return py::none();
-    py::object record = variable_record(cls, name, ci);
+    py::object record = variable_of(cls, ci, name);
     if (record.is_none())
         return py::none();
     py::object org = record.attr("org_node");
@@ -104,7 +96,7 @@ py::object get_cdef_type(const py::object &cls, const py::object &v, const py::o
 }
 
 py::object get_ref_type(const py::object &cls, const py::object &v, const py::object &ci) {
-    py::object record = variable_record(cls, v, ci);
+    py::object record = variable_of(cls, ci, v);
     if (record.is_none())
         return py::none();
     py::object org = record.attr("org_node");

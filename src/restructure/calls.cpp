@@ -2,6 +2,7 @@
 // constructors are described for the declaration logic, the compile-time pseudo-calls of
 // zel fold to constants, and len() of a typed array inside compiled code reads its shape.
 #include "restructure/restructure_classes.hpp"
+#include "restructure/symbols.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 
@@ -9,11 +10,6 @@
 
 namespace zel {
 namespace {
-
-// The symbol entry that `ci` finds for a name, or None.
-py::object symbol_of(const py::object &ci, py::handle key) {
-    return ci.attr("get_symbol")(key)[py::int_(0)];
-}
 
 py::object make_tuple_node(py::list elements) {
     return ast_class("Tuple")(elements);

@@ -3,6 +3,7 @@
 // means its element at the current position, a string subscript of a record is a field
 // access, and equality of C strings is a strcmp test.
 #include "restructure/restructure_classes.hpp"
+#include "restructure/symbols.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 
@@ -21,11 +22,6 @@ std::string type_text(py::handle value) {
 
 bool is_string_constant(py::handle node) {
     return is_a(node, "Constant") && py::isinstance<py::str>(node.attr("value"));
-}
-
-// The entry of a typed variable, or None.
-py::object variable_of(const py::object &cls, const py::object &ci, py::handle key) {
-    return ci.attr("get_symbol")(key, cls.attr("VariableInfo"))[py::int_(0)];
 }
 
 long dimension(const py::object &cls, const py::object &sym) {
@@ -86,7 +82,7 @@ void reform_name(const py::dict &g, const py::object &cls, const py::object &nod
             return;
         }
     }
-    py::object sym = ci.attr("get_symbol")(node)[py::int_(0)];
+    py::object sym = symbol_of(ci, node);
     if (is_instance(sym, cls.attr("VariableInfo"))) {
         py::object cdf = sym.attr("cdf");
         if (ends_with(type_text(cdf), "*"))
