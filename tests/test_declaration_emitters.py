@@ -1,17 +1,9 @@
 """The .pyx text written for tagged declarations, assignments and function definitions."""
 import ast
-import re
 
 import pytest
 
-MARKER = re.compile(r"#lInE-?\d+EnIl")
-
-
-def emit(ns, tree):
-    unparser = ns.ZELUnparser()
-    unparser.traverse(tree)
-    unparser.finalize()
-    return MARKER.sub("", "".join(unparser._source))
+from pyx_helpers import emit
 
 
 def tag(ns, node, cdef=None, dtype=None, ref=None):

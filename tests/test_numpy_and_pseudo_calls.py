@@ -4,11 +4,7 @@ import textwrap
 
 import pytest
 
-
-def rewrite(ns, source):
-    tree = ast.parse(textwrap.dedent(source))
-    ns.ZELAst.restruct(tree)
-    return tree
+from pyx_helpers import rewrite
 
 
 def value_of(ns, source, index=-1):

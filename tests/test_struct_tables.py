@@ -1,19 +1,12 @@
 """The struct and lookup block written in place of `import zel`, and the numpy and openmp import lines."""
 import ast
-import re
 import textwrap
 
 import pytest
 
-MARKER = re.compile(r"#lInE-?\d+EnIl")
+from pyx_helpers import emit
+
 STRCMP = "from libc.string cimport strcmp as _zel_strcmp_"
-
-
-def emit(ns, tree):
-    unparser = ns.ZELUnparser()
-    unparser.traverse(tree)
-    unparser.finalize()
-    return MARKER.sub("", "".join(unparser._source))
 
 
 def emit_source(ns, source, rewrite=True):

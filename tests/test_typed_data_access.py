@@ -4,17 +4,13 @@ import textwrap
 
 import pytest
 
+from pyx_helpers import rewrite
+
 RECORDS = """
 import numpy as np
 dt = np.dtype([('name', 'S8'), ('qty', 'i4'), ('tag', 'S1'), ('grid', 'S2')])
 tbl = np.zeros(10, dt)
 """
-
-
-def rewrite(ns, source):
-    tree = ast.parse(textwrap.dedent(source))
-    ns.ZELAst.restruct(tree)
-    return tree
 
 
 def last_line(ns, source):

@@ -1,28 +1,19 @@
 """Annotated and array declarations: the rewriting that types them and the .pyx text written for them."""
 import ast
-import re
 import textwrap
 
 import pytest
 
-MARKER = re.compile(r"#lInE-?\d+EnIl")
+from pyx_helpers import emit, pyx_lines, rewrite
 
 
-def rewrite(ns, source):
+def query_block(ns, source):
+    """Rewrites `source` and returns the module block as the walk left it."""
+    ZELAst = ns.ZELAst
     tree = ast.parse(textwrap.dedent(source))
-    ns.ZELAst.restruct(tree)
-    return tree
-
-
-def emit(ns, tree):
-    unparser = ns.ZELUnparser()
-    unparser.traverse(tree)
-    unparser.finalize()
-    return MARKER.sub("", "".join(unparser._source))
-
-
-def pyx_lines(ns, source):
-    return emit(ns, rewrite(ns, source)).splitlines()
+    block = ZELAst.BlockInfo(tree)
+    ZELAst.reform_Stmt(tree.body, block)
+    return block
 
 
 @pytest.mark.parametrize(
@@ -226,9 +217,7 @@ def parse_expr(text):
 )
 def test_pair_types(zel_ns, pair, ctype):
     ZELAst = zel_ns.ZELAst
-    tree = ast.parse("import numpy as np")
-    block = ZELAst.BlockInfo(tree)
-    ZELAst.reform_Stmt(tree.body, block)
+    block = query_block(zel_ns, "import numpy as np")
     assert ZELAst.proc_tuple_vardef(parse_expr(pair), block) == ctype
 
 
@@ -247,28 +236,15 @@ def test_pair_types(zel_ns, pair, ctype):
 )
 def test_type_expressions(zel_ns, annotation, ctype):
     ZELAst = zel_ns.ZELAst
-    tree = ast.parse("import numpy as np\nfrom numpy import float32 as single\n")
-    block = ZELAst.BlockInfo(tree)
-    ZELAst.reform_Stmt(tree.body, block)
+    block = query_block(zel_ns, "import numpy as np\nfrom numpy import float32 as single\n")
     target = parse_expr(annotation) if annotation else None
     assert ZELAst.proc_vardef(target, block) == ctype
 
 
 def test_a_type_name_as_written_when_its_resolution_is_unknown(zel_ns):
     ZELAst = zel_ns.ZELAst
-    tree = ast.parse("from m import int")
-    block = ZELAst.BlockInfo(tree)
-    ZELAst.reform_Stmt(tree.body, block)
+    block = query_block(zel_ns, "from m import int")
     assert ZELAst.proc_vardef(ast.Name("int"), block) == "long long"
-
-
-def query_block(ns, source):
-    """Rewrites `source` and returns the module block as the walk left it."""
-    ZELAst = ns.ZELAst
-    tree = ast.parse(textwrap.dedent(source))
-    block = ZELAst.BlockInfo(tree)
-    ZELAst.reform_Stmt(tree.body, block)
-    return block
 
 
 @pytest.mark.parametrize(
@@ -307,9 +283,7 @@ def test_type_queries_of_hoisted_declarations(zel_ns):
 
 def test_nearest_untyped_binding_hides_a_typed_one(zel_ns):
     ZELAst = zel_ns.ZELAst
-    tree = ast.parse("n: int = 5")
-    block = ZELAst.BlockInfo(tree)
-    ZELAst.reform_Stmt(tree.body, block)
+    block = query_block(zel_ns, "n: int = 5")
     inner = ZELAst.BlockInfo(ast.If(), block)
     inner.set_symbol("n", ast.parse("n = 1").body[0])
     assert ZELAst.get_cdef_type("n", block) == "long long"

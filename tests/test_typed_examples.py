@@ -1,13 +1,9 @@
 """The typed examples: their generated declarations, and their output when run as scripts."""
-import ast
-import pathlib
-import re
 import shutil
 
 import pytest
 
-EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
-MARKER = re.compile(r"#lInE-?\d+EnIl")
+from pyx_helpers import EXAMPLES, example_pyx_lines
 
 CASES = {
     "typed_scalars.py": (
@@ -46,12 +42,7 @@ CASES = {
 
 @pytest.mark.parametrize("name", sorted(CASES))
 def test_example_declarations(zel_ns, name):
-    tree = ast.parse((EXAMPLES / name).read_text(encoding="utf-8"))
-    zel_ns.ZELAst.restruct(tree)
-    unparser = zel_ns.ZELUnparser()
-    unparser.traverse(tree)
-    unparser.finalize()
-    lines = MARKER.sub("", "".join(unparser._source)).splitlines()
+    lines = example_pyx_lines(zel_ns, name)
     for line in CASES[name][0]:
         assert line in lines
 

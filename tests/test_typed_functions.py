@@ -1,24 +1,9 @@
 """Typed function definitions: parameter and return types, the compiled-block mark, the cdef header."""
 import ast
-import re
-import textwrap
 
 import pytest
 
-MARKER = re.compile(r"#lInE-?\d+EnIl")
-
-
-def rewrite(ns, source):
-    tree = ast.parse(textwrap.dedent(source))
-    ns.ZELAst.restruct(tree)
-    return tree
-
-
-def emit(ns, tree):
-    unparser = ns.ZELUnparser()
-    unparser.traverse(tree)
-    unparser.finalize()
-    return MARKER.sub("", "".join(unparser._source))
+from pyx_helpers import emit, rewrite
 
 
 def body_block(ns, source):

@@ -1,0 +1,33 @@
+"""Helpers of the in-process tests: a script rewritten by ZELAst, and the .pyx text written for it."""
+import ast
+import pathlib
+import re
+import textwrap
+
+EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
+MARKER = re.compile(r"#lInE-?\d+EnIl")
+
+
+def rewrite(ns, source):
+    tree = ast.parse(textwrap.dedent(source))
+    ns.ZELAst.restruct(tree)
+    return tree
+
+
+def emit(ns, tree):
+    """The .pyx text written for `tree`, without its line markers."""
+    unparser = ns.ZELUnparser()
+    unparser.traverse(tree)
+    unparser.finalize()
+    return MARKER.sub("", "".join(unparser._source))
+
+
+def pyx_lines(ns, source):
+    return emit(ns, rewrite(ns, source)).splitlines()
+
+
+def example_pyx_lines(ns, name):
+    """The .pyx lines written for one of the example scripts, read as it is."""
+    tree = ast.parse((EXAMPLES / name).read_text(encoding="utf-8"))
+    ns.ZELAst.restruct(tree)
+    return emit(ns, tree).splitlines()
