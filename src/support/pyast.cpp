@@ -19,10 +19,7 @@ py::object ast_class(const char *name) {
 }
 
 bool is_a(py::handle value, const char *name) {
-    int result = PyObject_IsInstance(value.ptr(), ast_class(name).ptr());
-    if (result < 0)
-        throw py::error_already_set();
-    return result == 1;
+    return is_instance(value, ast_class(name));
 }
 
 py::object get_tag(py::handle node, py::handle name) {
