@@ -261,12 +261,35 @@ py::object convert(const py::dict &g, const py::object &cls, const py::str &code
     return map_to_script(text, line_map, py::cast<std::string>(module_name), cls, consts);
 }
 
+// The module `name`, loaded on its first attribute access. The module node and the pipeline
+// pull in the compiler's whole builtin scope, most of the start-up of a run that only reuses
+// its build; finding the module now still fails the import when Cython is missing.
+py::object lazy_module(const std::string &name) {
+    py::object modules = py::module_::import("sys").attr("modules");
+    if (modules.contains(name))
+        return modules[py::str(name)];
+    py::module_ util = py::module_::import("importlib.util");
+    py::object spec = util.attr("find_spec")(name);
+    if (spec.is_none()) {
+        PyErr_Format(PyExc_ModuleNotFoundError, "No module named '%s'", name.c_str());
+        throw py::error_already_set();
+    }
+    py::object loader = util.attr("LazyLoader")(spec.attr("loader"));
+    spec.attr("loader") = loader;
+    py::object module = util.attr("module_from_spec")(spec);
+    modules[py::str(name)] = module;
+    loader.attr("exec_module")(module);
+    std::string::size_type dot = name.rfind('.');
+    py::setattr(modules[py::str(name.substr(0, dot))], name.substr(dot + 1).c_str(), module);
+    return module;
+}
+
 } // namespace
 
 py::object make_zel_cython(const py::dict &g) {
     ClassBuilder c(g, "ZELCython");
-    py::object modulenode = py::module_::import("Cython.Compiler.ModuleNode");
-    py::object pipeline = py::module_::import("Cython.Compiler.Pipeline");
+    py::object modulenode = lazy_module("Cython.Compiler.ModuleNode");
+    py::object pipeline = lazy_module("Cython.Compiler.Pipeline");
     py::object errors = py::module_::import("Cython.Compiler.Errors");
     c.attr("ModuleNode", modulenode);
     c.attr("Pipeline", pipeline);
