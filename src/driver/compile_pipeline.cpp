@@ -1,7 +1,139 @@
+// ZEL.compile: from the script's text to a built module in the current directory, when the
+// existing build is missing or stale. Every Exception on the way ends the process with one
+// internal-error line and status -1.
 #include "driver/driver_classes.hpp"
+#include "support/pyast.hpp"
 
 namespace zel {
+namespace {
 
-void add_compile(ClassBuilder &) {}
+py::object open_file(const py::object &path, const char *mode) {
+    return py::module_::import("builtins").attr("open")(path, mode, py::arg("encoding") = "utf-8");
+}
+
+// Closes `file` on every way out of `use`.
+template <typename Use> void with_file(const py::object &file, Use &&use) {
+    try {
+        use(file);
+    } catch (...) {
+        file.attr("close")();
+        throw;
+    }
+    file.attr("close")();
+}
+
+py::object read_text(const py::object &path) {
+    py::object text;
+    with_file(open_file(path, "r"), [&](const py::object &file) { text = file.attr("read")(); });
+    return text;
+}
+
+void write_text(const py::object &path, const py::object &text) {
+    with_file(open_file(path, "w"), [&](const py::object &file) { file.attr("write")(text); });
+}
+
+// A debug dump beside the script: the script path followed by `suffix`.
+void dump(const py::object &script, const char *suffix, const py::object &text) {
+    write_text(script + py::str(suffix), text);
+}
+
+py::object ast_dump(const py::dict &g, const py::object &tree) {
+    return g["ast"].attr("dump")(tree, py::arg("indent") = 4);
+}
+
+// A leading constant statement (a docstring, a bare number, `...`) is written as `pass`.
+void neutralise_leading_constant(const py::object &tree) {
+    py::list body = tree.attr("body");
+    if (body.empty())
+        return;
+    py::object first = body[0];
+    if (is_a(first, "Expr") && is_a(first.attr("value"), "Constant"))
+        set_class(first, "Pass");
+}
+
+// Writes the C++ text into a fresh temporary directory and builds it; the directory goes
+// away however the build ends.
+void build_in_temporary_directory(const py::dict &g, const py::object &cls,
+                                  const py::object &cpp_text) {
+    py::object directory = py::module_::import("tempfile").attr("TemporaryDirectory")();
+    try {
+        py::object stem = cls.attr("stem");
+        py::object cpp_path =
+            g["os"].attr("path").attr("join")(directory.attr("name"), stem + py::str(".cpp"));
+        write_text(cpp_path, cpp_text);
+        g["ZELSetupTools"].attr("build_module_from_cpp")(cpp_path, stem);
+    } catch (...) {
+        directory.attr("cleanup")();
+        throw;
+    }
+    directory.attr("cleanup")();
+}
+
+void compile_steps(const py::dict &g, const py::object &cls) {
+    py::object script = cls.attr("main_module").attr("__file__");
+    py::tuple names(cls.attr("prepare_path")(script));
+    if (names.size() > 3) {
+        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 3)");
+        throw py::error_already_set();
+    }
+    if (names.size() < 3) {
+        PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 3, got %zd)",
+                     static_cast<Py_ssize_t>(names.size()));
+        throw py::error_already_set();
+    }
+    cls.attr("base_name") = names[0];
+    cls.attr("stem") = names[1];
+    cls.attr("rebuild") = names[2];
+    if (!truthy(cls.attr("rebuild")))
+        return;
+
+    py::object tree = g["ast"].attr("parse")(read_text(script));
+    bool debug = truthy(cls.attr("debug"));
+    if (debug) {
+        cls.attr("log_line") = g["Etc"].attr("log_lines")();
+        dump(script, ".0.ast", ast_dump(g, tree));
+        print_line(py::str("# COMPILE: \"{}\"").format(script));
+    } else {
+        print_line("# COMPILE..");
+    }
+    neutralise_leading_constant(tree);
+
+    py::object zel_ast = g["ZELAst"];
+    zel_ast.attr("restruct")(tree);
+    if (debug)
+        dump(script, ".1.ast", ast_dump(g, tree));
+
+    py::tuple unparsed = cls.attr("unparse")(tree, zel_ast.attr("openmp"));
+    py::object pyx_text = unparsed[0];
+    py::object line_map = unparsed[1];
+    if (debug)
+        dump(script, ".pyx", pyx_text);
+
+    py::object cpp_text = g["ZELCython"].attr("convert")(pyx_text, cls.attr("stem"), line_map);
+    if (debug)
+        dump(script, ".cpp", cpp_text);
+
+    build_in_temporary_directory(g, cls, cpp_text);
+}
+
+} // namespace
+
+void add_compile(ClassBuilder &zel) {
+    py::dict g = zel.globals();
+    zel.classmethod(
+        "compile",
+        [g](py::object cls) {
+            try {
+                compile_steps(g, cls);
+            } catch (py::error_already_set &e) {
+                // SystemExit and KeyboardInterrupt pass on unchanged.
+                if (!e.matches(PyExc_Exception))
+                    throw;
+                print_line(cls.attr("fatal_msg")(caught_exception(e)));
+                g["sys"].attr("exit")(-1);
+            }
+        },
+        py::arg("cls"));
+}
 
 } // namespace zel

@@ -1,7 +1,78 @@
+// ZEL.unparse: writes the rewritten tree as .pyx text and maps the lines that carry a line
+// marker back to the script lines they came from.
 #include "driver/driver_classes.hpp"
+#include "support/pyast.hpp"
 
 namespace zel {
+namespace {
 
-void add_unparse(ClassBuilder &) {}
+// The first statement of `source` parsed as a module of its own.
+py::object parse_statement(const py::dict &g, const py::object &source) {
+    return g["ast"].attr("parse")(source).attr("body")[py::int_(0)];
+}
+
+// Puts the prange import and the openmp cimport at the head of the module body.
+void insert_openmp_prefix(const py::dict &g, const py::object &tree) {
+    py::object pyx_prefix = g["ZELConst"].attr("pyx_prefix");
+    py::object prange_import = parse_statement(g, pyx_prefix[py::int_(0)]);
+    py::object openmp_import = parse_statement(g, pyx_prefix[py::int_(1)]);
+    set_tag(openmp_import, g["ZELAst"].attr("cidx"), py::bool_(true));
+    openmp_import.attr("lineno") = -1;
+    prange_import.attr("lineno") = -1;
+    py::object body = tree.attr("body");
+    body.attr("insert")(0, openmp_import);
+    body.attr("insert")(0, prange_import);
+}
+
+py::tuple unparse_tree(const py::dict &g, const py::object &tree, const py::object &openmp) {
+    if (truthy(openmp) && is_a(tree, "Module"))
+        insert_openmp_prefix(g, tree);
+
+    py::object unparser = g["ZELUnparser"]();
+    unparser.attr("traverse")(tree);
+    unparser.attr("finalize")();
+
+    py::object zel_const = g["ZELConst"];
+    py::str head = zel_const.attr("pattern1");
+    py::str tail = zel_const.attr("pattern2");
+    py::ssize_t head_len = py::len(head);
+    py::ssize_t tail_len = py::len(tail);
+    py::str line_break("\n");
+
+    py::dict line_map;
+    long line = 1;
+    py::list text;
+    for (py::handle piece : unparser.attr("_source")) {
+        if (PyUnicode_Check(piece.ptr())) {
+            if (truthy(piece.attr("startswith")(head)) && truthy(piece.attr("endswith")(tail))) {
+                try {
+                    py::object digits = piece[py::slice(head_len, py::len(piece) - tail_len, 1)];
+                    line_map[py::int_(line)] = py::int_(digits);
+                } catch (py::error_already_set &e) {
+                    if (!e.matches(PyExc_Exception))
+                        throw;
+                    PyErr_SetObject(g["ZEL"].attr("Error").ptr(),
+                                    py::str("unparse error while linemap.").ptr());
+                    throw py::error_already_set();
+                }
+            }
+            // A piece that holds several line breaks (a docstring spanning lines) advances
+            // the count by all of them, so the keys stay the line numbers Cython reports.
+            line += py::int_(piece.attr("count")(line_break)).cast<long>();
+        }
+        text.append(py::str(piece));
+    }
+    return py::make_tuple(py::str("").attr("join")(text), line_map);
+}
+
+} // namespace
+
+void add_unparse(ClassBuilder &zel) {
+    py::dict g = zel.globals();
+    zel.staticmethod(
+        "unparse",
+        [g](py::object tree, py::object openmp) { return unparse_tree(g, tree, openmp); },
+        py::arg("tree"), py::arg("openmp") = true);
+}
 
 } // namespace zel

@@ -1,7 +1,143 @@
+// ZEL.run: loads the built module from the current directory as `__main__`, runs it in the
+// script's place and ends the process as the interpreter would have ended the script.
 #include "driver/driver_classes.hpp"
+#include "support/pyast.hpp"
 
 namespace zel {
+namespace {
 
-void add_run(ClassBuilder &) {}
+void print_debug_lines(const py::dict &g, const py::object &cls) {
+    py::object script = cls.attr("main_module").attr("__file__");
+    py::str quoted("\"{}{}\"");
+    print_line(py::str("# PYX: ") + quoted.format(script, ".pyx"));
+    print_line(py::str("# CPP: ") + quoted.format(script, ".cpp"));
+    print_line(py::str("# ORG AST: ") + quoted.format(script, ".0.ast"));
+    print_line(py::str("# OUT AST: ") + quoted.format(script, ".1.ast"));
+    if (truthy(cls.attr("rebuild")))
+        print_line(
+            py::str("# LOG: \"{}\":{}").format(g["Etc"].attr("log_file"), cls.attr("log_line")));
+}
+
+// The spec of the extension module named `stem` in the current directory, or None. The build
+// lands there, while the module search path starts with the script's own directory and may
+// hold the script's source or a library of the same name.
+py::object find_built_module(const py::dict &g, const py::str &stem) {
+    // An extension's init function is named after the last dotted part of its name, so a
+    // dotted stem names no module of the current directory.
+    if (truthy(stem.attr("__contains__")(".")))
+        return py::none();
+    py::object machinery = py::module_::import("importlib.machinery");
+    py::object loader_details =
+        py::make_tuple(machinery.attr("ExtensionFileLoader"), machinery.attr("EXTENSION_SUFFIXES"));
+    py::object finder = machinery.attr("FileFinder")(g["os"].attr("getcwd")(), loader_details);
+    return finder.attr("find_spec")(stem);
+}
+
+// Puts `CUDA_PATH`/bin on the DLL search path, where the platform has one. The handle is
+// returned so that the caller keeps the directory on the path.
+py::object add_cuda_dll_directory(const py::dict &g) {
+    py::object os = g["os"];
+    py::object cuda_path = os.attr("environ").attr("get")("CUDA_PATH");
+    if (!truthy(cuda_path) || !py::hasattr(os, "add_dll_directory"))
+        return py::none();
+    py::object bin = os.attr("path").attr("join")(cuda_path, "bin");
+    if (!truthy(os.attr("path").attr("isdir")(bin)))
+        return py::none();
+    return os.attr("add_dll_directory")(bin);
+}
+
+// The function name the interpreter would give for a traceback entry. Cython names the
+// entries of a built module after the module: "init <stem>" for its top level and
+// "<stem>.<qualified name>" for functions.
+py::object function_name(const py::object &entry, const py::str &stem) {
+    py::str name = entry.attr("name");
+    if (name.equal(py::str("init ") + stem))
+        return py::str("<module>");
+    if (truthy(name.attr("startswith")(stem + py::str("."))))
+        return name.attr("rpartition")(".")[py::int_(2)];
+    return std::move(name);
+}
+
+// The source text of a traceback entry. The built module's entries name the script by its
+// stem alone, which the interpreter resolves against the current directory or not at all
+// (it asks the extension's loader, which has no source); their lines are the script's.
+py::object source_line(const py::object &entry, const py::str &stem, const py::object &script) {
+    py::object file_name = entry.attr("filename");
+    if (!file_name.equal(stem + py::str(".py")))
+        return entry.attr("line");
+    py::object linecache = py::module_::import("linecache");
+    return linecache.attr("getline")(script, entry.attr("lineno")).attr("strip")();
+}
+
+// The deepest traceback entry of the script's exception, its source line, then the exception.
+void report(const py::dict &g, const py::object &cls, const py::object &exc) {
+    py::str stem = cls.attr("stem");
+    py::object script = cls.attr("main_module").attr("__file__");
+    py::list entries = g["traceback"].attr("extract_tb")(exc.attr("__traceback__"));
+    py::object entry = entries[py::len(entries) - 1];
+    print_line(py::str("File \"{}\",  line {}, in {}\n{}")
+                   .format(entry.attr("filename"), entry.attr("lineno"), function_name(entry, stem),
+                           source_line(entry, stem, script)));
+    print_line(exc);
+}
+
+void run_built_module(const py::dict &g, const py::object &cls) {
+    if (truthy(cls.attr("debug")))
+        print_debug_lines(g, cls);
+    print_line("# RUN");
+
+    py::str stem = cls.attr("stem");
+    py::object spec = find_built_module(g, stem);
+    if (spec.is_none()) {
+        print_line(cls.attr("name"), "[Fatal.1421] module not found:", stem);
+        g["sys"].attr("exit")(9);
+    }
+    py::object dll_directory = add_cuda_dll_directory(g);
+
+    py::object module = py::module_::import("importlib.util").attr("module_from_spec")(spec);
+    module.attr("__name__") = "__main__";
+    g["sys"].attr("modules")["__main__"] = module;
+
+    int status = 0;
+    try {
+        spec.attr("loader").attr("exec_module")(module);
+    } catch (py::error_already_set &e) {
+        // The script's own exit passes on, so its status and message reach the interpreter.
+        if (e.matches(PyExc_SystemExit))
+            throw;
+        if (e.matches(PyExc_KeyboardInterrupt)) {
+            status = 130;
+        } else {
+            status = 1;
+            try {
+                report(g, cls, caught_exception(e));
+            } catch (py::error_already_set &) {
+                // A report that fails leaves the failure status alone.
+            }
+        }
+    }
+    g["sys"].attr("exit")(status);
+}
+
+} // namespace
+
+void add_run(ClassBuilder &zel) {
+    py::dict g = zel.globals();
+    zel.classmethod(
+        "run", [g](py::object cls) { run_built_module(g, cls); }, py::arg("cls"));
+    zel.staticmethod(
+        "keep_deepest_frame",
+        [](py::object exc) {
+            py::object tb = exc.attr("__traceback__");
+            if (tb.is_none())
+                return exc;
+            while (!tb.attr("tb_next").is_none())
+                tb = tb.attr("tb_next");
+            py::object single = py::module_::import("types").attr("TracebackType")(
+                py::none(), tb.attr("tb_frame"), tb.attr("tb_lasti"), tb.attr("tb_lineno"));
+            return exc.attr("with_traceback")(single);
+        },
+        py::arg("exc"));
+}
 
 } // namespace zel

@@ -1,7 +1,165 @@
+// Declaration emitters: tagged annotated assignments and assignment targets become `cdef`
+// declarations, tagged values take their address, and fully typed functions become
+// `cdef ... nogil` C functions with typed parameters.
 #include "emit/emit_classes.hpp"
+#include "support/pyast.hpp"
+#include "support/with_context.hpp"
 
 namespace zel {
+namespace {
 
-void add_declaration_emitters(ClassBuilder &, const py::object &) {}
+using namespace pybind11::literals;
+
+void write(const py::object &self, const py::object &text) {
+    self.attr("write")(text);
+}
+
+void traverse(const py::object &self, const py::handle &node) {
+    self.attr("traverse")(node);
+}
+
+// The C type text of a node tagged for declaration, else None.
+py::object declared_type(const py::object &zel_ast, const py::handle &node) {
+    if (!truthy(get_tag(node, zel_ast.attr("cidx"))))
+        return py::none();
+    py::object dt = get_tag(node, zel_ast.attr("didx"));
+    return truthy(dt) ? dt : py::none();
+}
+
+void write_value(const py::object &self, const py::object &zel_ast, const py::object &value) {
+    if (truthy(get_tag(value, zel_ast.attr("ref_idx"))))
+        write(self, py::str("&"));
+    traverse(self, value);
+}
+
+void visit_AnnAssign(const py::dict &g, const py::object &self, const py::object &node) {
+    py::object zel_ast = g["ZELAst"];
+    self.attr("fill")();
+    py::object target = node.attr("target");
+    py::object value = node.attr("value");
+    py::object dt = declared_type(zel_ast, node);
+    if (!dt.is_none()) {
+        write(self, py::str("cdef ") + py::str(dt) + py::str(" "));
+        traverse(self, target);
+        if (truthy(value)) {
+            write(self, py::str(" = "));
+            write_value(self, zel_ast, value);
+        }
+        return;
+    }
+    bool parenthesised = !truthy(node.attr("simple")) && is_a(target, "Name");
+    with_context(self.attr("delimit_if")("(", ")", parenthesised), [&] { traverse(self, target); });
+    write(self, py::str(" : "));
+    traverse(self, node.attr("annotation"));
+    if (truthy(value)) {
+        write(self, py::str(" = "));
+        traverse(self, value);
+    }
+}
+
+// One line per target: `a = b = v` is written `a = v` and `b = a`, so each target can carry
+// its own declaration.
+void visit_Assign(const py::dict &g, const py::object &self, const py::object &node) {
+    py::object zel_ast = g["ZELAst"];
+    py::list targets = node.attr("targets");
+    for (size_t i = 0; i < targets.size(); ++i) {
+        self.attr("fill")();
+        py::object dt = declared_type(zel_ast, targets[i]);
+        if (!dt.is_none())
+            write(self, py::str("cdef ") + py::str(dt) + py::str(" "));
+        traverse(self, targets[i]);
+        write(self, py::str(" = "));
+        if (i == 0)
+            write_value(self, zel_ast, node.attr("value"));
+        else
+            traverse(self, targets[i - 1]);
+    }
+}
+
+// Typed parameter lists hold only ordinary parameters, each written as C type and name.
+// Every other list is the host's, so positional-only, starred, keyword-only and `**`
+// parameters of untyped functions and lambdas are kept.
+void visit_arguments(const py::dict &g, const py::object &base, const py::object &self,
+                     const py::object &node) {
+    py::object zel_ast = g["ZELAst"];
+    py::object didx = zel_ast.attr("didx");
+    if (!truthy(get_tag(node, didx))) {
+        base.attr("visit_arguments")(self, node);
+        return;
+    }
+    py::list args = node.attr("args");
+    py::list defaults = node.attr("defaults");
+    // Defaults align to the end of the list; signed, as they may also cover positional-only
+    // parameters, which are not written here.
+    auto count = static_cast<py::ssize_t>(args.size());
+    auto first_default = count - static_cast<py::ssize_t>(defaults.size());
+    for (py::ssize_t i = 0; i < count; ++i) {
+        if (i > 0)
+            write(self, py::str(", "));
+        py::handle arg = args[static_cast<size_t>(i)];
+        write(self, py::str(get_tag(arg, didx)) + py::str(" ") + py::str(arg.attr("arg")));
+        if (i >= first_default) {
+            write(self, py::str("="));
+            traverse(self, defaults[static_cast<size_t>(i - first_default)]);
+        }
+    }
+}
+
+void function_helper(const py::object &self, const py::object &node, const std::string &prefix) {
+    for (py::handle decorator : node.attr("decorator_list")) {
+        self.attr("fill")("@");
+        traverse(self, decorator);
+    }
+    self.attr("fill")(prefix + " " + node.attr("name").cast<std::string>());
+    write(self, py::str("("));
+    traverse(self, node.attr("args"));
+    write(self, py::str(")"));
+    py::object returns = node.attr("returns");
+    if (truthy(returns)) {
+        write(self, py::str(" -> "));
+        traverse(self, returns);
+    }
+    if (prefix.rfind("cdef ", 0) == 0)
+        write(self, py::str(" nogil"));
+    py::object block = self.attr("block")("extra"_a = self.attr("get_type_comment")(node));
+    with_context(block, [&] { self.attr("_write_docstring_and_traverse_body")(node); });
+}
+
+void visit_FunctionDef(const py::dict &g, const py::object &self, const py::object &node) {
+    py::object dt = get_tag(node, g["ZELAst"].attr("didx"));
+    std::string prefix = "def";
+    if (truthy(dt)) {
+        prefix = "cdef " + py::str(dt).cast<std::string>();
+        node.attr("returns") = py::none(); // a C function has no return annotation
+    }
+    self.attr("_function_helper")(node, prefix);
+}
+
+} // namespace
+
+void add_declaration_emitters(ClassBuilder &u, const py::object &base) {
+    py::dict g = u.globals();
+    u.method(
+        "visit_AnnAssign",
+        [g](py::object self, py::object node) { visit_AnnAssign(g, self, node); }, py::arg("self"),
+        py::arg("node"));
+    u.method(
+        "visit_Assign", [g](py::object self, py::object node) { visit_Assign(g, self, node); },
+        py::arg("self"), py::arg("node"));
+    u.method(
+        "visit_arguments",
+        [g, base](py::object self, py::object node) { visit_arguments(g, base, self, node); },
+        py::arg("self"), py::arg("node"));
+    u.method(
+        "visit_FunctionDef",
+        [g](py::object self, py::object node) { visit_FunctionDef(g, self, node); },
+        py::arg("self"), py::arg("node"));
+    u.method(
+        "_function_helper",
+        [](py::object self, py::object node, std::string fill_suffix) {
+            function_helper(self, node, fill_suffix);
+        },
+        py::arg("self"), py::arg("node"), py::arg("fill_suffix"));
+}
 
 } // namespace zel

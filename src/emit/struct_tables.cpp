@@ -1,7 +1,153 @@
+// The struct and lookup block that takes the place of the script's import of zel, and the
+// import emitters: numpy is imported at the C level too, and the prefix "import openmp"
+// becomes a cimport.
 #include "emit/emit_classes.hpp"
+#include "support/pyast.hpp"
+
+#include <sstream>
+#include <string>
 
 namespace zel {
+namespace {
 
-void add_struct_and_import_emitters(ClassBuilder &, const py::object &) {}
+std::string text_of(py::handle value) {
+    return py::str(value).cast<std::string>();
+}
+
+// "[n]" for a count, "[a][b]" for a tuple of counts, nothing without a dimension.
+std::string dimension_suffix(py::handle d) {
+    std::string suffix;
+    if (is_a(d, "Constant")) {
+        suffix = "[" + text_of(d.attr("value")) + "]";
+    } else if (is_a(d, "Tuple")) {
+        for (py::handle element : d.attr("elts"))
+            suffix += "[" + text_of(element.attr("value")) + "]";
+    }
+    return suffix;
+}
+
+// numpy lays record fields out without padding, so the struct that views them is packed.
+void write_structs(std::ostringstream &out, const py::object &struct_def) {
+    if (struct_def.is_none())
+        return;
+    for (auto item : py::dict(struct_def)) {
+        py::handle o = item.second;
+        out << "cdef public packed struct _struct_" << text_of(item.first)
+            << text_of(o.attr("name")) << ":\n";
+        py::list var = o.attr("var"), typ = o.attr("typ"), shp = o.attr("shp");
+        for (size_t i = 0; i < py::len(var); ++i)
+            out << "    " << text_of(typ[i]) << " " << text_of(var[i]) << dimension_suffix(shp[i])
+                << "\n";
+    }
+}
+
+// One function per registered lookup: the index of the first row whose leading fields equal
+// the keys, or -1.
+void write_lookups(std::ostringstream &out, const py::object &lookup_def) {
+    for (auto item : py::dict(lookup_def)) {
+        py::tuple entry(py::reinterpret_borrow<py::object>(item.second));
+        size_t n = entry[0].cast<size_t>();
+        py::object s = entry[2];
+        py::list var = s.attr("var"), typ = s.attr("typ"), shp = s.attr("shp");
+        auto is_text = [&](size_t i) { return equals(typ[i], py::str("char")) && truthy(shp[i]); };
+        out << "cdef long long " << text_of(item.first) << "(" << text_of(entry[1]) << "[::1] tbl";
+        for (size_t i = 0; i < n; ++i)
+            out << "," << (is_text(i) ? std::string("char*") : text_of(typ[i])) << " "
+                << text_of(var[i]);
+        out << "):\n    cdef long long idx\n    for idx in range(len(tbl)):\n        if ";
+        for (size_t i = 0; i < n; ++i) {
+            std::string v = text_of(var[i]);
+            if (i > 0)
+                out << " and ";
+            if (is_text(i))
+                out << "_zel_strcmp_(tbl[idx]." << v << "," << v << ")==0";
+            else
+                out << "tbl[idx]." << v << "==" << v;
+        }
+        out << ":\n            return idx\n    return -1\n";
+    }
+}
+
+void fill_struct_lookup_code(const py::dict &g, const py::object &self) {
+    if (truthy(self.attr("_fill_struct_lookup_code")))
+        return;
+    py::object zel_ast = g["ZELAst"];
+    std::ostringstream out;
+    write_structs(out, zel_ast.attr("struct_def"));
+    out << "from libc.string cimport strcmp as _zel_strcmp_\n";
+    write_lookups(out, zel_ast.attr("lookup_def"));
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty())
+            self.attr("fill")(line);
+    zel_ast.attr("struct_def") = py::none();
+    self.attr("_fill_struct_lookup_code") = true;
+}
+
+void write_alias(const py::object &self, py::handle alias) {
+    self.attr("write")(alias.attr("name"));
+    if (truthy(alias.attr("asname")))
+        self.attr("write")(" as ", alias.attr("asname"));
+}
+
+void visit_import(const py::dict &g, const py::object &self, const py::object &node) {
+    py::object zel_ast = g["ZELAst"];
+    py::object cidx = zel_ast.attr("cidx");
+    py::object zel_name = g["ZEL"].attr("name");
+    py::list others;
+    bool imports_zel = false;
+    for (py::handle alias : node.attr("names")) {
+        if (equals(alias.attr("name"), zel_name))
+            imports_zel = true;
+        else
+            others.append(alias);
+    }
+    if (py::len(others) > 0) {
+        self.attr("fill")(truthy(get_tag(node, cidx)) ? "cimport " : "import ");
+        py::object also_cimport = py::none();
+        bool first = true;
+        for (py::handle alias : others) {
+            if (!first)
+                self.attr("write")(", ");
+            first = false;
+            write_alias(self, alias);
+            if (truthy(get_tag(alias, cidx)))
+                also_cimport = py::reinterpret_borrow<py::object>(alias);
+        }
+        if (!also_cimport.is_none()) {
+            self.attr("fill")("cimport ");
+            write_alias(self, also_cimport);
+        }
+    }
+    if (imports_zel) {
+        self.attr("fill_struct_lookup_code")();
+        py::object numpy_name = zel_ast.attr("numpy_name");
+        if (equals(numpy_name, zel_ast.attr("NUMPY"))) {
+            self.attr("fill")("import numpy as " + text_of(numpy_name));
+            self.attr("fill")("cimport numpy as " + text_of(numpy_name));
+        }
+    }
+}
+
+} // namespace
+
+void add_struct_and_import_emitters(ClassBuilder &unparser, const py::object &base) {
+    py::dict g = unparser.globals();
+    unparser.method(
+        "fill_struct_lookup_code", [g](py::object self) { fill_struct_lookup_code(g, self); },
+        py::arg("self"));
+    unparser.method(
+        "visit_Import", [g](py::object self, py::object node) { visit_import(g, self, node); },
+        py::arg("self"), py::arg("node"));
+    unparser.method(
+        "visit_ImportFrom",
+        [g, base](py::object self, py::object node) {
+            if (equals(node.attr("module"), g["ZEL"].attr("name")))
+                self.attr("fill_struct_lookup_code")();
+            else
+                base.attr("visit_ImportFrom")(self, node);
+        },
+        py::arg("self"), py::arg("node"));
+}
 
 } // namespace zel

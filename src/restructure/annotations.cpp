@@ -1,7 +1,233 @@
+// Type expressions and annotated assignments: C type texts for scalars, byte strings,
+// C-contiguous memory views and record structs, and the `cdef` declarations of annotated
+// names, in place at depth 0 or hoisted out of loops and branches.
 #include "restructure/restructure_classes.hpp"
+#include "support/pyast.hpp"
 
 namespace zel {
+namespace {
 
-void add_annotation_rewriting(ClassBuilder &) {}
+using namespace pybind11::literals;
+
+bool starts_with(const std::string &text, const char *prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+bool ends_with(const std::string &text, char last) {
+    return !text.empty() && text.back() == last;
+}
+
+// A numpy byte-string type written as a string constant ('S16') reads as "'S16".
+bool is_byte_string_type(const std::string &type_name) {
+    return starts_with(type_name, "'S");
+}
+
+// The C type of a type name, or None: the table has no default entry.
+py::object table_type(const py::object &cls, const std::string &type_name) {
+    return cls.attr("type_table").attr("get")(type_name);
+}
+
+// Registers a record dtype used as an array element type and returns its struct type name,
+// or None when `type_name` holds no record dtype.
+py::object struct_element_type(const py::object &cls, const std::string &type_name,
+                               const py::object &ci) {
+    py::object entry = ci.attr("get_symbol")(type_name)[py::int_(0)];
+    if (!py::isinstance(entry, cls.attr("VariableInfo")))
+        return py::none();
+    py::object record = entry.attr("dt");
+    if (!py::isinstance(record, cls.attr("StructInfo")))
+        return py::none();
+    py::dict struct_def = cls.attr("struct_def");
+    struct_def[py::str(type_name)] = record;
+    return py::str("_struct_" + type_name) + py::str(record.attr("name"));
+}
+
+py::object proc_tuple_vardef(const py::object &cls, const py::object &target,
+                             const py::object &ci) {
+    py::tuple items;
+    if (is_a(target, "Tuple"))
+        items = py::tuple(target.attr("elts"));
+    else if (py::isinstance<py::tuple>(target))
+        items = py::reinterpret_borrow<py::tuple>(target);
+    else
+        return py::none();
+    if (items.size() != 2)
+        return py::none();
+    py::object shape = items[0];
+    std::string type_name = cls.attr("convert_import_name_str")(items[1], ci).cast<std::string>();
+    if (type_name.empty())
+        return py::none();
+
+    py::object element = table_type(cls, type_name);
+    if (element.is_none())
+        element = struct_element_type(cls, type_name, ci);
+    if (element.is_none())
+        return py::none();
+
+    std::string view = py::str(element).cast<std::string>();
+    if (!is_a(shape, "Tuple"))
+        return py::str(view + "[::1]");
+    size_t dims = py::len(shape.attr("elts"));
+    if (dims == 0 || dims > 6)
+        return py::none();
+    view += "[";
+    for (size_t i = 1; i < dims; ++i)
+        view += ":,";
+    return py::str(view + "::1]");
+}
+
+py::object proc_vardef(const py::object &cls, const py::object &target, const py::object &ci) {
+    if (!truthy(target))
+        return py::none();
+    py::object view = proc_tuple_vardef(cls, target, ci);
+    if (truthy(view))
+        return view;
+    std::string type_name = cls.attr("convert_import_name_str")(target, ci).cast<std::string>();
+    if (type_name.empty())
+        return py::none();
+    if (is_byte_string_type(type_name))
+        return py::str("char*");
+    py::object ctype = table_type(cls, type_name);
+    if (!truthy(ctype) && is_a(target, "Name"))
+        ctype = table_type(cls, target.attr("id").cast<std::string>());
+    return truthy(ctype) ? ctype : py::none();
+}
+
+py::tuple get_struct_view(const py::object &cls, const py::object &target) {
+    py::tuple nothing = py::make_tuple(py::none(), py::none());
+    py::object name = is_a(target, "Name") ? target.attr("id") : target;
+    if (!py::isinstance<py::str>(name))
+        return nothing;
+    py::object struct_def = cls.attr("struct_def");
+    if (!py::isinstance<py::dict>(struct_def)) // already written out by the emitter
+        return nothing;
+    py::object record = struct_def.attr("get")(name);
+    if (!py::isinstance(record, cls.attr("StructInfo")))
+        return nothing;
+    return py::make_tuple(name, record);
+}
+
+// The statement keeps its value as a plain assignment, or becomes `pass`.
+void reduce_to_assignment(const py::object &node) {
+    if (truthy(node.attr("value"))) {
+        set_class(node, "Assign");
+        py::list targets;
+        targets.append(node.attr("target"));
+        node.attr("targets") = targets;
+    } else {
+        set_class(node, "Pass");
+    }
+    py::delattr(node, "annotation");
+    py::delattr(node, "target");
+}
+
+// The declaration, tagged like an in-place one, goes into the nearest depth-0 block in
+// front of the statement being walked.
+void hoist_declaration(const py::object &cls, const py::object &node, const py::object &cdf,
+                       const py::object &ci) {
+    py::object decl = ast_class("AnnAssign")("target"_a = node.attr("target"),
+                                             "annotation"_a = node.attr("annotation"),
+                                             "value"_a = py::none(), "simple"_a = 1);
+    decl.attr("lineno") = node.attr("lineno");
+    set_tag(decl, cls.attr("didx"), cdf);
+    set_tag(decl, cls.attr("cidx"), py::bool_(true));
+    reduce_to_assignment(node);
+    ci.attr("insert_stmt")(decl);
+}
+
+// The C type of a `cdef` declaration of `name` other than `node` that already stands in the
+// body of the nearest depth-0 block, or None. A declaration hoisted out of one loop is not
+// visible to a sibling loop, yet both land in the same C scope, where a second one would
+// be a redeclaration.
+py::object declared_before(const py::object &cls, const py::object &node, const py::object &name,
+                           const py::object &ci) {
+    py::object block = ci;
+    while (block.attr("depth").cast<long>() != 0)
+        block = block.attr("prev");
+    for (py::handle stmt : block.attr("node").attr("body")) {
+        if (stmt.is(node) || !is_a(stmt, "AnnAssign") || !truthy(get_tag(stmt, cls.attr("cidx"))))
+            continue;
+        py::object target = stmt.attr("target");
+        if (is_a(target, "Name") && py::object(target.attr("id")).equal(name))
+            return get_tag(stmt, cls.attr("didx"));
+    }
+    return py::none();
+}
+
+void reform_AnnAssign(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::object value = node.attr("value");
+    cls.attr("reform_Stmt")(value, ci);
+    py::object value_type = get_tag(value, cls.attr("didx"));
+    py::object target = node.attr("target");
+    if (!is_a(target, "Name"))
+        return;
+    if (truthy(ci.attr("get_symbol")(target)[py::int_(0)]))
+        return;
+
+    py::object annotation = node.attr("annotation");
+    py::object variable_info = cls.attr("VariableInfo");
+    py::object cdf = py::none();
+    py::object sym = py::none();
+    if (is_a(annotation, "Tuple")) {
+        cdf = proc_tuple_vardef(cls, annotation, ci);
+        if (truthy(cdf))
+            sym = variable_info(node, cdf, "call"_a = annotation);
+    } else {
+        std::string type_name =
+            cls.attr("convert_import_name_str")(annotation, ci).cast<std::string>();
+        if (is_byte_string_type(type_name)) {
+            cdf = py::str("char*");
+        } else if (truthy(table_type(cls, type_name))) {
+            cdf = table_type(cls, type_name);
+        } else {
+            py::object record = get_struct_view(cls, py::str(type_name))[1];
+            bool value_is_pointer =
+                truthy(value_type) && ends_with(py::str(value_type).cast<std::string>(), '*');
+            if (!record.is_none() && !value_is_pointer) {
+                cdf = py::str("_struct_" + type_name) + py::str(record.attr("name")) + py::str("*");
+                if (truthy(value))
+                    set_tag(value, cls.attr("ref_idx"), py::bool_(true));
+            }
+        }
+        if (truthy(cdf))
+            sym = variable_info(node, cdf);
+    }
+
+    py::object name = target.attr("id");
+    if (sym.is_none()) {
+        ci.attr("set_symbol")(name, node);
+        return;
+    }
+    py::object earlier = declared_before(cls, node, name, ci);
+    if (!earlier.is_none()) {
+        // Declared already with this type: only the assignment is left. With another type
+        // the statement stays as written.
+        if (earlier.equal(cdf)) {
+            ci.attr("set_symbol")(name, sym);
+            reduce_to_assignment(node);
+        } else {
+            ci.attr("set_symbol")(name, node);
+        }
+        return;
+    }
+    ci.attr("set_symbol")(name, sym);
+    if (ci.attr("depth").cast<long>() == 0) {
+        set_tag(node, cls.attr("cidx"), py::bool_(true));
+        set_tag(node, cls.attr("didx"), cdf);
+    } else {
+        hoist_declaration(cls, node, cdf, ci);
+    }
+}
+
+} // namespace
+
+void add_annotation_rewriting(ClassBuilder &a) {
+    a.classmethod("proc_tuple_vardef", proc_tuple_vardef, py::arg("cls"), py::arg("target"),
+                  py::arg("ci"));
+    a.classmethod("proc_vardef", proc_vardef, py::arg("cls"), py::arg("target"), py::arg("ci"));
+    a.classmethod("get_struct_view", get_struct_view, py::arg("cls"), py::arg("target"));
+    a.classmethod("reform_AnnAssign", reform_AnnAssign, py::arg("cls"), py::arg("node"),
+                  py::arg("ci"));
+}
 
 } // namespace zel

@@ -1,7 +1,224 @@
+// Calls: a call through a typed array of records becomes a keyed lookup, the numpy
+// constructors are described for the declaration logic, the compile-time pseudo-calls of
+// zel fold to constants, and len() of a typed array inside compiled code reads its shape.
 #include "restructure/restructure_classes.hpp"
+#include "support/pyast.hpp"
+
+#include <string>
 
 namespace zel {
+namespace {
 
-void add_call_rewriting(ClassBuilder &) {}
+bool starts_with(const std::string &text, const std::string &prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string text_of(py::handle value) {
+    return py::str(value).cast<std::string>();
+}
+
+// The symbol entry that `ci` finds for a name, or None.
+py::object symbol_of(const py::object &ci, py::handle key) {
+    return ci.attr("get_symbol")(key)[py::int_(0)];
+}
+
+py::object make_tuple_node(py::list elements) {
+    return ast_class("Tuple")(elements);
+}
+
+void walk_arguments(const py::object &cls, const py::object &node, const py::object &ci) {
+    cls.attr("reform_Stmt")(node.attr("args"), ci);
+    cls.attr("reform_Stmt")(node.attr("keywords"), ci);
+}
+
+// tbl(k1, k2) through a struct view becomes _lookup_<block><key>(tbl, k1, k2).
+void reform_lookup_call(const py::object &cls, const py::object &node, const py::object &ci,
+                        const py::object &sym) {
+    cls.attr("reform_Stmt")(node.attr("args"), ci);
+    py::tuple view = cls.attr("get_struct_view")(sym.attr("view"));
+    py::object key = view[0], sinfo = view[1];
+    if (!truthy(key))
+        return;
+    std::string lookup_name = "_lookup_" + text_of(sinfo.attr("name")) + text_of(key);
+    std::string struct_name = "_struct_" + text_of(key) + text_of(sinfo.attr("name"));
+    py::list args = node.attr("args");
+    cls.attr("lookup_def")[py::str(lookup_name)] =
+        py::make_tuple(py::len(args), struct_name, sinfo);
+    args.insert(0, node.attr("func"));
+    node.attr("func") = ast_class("Name")(lookup_name);
+    set_tag(node, cls.attr("lidx"), args[0]);
+}
+
+void reform_call(const py::dict &g, const py::object &cls, const py::object &node,
+                 const py::object &ci) {
+    py::object sym = symbol_of(ci, node.attr("func"));
+    if (is_instance(sym, cls.attr("VariableInfo"))) {
+        reform_lookup_call(cls, node, ci, sym);
+        return;
+    }
+    cls.attr("reform_Stmt")(node.attr("func"), ci);
+    py::object fname = cls.attr("convert_import_name_str")(node.attr("func"), ci);
+    if (!truthy(fname)) {
+        walk_arguments(cls, node, ci);
+        return;
+    }
+    std::string name = text_of(fname);
+    if (starts_with(name, text_of(g["ZEL"].attr("name")) + ".")) {
+        cls.attr("reform_Zel_Call")(fname, node, ci);
+    } else if (starts_with(name, "numpy.")) {
+        walk_arguments(cls, node, ci);
+        cls.attr("reform_Numpy_Call")(fname, node, ci);
+    } else {
+        walk_arguments(cls, node, ci);
+        if (name == "len" && truthy(ci.attr("get_attr")(cls.attr("midx"))))
+            cls.attr("len_to_shape")(node, ci);
+    }
+}
+
+void reform_numpy_call(const py::dict &g, const py::object &cls, const std::string &tn,
+                       const py::object &node, const py::object &ci) {
+    if (tn == "numpy.dtype") {
+        cls.attr("reform_Numpy_Dtype")(node, ci);
+    } else if (tn == "numpy.zeros") {
+        py::list args = node.attr("args");
+        if (py::len(args) >= 2) {
+            py::list pair;
+            pair.append(args[0]);
+            pair.append(args[1]);
+            set_tag(node, cls.attr("call"), make_tuple_node(pair));
+        }
+    } else if (tn == "numpy.genfromtxt") {
+        py::object dt =
+            cls.attr("get_parameter")(node, "dtype", g["ZELConst"].attr("param_numpy_genfromtxt"));
+        if (dt.is_none())
+            return;
+        py::object constant = ast_class("Constant");
+        py::list pair;
+        py::object sym = symbol_of(ci, dt);
+        if (is_instance(sym, cls.attr("VariableInfo")) &&
+            is_instance(sym.attr("dt"), cls.attr("StructInfo"))) {
+            pair.append(constant(0)); // one dimension of records
+        } else {
+            py::list placeholder; // only the number of dimensions counts
+            placeholder.append(constant(0));
+            placeholder.append(constant(1));
+            pair.append(make_tuple_node(placeholder));
+        }
+        pair.append(dt);
+        set_tag(node, cls.attr("call"), make_tuple_node(pair));
+    }
+}
+
+// The C type and shape of one field of a record list, or false when the field is rejected.
+bool add_record_field(const py::object &cls, const py::object &sinfo, const py::object &field,
+                      const py::object &ci) {
+    if (!is_a(field, "Tuple"))
+        return false;
+    py::list elts = field.attr("elts");
+    if (py::len(elts) < 2)
+        return false;
+    py::object name = elts[0];
+    if (!is_a(name, "Constant") || !py::isinstance<py::str>(name.attr("value")))
+        return false;
+    py::object shape = py::len(elts) > 2 ? py::object(elts[2]) : py::object(py::none());
+    std::string tn = text_of(cls.attr("convert_import_name_str")(elts[1], ci));
+    if (tn.empty())
+        return false;
+    py::object ctype = cls.attr("type_table").attr("get")(tn);
+    if (truthy(ctype)) {
+        sinfo.attr("add")(name.attr("value"), ctype, shape);
+        return true;
+    }
+    if (tn.size() < 2 || (tn[0] != '\'' && tn[0] != '"') || tn[1] != 'S')
+        return false;
+    // A length that is not a number raises here and ends the compile as an internal error.
+    py::object length =
+        py::module_::import("builtins").attr("int")(py::str(tn.substr(2)).attr("strip")("'\""));
+    if (length.cast<long long>() <= 0 || !shape.is_none())
+        return false;
+    sinfo.attr("add")(name.attr("value"), "char", ast_class("Constant")(length));
+    return true;
+}
+
+void reform_numpy_dtype(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::list args = node.attr("args");
+    if (py::len(args) < 1 || !is_a(args[0], "List"))
+        return;
+    py::list fields = args[0].attr("elts");
+    if (py::len(fields) < 1)
+        return;
+    py::object sinfo = cls.attr("StructInfo")(ci.attr("get_name")());
+    for (py::handle field : fields)
+        if (!add_record_field(cls, sinfo, py::reinterpret_borrow<py::object>(field), ci))
+            return;
+    set_tag(node, cls.attr("call"), sinfo);
+}
+
+// The type text of zel.type(x): as declared, or "PyObj" for an untyped variable.
+py::object type_of_argument(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::object v = py::str(unparse(node.attr("args")));
+    py::object ref = cls.attr("get_ref_type")(v, ci);
+    if (!truthy(ref) && !is_instance(symbol_of(ci, v), cls.attr("VariableInfo")))
+        return py::str("PyObj");
+    return ref;
+}
+
+void reform_zel_call(const py::dict &g, const py::object &cls, const std::string &tn,
+                     const py::object &node, const py::object &ci) {
+    std::string zel = text_of(g["ZEL"].attr("name"));
+    py::object value;
+    if (tn == zel + ".level")
+        value = py::int_(0);
+    else if (tn == zel + ".type" && py::len(node.attr("args")) == 1)
+        value = type_of_argument(cls, node, ci);
+    else if (tn == zel + ".lineno")
+        value = node.attr("lineno");
+    else if (tn == zel + ".depth")
+        value = ci.attr("depth");
+    else
+        return;
+    set_class(node, "Constant");
+    node.attr("value") = value;
+}
+
+// len(x) of a typed array becomes x.shape[0].
+void len_to_shape(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::list args = node.attr("args");
+    if (py::len(args) != 1)
+        return;
+    py::object x = args[0];
+    py::object sym = symbol_of(ci, x);
+    if (!is_instance(sym, cls.attr("VariableInfo")) || !truthy(sym.attr("view")))
+        return;
+    set_class(node, "Subscript");
+    node.attr("value") = ast_class("Attribute")(x, "shape");
+    node.attr("slice") = ast_class("Constant")(0);
+}
+
+} // namespace
+
+void add_call_rewriting(ClassBuilder &zel_ast) {
+    py::dict g = zel_ast.globals();
+    zel_ast.classmethod(
+        "reform_Call",
+        [g](py::object cls, py::object node, py::object ci) { reform_call(g, cls, node, ci); },
+        py::arg("cls"), py::arg("node"), py::arg("ci"));
+    zel_ast.classmethod(
+        "reform_Numpy_Call",
+        [g](py::object cls, std::string tn, py::object node, py::object ci) {
+            reform_numpy_call(g, cls, tn, node, ci);
+        },
+        py::arg("cls"), py::arg("tn"), py::arg("node"), py::arg("ci"));
+    zel_ast.classmethod("reform_Numpy_Dtype", reform_numpy_dtype, py::arg("cls"), py::arg("node"),
+                        py::arg("ci"));
+    zel_ast.classmethod(
+        "reform_Zel_Call",
+        [g](py::object cls, std::string tn, py::object node, py::object ci) {
+            reform_zel_call(g, cls, tn, node, ci);
+        },
+        py::arg("cls"), py::arg("tn"), py::arg("node"), py::arg("ci"));
+    zel_ast.classmethod("len_to_shape", len_to_shape, py::arg("cls"), py::arg("node"),
+                        py::arg("ci"));
+}
 
 } // namespace zel

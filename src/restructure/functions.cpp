@@ -1,7 +1,43 @@
+// Function definitions: annotated parameters become typed C parameters, and a function whose
+// parameters and result all have C types becomes a C function whose body is compiled code.
 #include "restructure/restructure_classes.hpp"
+#include "support/pyast.hpp"
 
 namespace zel {
+namespace {
 
-void add_function_rewriting(ClassBuilder &) {}
+void reform_function_def(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::object block = cls.attr("BlockInfo")(node, ci).attr("set_name")(node.attr("name"));
+    py::object didx = cls.attr("didx");
+    bool all_typed = true;
+    for (py::handle arg : node.attr("args").attr("args")) {
+        py::object annotation = arg.attr("annotation");
+        py::object tn = cls.attr("proc_vardef")(annotation, ci);
+        if (!truthy(tn)) {
+            all_typed = false;
+            break;
+        }
+        block.attr("set_symbol")(arg.attr("arg"),
+                                 cls.attr("VariableInfo")(arg, tn, py::arg("call") = annotation));
+        set_tag(arg, didx, tn);
+    }
+    set_tag(node.attr("args"), didx, py::bool_(all_typed));
+    py::object returns = node.attr("returns");
+    if (all_typed && truthy(returns)) {
+        py::object rt = cls.attr("proc_vardef")(returns, ci);
+        if (truthy(rt)) {
+            set_tag(node, didx, rt);
+            block.attr("set_attr")(cls.attr("midx"), true);
+        }
+    }
+    cls.attr("reform_Stmt")(node.attr("body"), block);
+}
+
+} // namespace
+
+void add_function_rewriting(ClassBuilder &zel_ast) {
+    zel_ast.classmethod("reform_FunctionDef", reform_function_def, py::arg("cls"), py::arg("node"),
+                        py::arg("ci"));
+}
 
 } // namespace zel

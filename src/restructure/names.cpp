@@ -1,7 +1,267 @@
+// Names, subscripts, attributes and comparisons: how a script touches typed data. A typed
+// array read as a value is handed on as a numpy array, inside a projection loop a bare array
+// means its element at the current position, a string subscript of a record is a field
+// access, and equality of C strings is a strcmp test.
 #include "restructure/restructure_classes.hpp"
+#include "support/pyast.hpp"
+
+#include <stdexcept>
+#include <string>
 
 namespace zel {
+namespace {
 
-void add_name_rewriting(ClassBuilder &) {}
+bool ends_with(const std::string &text, const std::string &suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// A truthy str value as text, else "".
+std::string type_text(py::handle value) {
+    if (!py::isinstance<py::str>(value))
+        return "";
+    return value.cast<std::string>();
+}
+
+bool is_string_constant(py::handle node) {
+    return is_a(node, "Constant") && py::isinstance<py::str>(node.attr("value"));
+}
+
+// The entry of a typed variable, or None.
+py::object variable_of(const py::object &cls, const py::object &ci, py::handle key) {
+    return ci.attr("get_symbol")(key, cls.attr("VariableInfo"))[py::int_(0)];
+}
+
+long dimension(const py::object &cls, const py::object &sym) {
+    return cls.attr("dim_from_shape")(sym.attr("shape")).cast<long>();
+}
+
+// The projection's arguments with the count replaced by `last`: the full index. The
+// arguments are copied; the projection keeps its own list.
+py::object projection_index(const py::object &proj, const py::object &last) {
+    py::list elts = py::module_::import("builtins").attr("list")(proj["args"]);
+    elts[py::len(elts) - 1] = last;
+    return ast_class("Tuple")(elts);
+}
+
+[[noreturn]] void fault(const py::dict &g) {
+    g["sys"].attr("exit")(10);
+    throw std::logic_error("sys.exit returned");
+}
+
+void reform_name(const py::dict &g, const py::object &cls, const py::object &node,
+                 const py::object &ci) {
+    py::object proj = ci.attr("get_proj")();
+    py::object id = node.attr("id");
+    py::object name_class = ast_class("Name");
+    if (truthy(proj)) {
+        size_t n = py::len(proj["args"]);
+        py::object sym = variable_of(cls, ci, id);
+        if (truthy(sym) && truthy(sym.attr("view"))) {
+            long d = dimension(cls, sym);
+            py::object index;
+            if (d == 1)
+                index = name_class(proj["var"].attr("id"));
+            else if (d == static_cast<long>(n))
+                index = projection_index(proj, name_class(proj["var"].attr("id")));
+            else {
+                print_line("`" + id.cast<std::string>() +
+                           "` 배열의 차원을 복원할 수 없습니다. line " +
+                           py::str(node.attr("lineno")).cast<std::string>());
+                fault(g);
+            }
+            set_class(node, "Subscript");
+            node.attr("value") = name_class(id);
+            node.attr("slice") = index;
+            return;
+        }
+    } else if (is_a(get_tag(node, "ctx"), "Load") &&
+               ends_with(type_text(cls.attr("get_cdef_type")(id, ci)), "::1]") &&
+               ci.attr("get_attr")(cls.attr("midx")).is_none()) {
+        py::object numpy_name = cls.attr("numpy_name");
+        if (truthy(numpy_name)) {
+            // Python code receives the typed view as a numpy array.
+            py::list args;
+            args.append(name_class(id));
+            set_class(node, "Call");
+            node.attr("func") = ast_class("Attribute")(name_class(numpy_name), "asarray");
+            node.attr("args") = args;
+            node.attr("keywords") = py::list();
+            return;
+        }
+    }
+    py::object sym = ci.attr("get_symbol")(node)[py::int_(0)];
+    if (is_instance(sym, cls.attr("VariableInfo"))) {
+        py::object cdf = sym.attr("cdf");
+        if (ends_with(type_text(cdf), "*"))
+            set_tag(node, cls.attr("didx").cast<py::object>(), cdf);
+    }
+}
+
+// Marks a field access whose field is a fixed-length text of the record as a C string.
+void mark_text_field(const py::object &cls, const py::object &node, const py::object &sinfo) {
+    py::list var = sinfo.attr("var"), typ = sinfo.attr("typ"), shp = sinfo.attr("shp");
+    for (size_t i = 0; i < py::len(var); ++i) {
+        if (equals(var[i], node.attr("attr")) && equals(typ[i], py::str("char")) &&
+            cls.attr("dim_from_shape")(shp[i]).cast<long>() == 1)
+            set_tag(node, cls.attr("didx").cast<py::object>(), py::str("char*"));
+    }
+}
+
+// The record of a struct pointer type "_struct_<key><name>*", or None.
+py::object record_of_pointer(const py::object &cls, const std::string &cdf) {
+    py::object registry = cls.attr("struct_def");
+    if (!truthy(registry))
+        return py::none();
+    for (auto item : py::dict(registry)) {
+        std::string name = "_struct_" + py::str(item.first).cast<std::string>() +
+                           py::str(item.second.attr("name")).cast<std::string>() + "*";
+        if (name == cdf)
+            return py::reinterpret_borrow<py::object>(item.second);
+    }
+    return py::none();
+}
+
+// s["field"] through a struct pointer is the field access s.field.
+void reform_pointer_subscript(const py::dict &g, const py::object &cls, const py::object &node,
+                              const std::string &cdf) {
+    py::object index = node.attr("slice");
+    if (!is_string_constant(index)) {
+        print_line("구조체 첨자는 문자열이어야 합니다.", unparse(node), "line",
+                   node.attr("lineno"));
+        fault(g);
+    }
+    set_class(node, "Attribute");
+    node.attr("attr") = index.attr("value");
+    // Text fields compare as C strings here too, as they do on elements of a table.
+    py::object sinfo = record_of_pointer(cls, cdf);
+    if (!sinfo.is_none())
+        mark_text_field(cls, node, sinfo);
+}
+
+void reform_view_subscript(const py::object &cls, const py::object &node, const py::object &ci,
+                           const py::object &sym, long d) {
+    py::list one_dimension;
+    one_dimension.append(ast_class("Constant")(0));
+    set_tag(node, cls.attr("vidx").cast<py::object>(),
+            py::make_tuple(sym.attr("view"), ast_class("Tuple")(one_dimension)));
+    set_tag(node, cls.attr("tidx").cast<py::object>(),
+            cls.attr("check_time_slice")(node.attr("slice"), ci));
+    py::object proj = ci.attr("get_proj")();
+    if (truthy(proj) && static_cast<long>(py::len(proj["args"])) == d &&
+        !is_a(node.attr("slice"), "Tuple"))
+        node.attr("slice") = projection_index(proj, node.attr("slice"));
+}
+
+// tbl[i]["name"] of an element of a typed array of records is the field access tbl[i].name;
+// a fixed-length text field reads as a C string.
+void reform_element_subscript(const py::object &cls, const py::object &node, const py::object &ci) {
+    cls.attr("reform_Stmt")(node.attr("value"), ci);
+    py::object view =
+        py::getattr(node.attr("value"), cls.attr("vidx"), py::make_tuple(py::none(), py::none()));
+    py::object element_type = view[py::int_(0)];
+    py::object index = node.attr("slice");
+    if (element_type.is_none() || !is_string_constant(index))
+        return;
+    set_class(node, "Attribute");
+    node.attr("attr") = index.attr("value");
+    py::delattr(node, "slice");
+    py::tuple record = cls.attr("get_struct_view")(element_type);
+    py::object sinfo = record[1];
+    if (!truthy(sinfo))
+        return;
+    mark_text_field(cls, node, sinfo);
+}
+
+void reform_subscript(const py::dict &g, const py::object &cls, const py::object &node,
+                      const py::object &ci) {
+    cls.attr("reform_Stmt")(node.attr("slice"), ci);
+    py::object value = node.attr("value");
+    if (!is_a(value, "Name")) {
+        reform_element_subscript(cls, node, ci);
+        return;
+    }
+    py::object sym = variable_of(cls, ci, value);
+    if (!truthy(sym))
+        return;
+    std::string cdf = type_text(sym.attr("cdf"));
+    if (ends_with(cdf, "*")) {
+        reform_pointer_subscript(g, cls, node, cdf);
+        return;
+    }
+    if (truthy(sym.attr("view"))) {
+        long d = dimension(cls, sym);
+        if (d > 0)
+            reform_view_subscript(cls, node, ci, sym, d);
+    }
+}
+
+// A field access on a lookup call reads the looked-up element of the table.
+void reform_attribute(const py::object &cls, const py::object &node, const py::object &ci) {
+    cls.attr("reform_Stmt")(node.attr("value"), ci);
+    py::object table = get_tag(node.attr("value"), cls.attr("lidx").cast<py::object>());
+    if (truthy(table))
+        node.attr("value") = ast_class("Subscript")(table, node.attr("value"));
+}
+
+void reform_compare(const py::object &cls, const py::object &node, const py::object &ci) {
+    cls.attr("reform_Stmt")(node.attr("left"), ci);
+    cls.attr("reform_Stmt")(node.attr("comparators"), ci);
+    py::list ops = node.attr("ops");
+    if (py::len(ops) != 1 || !is_a(ops[0], "Eq"))
+        return;
+    py::object left = node.attr("left");
+    std::string dt = type_text(get_tag(left, cls.attr("didx").cast<py::object>()));
+    if (dt.compare(0, 5, "char*") != 0)
+        return;
+    py::list comparators = node.attr("comparators");
+    py::list args;
+    args.append(left);
+    args.append(comparators[0]);
+    comparators[0] = ast_class("Constant")(0);
+    node.attr("left") = ast_class("Call")(ast_class("Name")("_zel_strcmp_"), args, py::list());
+}
+
+// The slice mark of a view index inside a projection loop: "T" for the loop variable,
+// "-" or "+" for the variable minus or plus something, else None.
+py::object check_time_slice(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::object proj = ci.attr("get_attr")(cls.attr("pidx"));
+    if (proj.is_none())
+        return py::none();
+    py::object v = proj["var"].attr("id");
+    if (is_a(node, "BinOp")) {
+        py::object left = node.attr("left");
+        if (!is_a(left, "Name") || !equals(left.attr("id"), v))
+            return py::none();
+        if (is_a(node.attr("op"), "Sub"))
+            return py::str("-");
+        if (is_a(node.attr("op"), "Add"))
+            return py::str("+");
+        return py::none();
+    }
+    if (is_a(node, "Name") && equals(node.attr("id"), v))
+        return py::str("T");
+    return py::none();
+}
+
+} // namespace
+
+void add_name_rewriting(ClassBuilder &zel_ast) {
+    py::dict g = zel_ast.globals();
+    zel_ast.classmethod(
+        "reform_Name",
+        [g](py::object cls, py::object node, py::object ci) { reform_name(g, cls, node, ci); },
+        py::arg("cls"), py::arg("node"), py::arg("ci"));
+    zel_ast.classmethod(
+        "reform_Subscript",
+        [g](py::object cls, py::object node, py::object ci) { reform_subscript(g, cls, node, ci); },
+        py::arg("cls"), py::arg("node"), py::arg("ci"));
+    zel_ast.classmethod("reform_Attribute", reform_attribute, py::arg("cls"), py::arg("node"),
+                        py::arg("ci"));
+    zel_ast.classmethod("reform_Compare", reform_compare, py::arg("cls"), py::arg("node"),
+                        py::arg("ci"));
+    zel_ast.classmethod("check_time_slice", check_time_slice, py::arg("cls"), py::arg("node"),
+                        py::arg("ci"));
+}
 
 } // namespace zel

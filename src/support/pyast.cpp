@@ -52,6 +52,27 @@ bool truthy(py::handle value) {
     return result == 1;
 }
 
+bool is_instance(py::handle value, py::handle cls) {
+    int result = PyObject_IsInstance(value.ptr(), cls.ptr());
+    if (result < 0)
+        throw py::error_already_set();
+    return result == 1;
+}
+
+bool equals(py::handle value, py::handle other) {
+    int result = PyObject_RichCompareBool(value.ptr(), other.ptr(), Py_EQ);
+    if (result < 0)
+        throw py::error_already_set();
+    return result == 1;
+}
+
+py::object caught_exception(const py::error_already_set &e) {
+    py::object exc = e.value();
+    if (e.trace() && PyException_SetTraceback(exc.ptr(), e.trace().ptr()) < 0)
+        throw py::error_already_set();
+    return exc;
+}
+
 std::string unparse(py::handle node) {
     return py::module_::import("ast").attr("unparse")(node).cast<std::string>();
 }

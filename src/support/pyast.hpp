@@ -34,6 +34,16 @@ std::string unparse(py::handle node);
 // Python truth of a value.
 bool truthy(py::handle value);
 
+// isinstance(value, cls) for any class, such as the records of ZELAst.
+bool is_instance(py::handle value, py::handle cls);
+
+// value == other, by the interpreter's comparison.
+bool equals(py::handle value, py::handle other);
+
+// The exception that `e` holds, with its traceback attached as `__traceback__`, as an
+// `except ... as exc` clause would see it.
+py::object caught_exception(const py::error_already_set &e);
+
 // `print(*items)` through the interpreter's own print, so redirected streams are honoured.
 template <typename... Items> void print_line(Items &&...items) {
     py::print(std::forward<Items>(items)...);

@@ -1,0 +1,154 @@
+"""ZEL.unparse: the .pyx text joined from the emitter's pieces, the line map read from its markers."""
+import ast
+
+import pytest
+
+
+class Piece(str):
+    """A str subclass: still a piece of text that may be a marker."""
+
+
+class NotText:
+    def __init__(self, text):
+        self.text = text
+
+    def __str__(self):
+        return self.text
+
+
+def unparse_pieces(ns, pieces, tree=None, openmp=False):
+    """Runs ZEL.unparse with an emitter whose output is the given pieces."""
+    seen = {}
+
+    def traverse(self, node):
+        seen["tree"] = node
+
+    def finalize(self):
+        self._source.extend(pieces)
+
+    ns.ZELUnparser.traverse = traverse
+    ns.ZELUnparser.finalize = finalize
+    tree = ast.Module(body=[], type_ignores=[]) if tree is None else tree
+    text, line_map = ns.ZEL.unparse(tree, openmp)
+    assert seen["tree"] is tree
+    return text, line_map
+
+
+@pytest.mark.parametrize(
+    "pieces, expected_map",
+    [
+        ([], {}),
+        (["x = 1", "#lInE3EnIl"], {1: 3}),
+        (["x = 1", "#lInE1EnIl", "\n", "y = 2", "#lInE2EnIl"], {1: 1, 2: 2}),
+        # a line without a marker has no key
+        (["class A:", "\n", "    pass", "#lInE2EnIl"], {2: 2}),
+        (["from x import y", "#lInE-1EnIl", "\n", "z", "#lInE5EnIl"], {1: -1, 2: 5}),
+        # a second marker on one line replaces the first
+        (["a", "#lInE1EnIl", "#lInE9EnIl"], {1: 9}),
+        # a piece spanning lines moves the count by each of its line breaks
+        (['"""one\ntwo\nthree"""', "#lInE1EnIl", "\n", "x = 1", "#lInE4EnIl"], {3: 1, 4: 4}),
+        ([Piece("#lInE7EnIl")], {1: 7}),
+        # only the ends make a marker
+        (["x = '#lInE'", "\n", "EnIl", "#lInE2EnIl"], {2: 2}),
+        # a piece that is not text is written but neither read nor counted
+        ([NotText("#lInE4EnIl"), NotText("\n"), "b", "#lInE6EnIl"], {1: 6}),
+    ],
+)
+def test_line_map_from_markers(zel_ns, pieces, expected_map):
+    text, line_map = unparse_pieces(zel_ns, pieces)
+    assert text == "".join(map(str, pieces))
+    assert line_map == expected_map
+    assert all(type(k) is int and type(v) is int for k, v in line_map.items())
+
+
+@pytest.mark.parametrize("marker", ["#lInEabcEnIl", "#lInEEnIl", "#lInEnIl", "#lInE1.5EnIl"])
+def test_unreadable_marker(zel_ns, marker):
+    with pytest.raises(zel_ns.ZEL.Error) as caught:
+        unparse_pieces(zel_ns, ["x = 1", marker])
+    assert str(caught.value) == "unparse error while linemap."
+
+
+def test_openmp_prefix_heads_the_module(zel_ns):
+    tree = ast.parse("x = 1")
+    script_statement = tree.body[0]
+    unparse_pieces(zel_ns, [], tree=tree, openmp=True)
+    prange_import, openmp_import, rest = tree.body
+    assert ast.unparse(prange_import) == "from cython.parallel import prange as _cp_prange_"
+    assert ast.unparse(openmp_import) == "import openmp"
+    assert prange_import.lineno == openmp_import.lineno == -1
+    assert getattr(openmp_import, "_cdef_") is True
+    assert not hasattr(prange_import, "_cdef_")
+    assert rest is script_statement
+
+
+@pytest.mark.parametrize(
+    "tree, openmp",
+    [
+        (ast.parse("x = 1"), False),
+        (ast.parse("x = 1"), 0),
+        (ast.parse("x", mode="eval"), True),
+        (ast.parse("x = 1").body[0], True),
+    ],
+)
+def test_no_prefix(zel_ns, tree, openmp):
+    before = ast.dump(tree)
+    unparse_pieces(zel_ns, [], tree=tree, openmp=openmp)
+    assert ast.dump(tree) == before
+
+
+def test_openmp_is_the_default(zel_ns):
+    tree = ast.parse("x = 1")
+    zel_ns.ZELUnparser.traverse = lambda self, node: None
+    zel_ns.ZELUnparser.finalize = lambda self: None
+    zel_ns.ZEL.unparse(tree)
+    assert len(tree.body) == 3
+
+
+def test_emitter_errors_propagate(zel_ns):
+    def traverse(self, node):
+        raise KeyError("boom")
+
+    zel_ns.ZELUnparser.traverse = traverse
+    with pytest.raises(KeyError):
+        zel_ns.ZEL.unparse(ast.parse("x = 1"), False)
+
+
+# With the real emitter: markers name the script lines, the prefix lines carry -1.
+
+
+def real_unparse(ns, source, openmp=False):
+    return ns.ZEL.unparse(ast.parse(source), openmp)
+
+
+def test_real_emitter_marks_every_statement_line(zel_ns):
+    text, line_map = real_unparse(zel_ns, "\n\nx = 1\nif x:\n    y = 2\nelse:\n    y = 3\n")
+    assert text.split("\n") == [
+        "x = 1#lInE3EnIl",
+        "if x:#lInE4EnIl",
+        "    y = 2#lInE5EnIl",
+        "else:#lInE5EnIl",
+        "    y = 3#lInE7EnIl",
+    ]
+    assert line_map == {1: 3, 2: 4, 3: 5, 4: 5, 5: 7}
+
+
+def test_real_emitter_with_openmp_prefix(zel_ns):
+    text, line_map = real_unparse(zel_ns, "x = 1\n", openmp=True)
+    lines = text.split("\n")
+    assert lines[0] == "from cython.parallel import prange as _cp_prange_#lInE-1EnIl"
+    assert lines[1].endswith("import openmp#lInE-1EnIl")
+    assert lines[2] == "x = 1#lInE1EnIl"
+    assert line_map == {1: -1, 2: -1, 3: 1}
+
+
+def test_real_emitter_docstring_spanning_lines(zel_ns):
+    source = 'def f():\n    """one\n    two"""\n    return 1\nx = f()\n'
+    text, line_map = real_unparse(zel_ns, source)
+    lines = text.split("\n")
+    for pyx_line, script_line in line_map.items():
+        assert lines[pyx_line - 1].endswith(f"#lInE{script_line}EnIl")
+    assert line_map == {1: 1, 3: 1, 4: 4, 5: 5}
+
+
+def test_real_emitter_empty_module(zel_ns):
+    assert real_unparse(zel_ns, "") == ("", {})

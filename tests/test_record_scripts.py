@@ -1,0 +1,118 @@
+"""Record tables, lookups and pseudo-calls run as scripts: the examples, faults and what stays as written."""
+import ast
+import pathlib
+import re
+import shutil
+
+import pytest
+
+EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
+MARKER = re.compile(r"#lInE-?\d+EnIl")
+
+CASES = {
+    "records.py": (
+        [
+            "cdef public packed struct _struct_stock:",
+            "    char ticker[6]",
+            "cdef long long _lookup_stock(_struct_stock[::1] tbl,char* ticker):",
+            "cdef _struct_stock[::1] table = np.genfromtxt(path, dtype=stock, delimiter=',', skip_header=1)",
+            "print('BETA at row', _lookup_stock(table, b'BETA'), 'price', table[_lookup_stock(table, b'BETA')].price)",
+            "    if _zel_strcmp_(table[i].ticker, b'GAMMA') == 0:",
+            "cdef _struct_stock* top = &table[0]",
+            "        top = &table[i]",
+        ],
+        [
+            "rows 4",
+            "BETA at row 1 price 40.25",
+            "OMEGA at row -1",
+            "value traded 54552.5",
+            "GAMMA volume 4000",
+            "highest price b'DELTA' 99.0",
+        ],
+    ),
+    "pseudo_calls.py": (
+        ["print('level', 0)", "print('grid is', '((4, 4), np.float64)')"],
+        [
+            "level 0",
+            "this is line 10",
+            "count is int",
+            "grid is ((4, 4), np.float64)",
+            "label is PyObj",
+            "function body depth 0",
+            "branch depth 1",
+            "loop depth 2",
+        ],
+    ),
+}
+
+
+@pytest.mark.parametrize("name", sorted(CASES))
+def test_example_generated_lines(zel_ns, name):
+    tree = ast.parse((EXAMPLES / name).read_text(encoding="utf-8"))
+    zel_ns.ZELAst.restruct(tree)
+    unparser = zel_ns.ZELUnparser()
+    unparser.traverse(tree)
+    unparser.finalize()
+    lines = MARKER.sub("", "".join(unparser._source)).splitlines()
+    for line in CASES[name][0]:
+        assert line in lines
+
+
+@pytest.mark.parametrize("name", sorted(CASES))
+def test_example_runs(runner, name):
+    for path in EXAMPLES.glob(pathlib.Path(name).stem + ".*"):
+        shutil.copy(path, runner.dir / path.name)
+    result = runner.run(name)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines() == ["# COMPILE..", "# RUN"] + CASES[name][1]
+
+
+UNDERSTOOD_OR_NOT = '''
+import zel
+import numpy as np
+
+kw = np.zeros(3, dtype='f8')
+odd = np.dtype([('a', 'f8'), ('b', 'c16')])
+rows = np.zeros(2, odd)
+rows['a'][1] = 2.5
+print(kw, rows['a'], zel.type(rows))
+
+# Fields of every size line up with the packed rows numpy makes.
+rec = np.dtype([('flag', 'S2'), ('x', 'f8'), ('n', 'i4'), ('code', 'S3'), ('y', 'f4')])
+rows_in = np.array([(b'', 0, 0, b'', 0), (b'y', 1.5, 7, b'ab', 0.25)], dtype=rec)
+t: (2, rec) = rows_in
+one: rec = t[1]
+print(one['flag'], one['x'], one['n'], one['code'], one['y'], t(b'y'), t(b'z'))
+'''
+
+
+def test_unknown_constructs_stay_beside_packed_records(runner):
+    result = runner.run_script("mixed.py", UNDERSTOOD_OR_NOT)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines()[2:] == [
+        "[0. 0. 0.] [0.  2.5] PyObj",
+        "b'y' 1.5 7 b'ab' 0.25 1 -1",
+    ]
+
+
+@pytest.mark.parametrize(
+    "body, message",
+    [
+        ("s: 'S8' = b'abc'\nc = s[0]", "구조체 첨자는 문자열이어야 합니다. s[0] line 5"),
+        (
+            "dt = np.dtype([('k', 'i4')])\nt = np.zeros(4, dt)\np: dt = t[0]\nprint(p[1])",
+            "구조체 첨자는 문자열이어야 합니다. p[1] line 7",
+        ),
+    ],
+)
+def test_subscript_of_pointer_ends_the_compile(runner, body, message):
+    result = runner.run_script("bad.py", "import zel\nimport numpy as np\n\n" + body + "\n")
+    assert result.returncode == 10
+    assert result.stdout.splitlines()[-1] == message
+    assert "# RUN" not in result.stdout
+
+
+def test_record_text_length_that_is_no_number_is_an_internal_error(runner):
+    result = runner.run_script("bad.py", "import zel\nimport numpy as np\ndt = np.dtype([('a', 'Sx')])\n")
+    assert result.returncode == 255
+    assert result.stdout.splitlines()[-1].startswith("[Internal error occured in version 0.7.0] ValueError: ")

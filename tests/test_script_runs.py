@@ -1,0 +1,253 @@
+"""End to end: `python script.py` on scripts that start with `import zel`, built and run natively."""
+import os
+import subprocess
+import sys
+import sysconfig
+import textwrap
+
+import pytest
+
+FATAL = "[Internal error occured in version 0.7.0] "
+BUILT_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
+# SystemExit(-1) as the operating system reports it.
+INTERNAL_ERROR = 255
+
+PLAIN = """\
+import zel
+import math
+from collections import Counter
+
+import numpy as np
+
+
+class Account:
+    def __init__(self, owner, balance=0):
+        self.owner = owner
+        self.balance = balance
+
+    def deposit(self, amount):
+        if amount <= 0:
+            raise ValueError(f"bad amount {amount}")
+        self.balance += amount
+        return self.balance
+
+
+def primes(limit):
+    found = []
+    for n in range(2, limit):
+        if all(n % p for p in found):
+            found.append(n)
+    return found
+
+
+account = Account("ada")
+for amount in (10, -5, 32):
+    try:
+        account.deposit(amount)
+    except ValueError as err:
+        print("refused:", err)
+print(f"{account.owner} has {account.balance}")
+
+squares = {n: n * n for n in range(5)}
+print(squares, [p for p in primes(30) if p > 10])
+print(Counter("mississippi").most_common(2))
+print(f"{math.pi:.5f}", math.factorial(12), __name__)
+grid = np.arange(6).reshape(2, 3)
+print(grid.sum(axis=0), grid.T.shape)
+i = 0
+while i < 3:
+    i += 1
+else:
+    print("done", i)
+"""
+
+
+def interpreted(runner, source, name="plain_reference.py"):
+    """What CPython prints for the script without zel."""
+    result = runner.run_script(name, source.replace("import zel\n", "", 1))
+    assert result.returncode == 0, result.stderr
+    return result.stdout
+
+
+def built_modules(directory, stem):
+    return sorted(p.name for p in directory.iterdir() if p.name.startswith(stem + ".") and
+                  p.name.endswith(BUILT_SUFFIX))
+
+
+def test_plain_script_prints_what_the_interpreter_prints(runner):
+    expected = interpreted(runner, PLAIN)
+    first = runner.run_script("plain.py", PLAIN)
+    assert (first.stdout, first.stderr, first.returncode) == (
+        "# COMPILE..\n# RUN\n" + expected, "", 0)
+    assert built_modules(runner.dir, "plain") == ["plain" + BUILT_SUFFIX]
+
+    second = runner.run("plain.py")
+    assert (second.stdout, second.stderr, second.returncode) == ("# RUN\n" + expected, "", 0)
+
+
+def test_stale_build_is_rebuilt(runner):
+    runner.run_script("again.py", "import zel\nprint('one')\n")
+    built = runner.dir / ("again" + BUILT_SUFFIX)
+    script_time = os.path.getmtime(runner.dir / "again.py")
+    os.utime(built, (script_time - 10, script_time - 10))
+    result = runner.run("again.py")
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\none\n", 0)
+
+
+def test_exception_in_a_function_reports_the_script_line(runner):
+    source = """\
+        import zel
+
+
+        def check(n):
+            if n > 1:
+                raise ValueError(f"too big: {n}")
+            return n
+
+
+        for i in range(3):
+            print(check(i))
+        """
+    result = runner.run_script("fails.py", source)
+    assert result.stdout == (
+        "# COMPILE..\n# RUN\n0\n1\n"
+        'File "fails.py",  line 6, in check\n'
+        'raise ValueError(f"too big: {n}")\n'
+        "too big: 2\n"
+    )
+    assert result.returncode == 1
+
+
+@pytest.mark.parametrize(
+    "ending, err, status",
+    [
+        ("sys.exit(3)", "", 3),
+        ("sys.exit('stopped')", "stopped\n", 1),
+        ("sys.exit()", "", 0),
+    ],
+)
+def test_script_ends_itself(runner, ending, err, status):
+    result = runner.run_script("ends.py", f"import zel\nimport sys\nprint('before')\n{ending}\n"
+                               "print('after')\n")
+    assert (result.stdout, result.stderr, result.returncode) == (
+        "# COMPILE..\n# RUN\nbefore\n", err, status)
+
+
+def test_script_run_from_another_directory(runner):
+    runner.write("project/report.py", """\
+        import zel
+
+
+        def ratio(a, b):
+            return a / b
+
+
+        print(ratio(6, 3))
+        print(ratio(1, 0))
+        """)
+    (runner.dir / "work").mkdir()
+    script = os.path.join("..", "project", "report.py")
+    result = runner.run(script, cwd=runner.dir / "work")
+    assert result.stdout == (
+        "# COMPILE..\n# RUN\n2.0\n"
+        'File "report.py",  line 5, in ratio\n'
+        "return a / b\n"
+        "division by zero\n"
+    )
+    assert result.returncode == 1
+    # the build lands in the current directory, and is what runs the next time
+    assert built_modules(runner.dir / "work", "report") == ["report" + BUILT_SUFFIX]
+    assert built_modules(runner.dir / "project", "report") == []
+    again = runner.run(script, cwd=runner.dir / "work")
+    assert again.stdout.startswith("# RUN\n2.0\n")
+
+
+def test_empty_script(runner):
+    # The script empties its own file before zel reads it.
+    result = runner.run_script("empty.py", "open(__file__, 'w').close()\nimport zel\n")
+    assert (result.stdout, result.stderr, result.returncode) == ("# COMPILE..\n# RUN\n", "", 0)
+
+
+def test_syntax_error_is_an_internal_error(runner):
+    # `python -x` skips the first line, which zel reads with the rest of the file.
+    result = runner.run_script("syntax.py", "@echo off\nimport zel\nprint(1)\n",
+                               python_flags=("-x",))
+    assert result.stdout == FATAL + "SyntaxError: invalid syntax (<unknown>, line 1)\n"
+    assert result.returncode == INTERNAL_ERROR
+    assert built_modules(runner.dir, "syntax") == []
+
+
+def test_script_not_in_utf8(runner):
+    (runner.dir / "latin.py").write_bytes(
+        b"# -*- coding: latin-1 -*-\nimport zel\nprint('caf\xe9')\n")
+    result = runner.run("latin.py")
+    assert result.stdout.startswith(
+        FATAL + "UnicodeDecodeError: 'utf-8' codec can't decode byte 0xe9")
+    assert result.stdout.count("\n") == 1
+    assert result.returncode == INTERNAL_ERROR
+
+
+def test_script_that_cython_rejects(runner):
+    source = """\
+        import zel
+
+
+        def area(w, h):
+            return w * h
+
+
+        cdef = area(2, 3)
+        print(cdef)
+        """
+    result = runner.run_script("rejected.py", source)
+    lines = result.stdout.splitlines()
+    assert lines[0] == "# COMPILE.."
+    # each quoted line of the listing ends with the script line it came from
+    marked = [line for line in lines if line.startswith("** ")]
+    assert marked
+    for line in marked:
+        number = line.rpartition(" ")[2]
+        assert line.endswith(f"#lInE{number}EnIl {number}")
+    assert "** cdef = area(2, 3)#lInE8EnIl 8" in marked
+    assert "# RUN" not in lines
+    assert result.returncode == 1
+    assert built_modules(runner.dir, "rejected") == []
+
+
+@pytest.fixture
+def failing_build(runner, tmp_path_factory):
+    """A script beside a file of the user's, run with a temporary directory of its own."""
+    runner.write("broken.py", "import zel\nprint('never')\n")
+    (runner.dir / "data.txt").write_text("keep me")
+    temp = tmp_path_factory.mktemp("temp")
+
+    def run(**env):
+        environment = dict(os.environ, TMPDIR=str(temp), TEMP=str(temp), TMP=str(temp), **env)
+        return subprocess.run([sys.executable, "broken.py"], cwd=runner.dir, env=environment,
+                              capture_output=True, text=True, timeout=600)
+
+    run.temp = temp
+    return run
+
+
+@pytest.mark.parametrize(
+    "env, cause",
+    [
+        # the compiler is missing
+        ({"CXX": "/nonexistent/c++", "LDCXXSHARED": "/nonexistent/c++ -shared"},
+         "/nonexistent/c++"),
+        # the compiler rejects what it is given
+        ({"CXXFLAGS": "-include /nonexistent/missing.h"}, "exit status 1"),
+    ],
+)
+def test_failing_build_is_one_internal_error_line(runner, failing_build, env, cause):
+    result = failing_build(**env)
+    compile_line, error_line = result.stdout.splitlines()
+    assert compile_line == "# COMPILE.."
+    assert error_line.startswith(FATAL)
+    assert cause in error_line
+    assert result.stderr == ""
+    assert result.returncode == INTERNAL_ERROR
+    assert os.listdir(failing_build.temp) == []
+    assert sorted(p.name for p in runner.dir.iterdir() if p.is_file()) == ["broken.py", "data.txt"]
+    assert (runner.dir / "data.txt").read_text() == "keep me"

@@ -1,0 +1,143 @@
+"""The struct and lookup block written in place of `import zel`, and the numpy and openmp import lines."""
+import ast
+import re
+import textwrap
+
+import pytest
+
+MARKER = re.compile(r"#lInE-?\d+EnIl")
+STRCMP = "from libc.string cimport strcmp as _zel_strcmp_"
+
+
+def emit(ns, tree):
+    unparser = ns.ZELUnparser()
+    unparser.traverse(tree)
+    unparser.finalize()
+    return MARKER.sub("", "".join(unparser._source))
+
+
+def emit_source(ns, source, rewrite=True):
+    tree = ast.parse(textwrap.dedent(source))
+    if rewrite:
+        ns.ZELAst.restruct(tree)
+    return emit(ns, tree).splitlines()
+
+
+def record(ns, name, *fields):
+    info = ns.ZELAst.StructInfo(name)
+    for field in fields:
+        info.add(*field)
+    return info
+
+
+def test_empty_registries_give_the_strcmp_line(zel_ns):
+    assert emit_source(zel_ns, "import zel", rewrite=False) == [STRCMP]
+
+
+def test_struct_members_and_dimensions(zel_ns):
+    A = zel_ns.ZELAst
+    dims = ast.Tuple([ast.Constant(2), ast.Constant(3)])
+    A.struct_def["dt"] = record(zel_ns, "", ("name", "char", ast.Constant(16)), ("m", "double", dims), ("n", "int"))
+    A.struct_def["row"] = record(zel_ns, "_f", ("k", "long long"))
+    assert emit_source(zel_ns, "import zel", rewrite=False) == [
+        "cdef public packed struct _struct_dt:",
+        "    char name[16]",
+        "    double m[2][3]",
+        "    int n",
+        "cdef public packed struct _struct_row_f:",
+        "    long long k",
+        STRCMP,
+    ]
+    assert A.struct_def is None
+
+
+def test_lookup_functions_compare_text_fields_with_strcmp(zel_ns):
+    info = record(zel_ns, "", ("name", "char", ast.Constant(8)), ("c", "char"), ("qty", "int"))
+    zel_ns.ZELAst.lookup_def["_lookup_dt"] = (2, "_struct_dt", info)
+    zel_ns.ZELAst.lookup_def["_lookup_one"] = (1, "_struct_one", info)
+    assert emit_source(zel_ns, "import zel", rewrite=False)[1:] == [
+        "cdef long long _lookup_dt(_struct_dt[::1] tbl,char* name,char c):",
+        "    cdef long long idx",
+        "    for idx in range(len(tbl)):",
+        "        if _zel_strcmp_(tbl[idx].name,name)==0 and tbl[idx].c==c:",
+        "            return idx",
+        "    return -1",
+        "cdef long long _lookup_one(_struct_one[::1] tbl,char* name):",
+        "    cdef long long idx",
+        "    for idx in range(len(tbl)):",
+        "        if _zel_strcmp_(tbl[idx].name,name)==0:",
+        "            return idx",
+        "    return -1",
+    ]
+
+
+def test_block_is_written_once_with_the_statement_indentation_and_line(zel_ns):
+    tree = ast.parse("if x:\n    import os, zel\nimport zel as z\nfrom zel import range")
+    unparser = zel_ns.ZELUnparser()
+    unparser.traverse(tree)
+    unparser.finalize()
+    assert "".join(unparser._source).splitlines() == [
+        "if x:#lInE1EnIl",
+        "    import os#lInE2EnIl",
+        f"    {STRCMP}#lInE2EnIl",
+    ]
+
+
+@pytest.mark.parametrize(
+    "source, lines",
+    [
+        ("import numpy as np\nimport zel", ["import numpy as np", "cimport numpy as np", STRCMP]),
+        ("import numpy as np, numpy", ["import numpy as np, numpy", "cimport numpy"]),
+        ("import numpy.linalg as la", ["import numpy.linalg as la"]),
+        (
+            "from numpy import zeros\nimport zel\nimport zel",
+            ["from numpy import zeros", STRCMP, "import numpy as _zel_numpy_", "cimport numpy as _zel_numpy_",
+             "import numpy as _zel_numpy_", "cimport numpy as _zel_numpy_"],
+        ),
+        ("from numpy import zeros\nfrom zel import level", ["from numpy import zeros", STRCMP]),
+        ("from . import zel\nfrom os import path", ["from . import zel", "from os import path"]),
+    ],
+)
+def test_import_lines(zel_ns, source, lines):
+    assert emit_source(zel_ns, source) == lines
+
+
+def test_tagged_import_statement_becomes_cimport(zel_ns):
+    statement = ast.parse("import openmp").body[0]
+    setattr(statement, zel_ns.ZELAst.cidx, True)
+    assert emit(zel_ns, ast.Module([statement], [])) == "cimport openmp"
+
+
+def test_records_script_block_and_declarations(zel_ns):
+    lines = emit_source(
+        zel_ns,
+        """
+        import zel
+        import numpy as np
+        dt = np.dtype([('name', 'S5'), ('price', 'f8'), ('qty', 'i4', (3,))])
+        rec = np.genfromtxt('stock.csv', dtype=dt, delimiter=',')
+        p: dt = rec[2]
+        i = rec('abc')
+        ok = rec[i]['name'] == 'abc'
+        """,
+    )
+    assert lines == [
+        "cdef public packed struct _struct_dt:",
+        "    char name[5]",
+        "    double price",
+        "    int qty[3]",
+        STRCMP,
+        "cdef long long _lookup_dt(_struct_dt[::1] tbl,char* name):",
+        "    cdef long long idx",
+        "    for idx in range(len(tbl)):",
+        "        if _zel_strcmp_(tbl[idx].name,name)==0:",
+        "            return idx",
+        "    return -1",
+        "import numpy as np",
+        "cimport numpy as np",
+        "dt = np.dtype([('name', 'S5'), ('price', 'f8'), ('qty', 'i4', (3,))])",
+        "cdef _struct_dt[::1] rec = np.genfromtxt('stock.csv', dtype=dt, delimiter=',')",
+        "cdef _struct_dt* p = &rec[2]",
+        "i = _lookup_dt(rec, 'abc')",
+        "ok = _zel_strcmp_(rec[i].name, 'abc') == 0",
+    ]

@@ -1,0 +1,135 @@
+"""Names, subscripts, field access and C string comparison on typed data."""
+import ast
+import textwrap
+
+import pytest
+
+RECORDS = """
+import numpy as np
+dt = np.dtype([('name', 'S8'), ('qty', 'i4'), ('tag', 'S1'), ('grid', 'S2')])
+tbl = np.zeros(10, dt)
+"""
+
+
+def rewrite(ns, source):
+    tree = ast.parse(textwrap.dedent(source))
+    ns.ZELAst.restruct(tree)
+    return tree
+
+
+def last_line(ns, source):
+    return ast.unparse(rewrite(ns, source).body[-1])
+
+
+@pytest.mark.parametrize(
+    "source, line",
+    [
+        ("import numpy as np\na = np.zeros(3, 'f8')\nprint(a)", "print(np.asarray(a))"),
+        ("import numpy\na = numpy.zeros(3, 'f8')\nb = a", "b = numpy.asarray(a)"),
+        ("from numpy import zeros\na = zeros(3, 'f8')\nprint(a)", "print(_zel_numpy_.asarray(a))"),
+        ("import numpy as np\na = np.zeros(3, 'f8')\na = b", "a = b"),
+        ("import numpy as np\na = np.zeros(3, 'f8')\nprint(a[1])", "print(a[1])"),
+        ("a: ((3,), 'f8') = f()\nprint(a)", "print(a)"),
+        ("import numpy as np\nx = np.zeros(3, 'f8')\nprint(x.sum())", "print(np.asarray(x).sum())"),
+    ],
+)
+def test_typed_array_read_as_value(zel_ns, source, line):
+    assert last_line(zel_ns, source) == line
+
+
+def test_typed_array_in_compiled_function_stays_a_view(zel_ns):
+    tree = rewrite(zel_ns, "import numpy as np\ndef f(a: (3, 'f8')) -> 'f8':\n    return g(a)")
+    assert ast.unparse(tree.body[-1].body[0]) == "return g(a)"
+
+
+@pytest.mark.parametrize(
+    "comparison, result",
+    [
+        ("s == 'abc'", "_zel_strcmp_(s, 'abc') == 0"),
+        ("'abc' == s", "'abc' == s"),
+        ("s != 'abc'", "s != 'abc'"),
+        ("s == t == u", "s == t == u"),
+        ("tbl[i]['name'] == 'abc'", "_zel_strcmp_(tbl[i].name, 'abc') == 0"),
+        ("tbl[i]['tag'] == 'x'", "_zel_strcmp_(tbl[i].tag, 'x') == 0"),
+        ("tbl[i]['qty'] == 3", "tbl[i].qty == 3"),
+        ("p['name'] == 'abc'", "_zel_strcmp_(p.name, 'abc') == 0"),
+        ("p['qty'] == 3", "p.qty == 3"),
+        ("tbl('abc').qty == 3", "tbl[_lookup_dt(tbl, 'abc')].qty == 3"),
+    ],
+)
+def test_string_equality_on_c_strings(zel_ns, comparison, result):
+    source = RECORDS + "s: 'S8' = b'abc'\np: dt = tbl[0]\nr = " + comparison
+    assert last_line(zel_ns, source) == "r = " + result
+
+
+@pytest.mark.parametrize("index", ["tbl[i][j]", "tbl[i][0]", "tbl[i][k + 1]"])
+def test_non_text_subscripts_of_records_stay(zel_ns, index):
+    assert last_line(zel_ns, RECORDS + "r = " + index) == "r = " + index
+
+
+def test_view_subscript_is_tagged(zel_ns):
+    tree = rewrite(zel_ns, RECORDS + "r = tbl[i]")
+    subscript = tree.body[-1].value
+    view, shape = getattr(subscript, zel_ns.ZELAst.vidx)
+    assert ast.unparse(view) == "dt" and ast.unparse(shape) == "(0,)"
+    assert getattr(subscript, zel_ns.ZELAst.tidx) is None
+
+
+@pytest.mark.parametrize(
+    "declaration, statement",
+    [("s: 'S8' = b'abc'", "c = s[0]"), (RECORDS + "p: dt = tbl[2]", "c = p[0]")],
+)
+def test_subscript_of_pointer_must_be_text(zel_ns, capsys, declaration, statement):
+    source = declaration + "\n" + statement
+    with pytest.raises(SystemExit) as stop:
+        rewrite(zel_ns, source)
+    assert stop.value.code == 10
+    line = len(textwrap.dedent(source).splitlines())
+    expected = f"구조체 첨자는 문자열이어야 합니다. {statement.split(' = ')[1]} line {line}\n"
+    assert capsys.readouterr().out == expected
+
+
+class TestProjectionBody:
+    """A projection loop's body block, made by hand: bare arrays mean their current element."""
+
+    @pytest.fixture
+    def block(self, zel_ns):
+        A = zel_ns.ZELAst
+        root = A.BlockInfo(ast.Module(body=[], type_ignores=[]))
+        for name, shape in [("y", "(n,)"), ("x", "(n, m, k)"), ("z", "(n, m)")]:
+            pair = ast.parse(f"({shape}, 'f8')", mode="eval").body
+            root.set_symbol(name, A.VariableInfo(ast.arg(name), "double", call=pair))
+        loop = ast.parse("for t in zel.projection(i, j, n): pass").body[0]
+        proj = {"var": loop.target, "args": loop.iter.args, "range": None}
+        return A.BlockInfo(loop, root).set_proj(proj)
+
+    def name(self, text, line=7):
+        node = ast.Name(text, ast.Load())
+        node.lineno = line
+        return node
+
+    @pytest.mark.parametrize("name, result", [("y", "y[t]"), ("x", "x[i, j, t]")])
+    def test_bare_array_becomes_element(self, zel_ns, block, name, result):
+        for _ in range(2):  # the projection's own arguments stay as they are
+            node = self.name(name)
+            zel_ns.ZELAst.reform_Name(node, block)
+            assert ast.unparse(node) == result
+        assert ast.unparse(ast.Tuple(block.get_proj()["args"])) == "(i, j, n)"
+
+    def test_array_of_other_dimension_is_a_fault(self, zel_ns, block, capsys):
+        with pytest.raises(SystemExit) as stop:
+            zel_ns.ZELAst.reform_Name(self.name("z"), block)
+        assert stop.value.code == 10
+        assert capsys.readouterr().out == "`z` 배열의 차원을 복원할 수 없습니다. line 7\n"
+
+    @pytest.mark.parametrize(
+        "index, result, mark",
+        [("x[s]", "x[i, j, s]", None), ("x[t - 1]", "x[i, j, t - 1]", "-"),
+         ("x[t]", "x[i, j, t]", "T"), ("x[a, b, t + 1]", "x[a, b, t + 1]", None),
+         ("y[t + 1]", "y[t + 1]", "+")],
+    )
+    def test_view_index_gets_leading_indices(self, zel_ns, block, index, result, mark):
+        node = ast.parse(index, mode="eval").body
+        zel_ns.ZELAst.reform_Subscript(node, block)
+        assert ast.unparse(node) == result
+        assert getattr(node, zel_ns.ZELAst.tidx) == mark

@@ -1,0 +1,126 @@
+"""Typed function definitions: parameter and return types, the compiled-block mark, the cdef header."""
+import ast
+import re
+import textwrap
+
+import pytest
+
+MARKER = re.compile(r"#lInE-?\d+EnIl")
+
+
+def rewrite(ns, source):
+    tree = ast.parse(textwrap.dedent(source))
+    ns.ZELAst.restruct(tree)
+    return tree
+
+
+def emit(ns, tree):
+    unparser = ns.ZELUnparser()
+    unparser.traverse(tree)
+    unparser.finalize()
+    return MARKER.sub("", "".join(unparser._source))
+
+
+def body_block(ns, source):
+    """The function's own block, as its body sees it: caught by a probe on the first statement."""
+    seen = []
+    walk = ns.ZELAst.reform_Stmt
+
+    def probe(cls, node, ci):
+        if isinstance(node, ast.Expr) and ast.unparse(node) == "probe":
+            seen.append(ci)
+        return walk(node, ci)
+
+    ns.ZELAst.reform_Stmt = classmethod(probe)
+    try:
+        tree = rewrite(ns, source)
+    finally:
+        ns.ZELAst.reform_Stmt = walk
+    return tree.body[0], seen[0]
+
+
+@pytest.mark.parametrize(
+    "header, params, all_typed, returns",
+    [
+        ("def f(x: 'f8', n: int) -> 'f8':", ["double", "long long"], True, "double"),
+        ("def g(x: 'f8', y):", ["double", None], False, None),
+        ("def g(y, x: 'f8'):", [None, None], False, None),
+        ("def h(x: 'f8'):", ["double"], True, None),
+        ("def k() -> int:", [], True, "long long"),
+        ("def m(x: 'f8') -> str:", ["double"], True, None),
+        ("def meth(self, x: 'f8') -> 'f8':", [None, None], False, None),
+        ("def v(x: ((3, 4), 'f4'), s: 'S8') -> 'i4':", ["float[:,::1]", "char*"], True, "int"),
+    ],
+)
+def test_parameter_and_return_types(zel_ns, header, params, all_typed, returns):
+    A = zel_ns.ZELAst
+    func, block = body_block(zel_ns, header + "\n    probe")
+    assert [getattr(a, A.didx, None) for a in func.args.args] == params
+    assert getattr(func.args, A.didx) is all_typed
+    assert getattr(func, A.didx, None) == returns
+    assert block.get_attr(A.midx) is (True if returns else None)
+    assert block.depth == 0
+    for arg, cdf in zip(func.args.args, params):
+        entry = block.symbol.get(arg.arg)
+        if cdf is None:
+            assert entry is None
+        else:
+            assert isinstance(entry, A.VariableInfo)
+            assert (entry.org_node, entry.cdf) == (arg, cdf)
+
+
+def test_array_parameter_is_a_typed_view(zel_ns):
+    func, block = body_block(zel_ns, "def f(a: ((3, 4), 'f8')) -> 'f8':\n    probe")
+    entry = block.symbol["a"]
+    assert ast.unparse(entry.shape) == "(3, 4)" and ast.unparse(entry.view) == "'f8'"
+
+
+def test_nested_function_block_name(zel_ns):
+    tree = rewrite(
+        zel_ns,
+        """
+        import numpy as np
+        def main():
+            def run():
+                dt = np.dtype([('a', 'i4')])
+        """,
+    )
+    dtype_call = tree.body[1].body[0].body[0].value
+    assert getattr(dtype_call, zel_ns.ZELAst.call).name == "_main_run"
+
+
+def test_function_inside_compiled_function_starts_unmarked(zel_ns):
+    func, block = body_block(zel_ns, "def f() -> int:\n    def g():\n        probe\n    return 1")
+    assert block.get_attr(zel_ns.ZELAst.midx) is None
+
+
+@pytest.mark.parametrize(
+    "source, header",
+    [
+        ("def f(x: 'f8', n: int = 3) -> 'f8':", "cdef double f(double x, long long n=3) nogil:"),
+        ("def f(x: 'f8', n: int = 3):", "def f(double x, long long n=3):"),
+        ("def f(x, n=3) -> 'f8':", "def f(x, n=3) -> 'f8':"),
+    ],
+)
+def test_emitted_function_header(zel_ns, source, header):
+    text = emit(zel_ns, rewrite(zel_ns, source + "\n    return x"))
+    assert text.splitlines()[0] == header
+
+
+def test_typed_function_runs_with_typed_locals(zel_ns):
+    text = emit(
+        zel_ns,
+        rewrite(
+            zel_ns,
+            """
+            def area(w: 'f8', h: 'f8') -> 'f8':
+                s: float = w * h
+                return s
+            """,
+        ),
+    )
+    assert text.splitlines() == [
+        "cdef double area(double w, double h) nogil:",
+        "    cdef double s = w * h",
+        "    return s",
+    ]
