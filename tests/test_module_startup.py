@@ -1,5 +1,6 @@
 """Module start-up: the class table, the entry's checks and the import-time dispatch."""
 import importlib.machinery
+import io
 import importlib.util
 import os
 import sys
@@ -67,6 +68,27 @@ def test_classes_module_names_and_bases(zel_ns):
             assert cls.__bases__ == (zel_ns.ZELAst._Unparser,)
         else:
             assert cls.__bases__ == (object,) and type(cls) is type
+
+
+NESTED = [
+    ("ZELSetupTools", "__hout__", lambda ns: (object,)),
+    ("ZELCython", "CompileError", lambda ns: (Exception,)),
+    ("ZELCython", "_EncodedStringIO", lambda ns: (io.StringIO,)),
+    ("ZELCython", "_InMemorySource", lambda ns: (ns.ZELCython.FileSourceDescriptor,)),
+    ("ZELCython", "_CaptureBuffer", lambda ns: (io.StringIO,)),
+    ("ZELAst", "RestructureError", lambda ns: (Exception,)),
+    ("ZELAst", "BlockInfo", lambda ns: (object,)),
+    ("ZELAst", "StructInfo", lambda ns: (object,)),
+    ("ZELAst", "VariableInfo", lambda ns: (object,)),
+    ("ZEL", "Error", lambda ns: (Exception,)),
+]
+
+
+@pytest.mark.parametrize("outer, inner, bases", NESTED, ids=[f"{o}.{i}" for o, i, _ in NESTED])
+def test_nested_classes(zel_ns, outer, inner, bases):
+    cls = vars(getattr(zel_ns, outer))[inner]
+    assert (cls.__module__, cls.__qualname__, cls.__name__) == ("zel.zel", f"{outer}.{inner}", inner)
+    assert cls.__bases__ == bases(zel_ns)
 
 
 def test_zel_error_class(zel_ns):

@@ -159,8 +159,8 @@ bool is_msvc(const py::object &compiler) {
 std::pair<bool, std::string> check_compiler() {
     py::object compiler = setuptools_compiler();
     std::string detail = py::str(compiler.attr("compiler_type"));
-    // A C++ source is compiled by the compiler command, whatever the compiler type.
-    py::object command = py::getattr(compiler, "compiler_so", py::none());
+    // The command that compiles a C++ source of an extension module.
+    py::object command = py::getattr(compiler, "compiler_so_cxx", py::none());
     if (truthy(command))
         detail += " (" + py::str(command[py::int_(0)]).cast<std::string>() + ")";
     bool ok = false;
