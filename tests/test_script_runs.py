@@ -236,8 +236,8 @@ def failing_build(runner, tmp_path_factory):
         # the compiler is missing
         ({"CXX": "/nonexistent/c++", "LDCXXSHARED": "/nonexistent/c++ -shared"},
          "/nonexistent/c++"),
-        # the compiler rejects what it is given (setuptools words the failure in several ways)
-        ({"CXXFLAGS": "-include /nonexistent/missing.h"}, "exit "),
+        # the compiler rejects what it is given: the report names the failing command
+        ({"CXXFLAGS": "-include /nonexistent/missing.h"}, "/nonexistent/missing.h"),
     ],
 )
 def test_failing_build_is_one_internal_error_line(runner, failing_build, env, cause):
