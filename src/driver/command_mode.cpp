@@ -1,6 +1,7 @@
 // ZEL.module_command: what an import does when there is no script to compile, and the
 // three test actions it offers (a self-check of what a build needs, and two CUDA reports).
 #include "driver/driver_classes.hpp"
+#include "support/files.hpp"
 #include "support/pyast.hpp"
 
 #include <string>
@@ -63,25 +64,6 @@ const int cuda_no_gpu_status = 3;
 
 py::object os_path() {
     return py::module_::import("os").attr("path");
-}
-
-// Runs `body` with the path of a fresh temporary directory, removed afterwards.
-template <typename Body> void in_temp_dir(Body &&body) {
-    py::object dir = py::module_::import("tempfile").attr("TemporaryDirectory")();
-    try {
-        body(py::str(dir.attr("name")));
-    } catch (...) {
-        dir.attr("cleanup")();
-        throw;
-    }
-    dir.attr("cleanup")();
-}
-
-void write_text(const py::object &path, const char *text) {
-    py::object file =
-        py::module_::import("builtins").attr("open")(path, "w", py::arg("encoding") = "utf-8");
-    file.attr("write")(text);
-    file.attr("close")();
 }
 
 // subprocess.run(command, capture_output=True, text=True, ...): the completed process.
@@ -166,7 +148,7 @@ std::pair<bool, std::string> check_compiler() {
     bool ok = false;
     in_temp_dir([&](const py::str &dir) {
         py::object source = os_path().attr("join")(dir, "compiler_check.cpp");
-        write_text(source, "int main() { return 0; }\n");
+        write_text(source, py::str("int main() { return 0; }\n"));
         compiler.attr("compile")(py::make_tuple(source), py::arg("output_dir") = dir);
         ok = true;
     });
@@ -184,7 +166,7 @@ std::pair<bool, std::string> check_openmp() {
     in_temp_dir([&](const py::str &dir) {
         py::object path = os_path();
         py::object source = path.attr("join")(dir, "openmp_check.cpp");
-        write_text(source, openmp_check_source);
+        write_text(source, py::str(openmp_check_source));
         py::object objects =
             compiler.attr("compile")(py::make_tuple(source), py::arg("output_dir") = dir,
                                      py::arg("extra_preargs") = compile_args);
@@ -220,7 +202,7 @@ std::pair<bool, std::string> check_compile_and_run(const py::dict &g) {
                              .attr("join")(py::make_tuple(package_parent, old_path)));
     std::pair<bool, std::string> result;
     in_temp_dir([&](const py::str &dir) {
-        write_text(path.attr("join")(dir, "zel_check.py"), check_script);
+        write_text(path.attr("join")(dir, "zel_check.py"), py::str(check_script));
         py::list command;
         command.append(g["sys"].attr("executable"));
         command.append("zel_check.py");
@@ -331,7 +313,7 @@ void build_test_cuda2(const py::dict &g) {
     bool failed = false;
     in_temp_dir([&](const py::str &dir) {
         py::object path = os_path();
-        write_text(path.attr("join")(dir, "cuda_check.cu"), cuda_check_source);
+        write_text(path.attr("join")(dir, "cuda_check.cu"), py::str(cuda_check_source));
         py::list compile;
         compile.append(nvcc);
         compile.append("cuda_check.cu");

@@ -2,35 +2,11 @@
 // existing build is missing or stale. Every Exception on the way ends the process with one
 // internal-error line and status -1.
 #include "driver/driver_classes.hpp"
+#include "support/files.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
 namespace {
-
-py::object open_file(const py::object &path, const char *mode) {
-    return py::module_::import("builtins").attr("open")(path, mode, py::arg("encoding") = "utf-8");
-}
-
-// Closes `file` on every way out of `use`.
-template <typename Use> void with_file(const py::object &file, Use &&use) {
-    try {
-        use(file);
-    } catch (...) {
-        file.attr("close")();
-        throw;
-    }
-    file.attr("close")();
-}
-
-py::object read_text(const py::object &path) {
-    py::object text;
-    with_file(open_file(path, "r"), [&](const py::object &file) { text = file.attr("read")(); });
-    return text;
-}
-
-void write_text(const py::object &path, const py::object &text) {
-    with_file(open_file(path, "w"), [&](const py::object &file) { file.attr("write")(text); });
-}
 
 // A debug dump beside the script: the script path followed by `suffix`.
 void dump(const py::object &script, const char *suffix, const py::object &text) {
@@ -55,18 +31,12 @@ void neutralise_leading_constant(const py::object &tree) {
 // away however the build ends.
 void build_in_temporary_directory(const py::dict &g, const py::object &cls,
                                   const py::object &cpp_text) {
-    py::object directory = py::module_::import("tempfile").attr("TemporaryDirectory")();
-    try {
+    in_temp_dir([&](const py::str &directory) {
         py::object stem = cls.attr("stem");
-        py::object cpp_path =
-            g["os"].attr("path").attr("join")(directory.attr("name"), stem + py::str(".cpp"));
+        py::object cpp_path = g["os"].attr("path").attr("join")(directory, stem + py::str(".cpp"));
         write_text(cpp_path, cpp_text);
         g["ZELSetupTools"].attr("build_module_from_cpp")(cpp_path, stem);
-    } catch (...) {
-        directory.attr("cleanup")();
-        throw;
-    }
-    directory.attr("cleanup")();
+    });
 }
 
 void compile_steps(const py::dict &g, const py::object &cls) {

@@ -5,13 +5,6 @@
 namespace zel {
 namespace {
 
-py::list names(std::initializer_list<const char *> items) {
-    py::list list;
-    for (const char *item : items)
-        list.append(item);
-    return list;
-}
-
 py::dict parameters(py::list args, py::list defaults, py::list keyword_only) {
     py::dict description;
     description["args"] = std::move(args);
@@ -43,22 +36,22 @@ py::object make_zel_const(const py::dict &g) {
     dtype_defaults.append(false);
     dtype_defaults.append(py::none());
     dtype_defaults.append(py::none());
-    c.attr("param_numpy_dtype",
-           parameters(names({"dtype", "align", "copy", "metadata"}), dtype_defaults, py::list()));
-    c.attr("param_numpy_zeros", parameters(names({"shape", "dtype", "order"}),
-                                           names({"numpy.float64", "C"}), py::list()));
+    c.attr("param_numpy_dtype", parameters(str_list({"dtype", "align", "copy", "metadata"}),
+                                           dtype_defaults, py::list()));
+    c.attr("param_numpy_zeros", parameters(str_list({"shape", "dtype", "order"}),
+                                           str_list({"numpy.float64", "C"}), py::list()));
 
-    py::list genfromtxt_args =
-        names({"fname",          "dtype",       "comments",       "delimiter",      "skip_header",
-               "skip_footer",    "converters",  "missing_values", "filling_values", "usecols",
-               "names",          "excludelist", "deletechars",    "replace_space",  "autostrip",
-               "case_sensitive", "defaultfmt",  "unpack",         "usemask",        "loose",
-               "invalid_raise",  "max_rows",    "encoding"});
+    py::list genfromtxt_args = str_list(
+        {"fname",          "dtype",       "comments",       "delimiter",      "skip_header",
+         "skip_footer",    "converters",  "missing_values", "filling_values", "usecols",
+         "names",          "excludelist", "deletechars",    "replace_space",  "autostrip",
+         "case_sensitive", "defaultfmt",  "unpack",         "usemask",        "loose",
+         "invalid_raise",  "max_rows",    "encoding"});
     py::list genfromtxt_defaults;
     for (int i = 0; i < 21; ++i)
         genfromtxt_defaults.append(ast_none); // one shared node in every default place
     c.attr("param_numpy_genfromtxt",
-           parameters(genfromtxt_args, genfromtxt_defaults, names({"ndmin", "like"})));
+           parameters(genfromtxt_args, genfromtxt_defaults, str_list({"ndmin", "like"})));
     return c.build();
 }
 

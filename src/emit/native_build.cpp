@@ -4,20 +4,12 @@
 #include "support/pyast.hpp"
 #include "support/with_context.hpp"
 
-#include <initializer_list>
 #include <string>
 
 namespace zel {
 namespace {
 
 using namespace pybind11::literals;
-
-py::list texts(std::initializer_list<const char *> items) {
-    py::list list;
-    for (const char *item : items)
-        list.append(item);
-    return list;
-}
 
 // The copy of descriptor `fd` that puts it back later; -1 when `fd` is not open.
 py::int_ save_descriptor(const py::object &os, int fd) {
@@ -108,11 +100,11 @@ py::object build_ext_command(const py::dict &g) {
         [base](py::object self, py::object ext) {
             bool msvc = py::str(self.attr("compiler").attr("compiler_type")).equal(py::str("msvc"));
             if (msvc) {
-                ext.attr("extra_compile_args") = texts({"/nologo", "/O2", "/openmp"});
-                ext.attr("extra_link_args") = texts({"/nologo", "/NOEXP", "/NOIMPLIB"});
+                ext.attr("extra_compile_args") = str_list({"/nologo", "/O2", "/openmp"});
+                ext.attr("extra_link_args") = str_list({"/nologo", "/NOEXP", "/NOIMPLIB"});
             } else {
-                ext.attr("extra_compile_args") = texts({"-O3", "-fopenmp", "-w"});
-                ext.attr("extra_link_args") = texts({"-fopenmp"});
+                ext.attr("extra_compile_args") = str_list({"-O3", "-fopenmp", "-w"});
+                ext.attr("extra_link_args") = str_list({"-fopenmp"});
             }
             base.attr("build_extension")(self, ext);
         },
@@ -153,7 +145,7 @@ void build_module_from_cpp(const py::dict &g, const py::object &cls, const py::o
     // C++ file, in its temporary directory, and not in a build directory under the user's.
     py::object path = g["os"].attr("path");
     py::object work_dir = path.attr("dirname")(path.attr("abspath")(src));
-    py::list script_args = texts({"build_ext", "--inplace", "--build-temp"});
+    py::list script_args = str_list({"build_ext", "--inplace", "--build-temp"});
     script_args.append(work_dir);
     script_args.append("--build-lib");
     script_args.append(work_dir);

@@ -61,10 +61,8 @@ py::object make_zel_ast(const py::dict &g) {
     a.attr("numpy_name", py::none());
     add_host_unparser(a);
     a.attr("type_table", make_type_table());
-    py::list ignore_attr;
-    for (const char *name : {"col_offset", "lineno", "end_lineno", "end_col_offset", "ctx"})
-        ignore_attr.append(name);
-    a.attr("ignore_attr", ignore_attr);
+    a.attr("ignore_attr",
+           str_list({"col_offset", "lineno", "end_lineno", "end_col_offset", "ctx"}));
     py::list inherit_attr;
     inherit_attr.append(a.ns()["pidx"]);
     inherit_attr.append(a.ns()["midx"]);

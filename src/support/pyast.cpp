@@ -78,4 +78,11 @@ std::string text_of(py::handle value) {
     return py::str(value).cast<std::string>();
 }
 
+py::list str_list(std::initializer_list<const char *> items) {
+    py::list list;
+    for (const char *item : items)
+        list.append(item);
+    return list;
+}
+
 } // namespace zel

@@ -5,6 +5,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace zel {
@@ -51,5 +52,8 @@ py::object caught_exception(const py::error_already_set &e);
 template <typename... Items> void print_line(Items &&...items) {
     py::print(std::forward<Items>(items)...);
 }
+
+// A new list of the given texts.
+py::list str_list(std::initializer_list<const char *> items);
 
 } // namespace zel

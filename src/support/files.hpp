@@ -1,0 +1,30 @@
+// Text files and temporary directories, through the interpreter's own file objects so that
+// paths, encodings and errors behave as they do in Python code.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <utility>
+
+namespace zel {
+namespace py = pybind11;
+
+// The whole content of a UTF-8 text file.
+py::object read_text(const py::object &path);
+
+// Creates or truncates `path` and writes `text` to it as UTF-8.
+void write_text(const py::object &path, const py::object &text);
+
+// Runs `body` with the path (str) of a fresh temporary directory, removed however it ends.
+template <typename Body> void in_temp_dir(Body &&body) {
+    py::object dir = py::module_::import("tempfile").attr("TemporaryDirectory")();
+    try {
+        std::forward<Body>(body)(py::str(dir.attr("name")));
+    } catch (...) {
+        dir.attr("cleanup")();
+        throw;
+    }
+    dir.attr("cleanup")();
+}
+
+} // namespace zel
