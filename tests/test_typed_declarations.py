@@ -166,7 +166,7 @@ def test_struct_registration_keeps_the_insertion_index(zel_ns):
     ZELAst = zel_ns.ZELAst
     tree = ast.parse("x = 1")
     root = ZELAst.BlockInfo(tree)
-    inner = ZELAst.BlockInfo(ast.If(), root)
+    inner = ZELAst.BlockInfo(ast.If(ast.Constant(True), [], []), root)
     record = ZELAst.StructInfo("")
     record.add("id", "long long")
     root.set_symbol("dt", ZELAst.VariableInfo(tree.body[0], call=record))
@@ -284,7 +284,7 @@ def test_type_queries_of_hoisted_declarations(zel_ns):
 def test_nearest_untyped_binding_hides_a_typed_one(zel_ns):
     ZELAst = zel_ns.ZELAst
     block = query_block(zel_ns, "n: int = 5")
-    inner = ZELAst.BlockInfo(ast.If(), block)
+    inner = ZELAst.BlockInfo(ast.If(ast.Constant(True), [], []), block)
     inner.set_symbol("n", ast.parse("n = 1").body[0])
     assert ZELAst.get_cdef_type("n", block) == "long long"
     assert ZELAst.get_cdef_type("n", inner) is None
