@@ -1,0 +1,92 @@
+"""The examples: the lines they generate, and their output when run as scripts."""
+import pathlib
+import shutil
+
+import pytest
+
+from pyx_helpers import EXAMPLES, example_pyx_lines
+
+# example: (lines the generated .pyx text holds, what the run prints after "# RUN")
+CASES = {
+    "typed_scalars.py": (
+        [
+            "cdef double height(double x) nogil:",
+            "def report(label, *values, sep=' ', **units):",
+            "cdef long long steps = 1000000",
+            "cdef double width = 1.0 / steps",
+            "cdef double x",
+            "    x = (i + 0.5) * width",
+        ],
+        [
+            "pi is about 3.141593",
+            "steps 1000000 / 1e-06",
+            "error below 1e-09 (absolute)",
+            "ok",
+        ],
+    ),
+    "array_sum.py": (
+        [
+            "cdef double total(double[:,::1] grid) nogil:",
+            "    cdef double s = 0.0",
+            "cdef long long row_sums(double[:,::1] grid, double[::1] out) nogil:",
+            "cdef double[:,::1] grid = np.zeros((rows, cols), np.float64)",
+            "cdef double[::1] sums = np.zeros(rows, 'f8')",
+        ],
+        [
+            "rows summed 300",
+            "first rows 19900.0 20000.0 20100.0",
+            "sum 10455000.0",
+            "numpy agrees True",
+        ],
+    ),
+    "records.py": (
+        [
+            "cdef public packed struct _struct_stock:",
+            "    char ticker[6]",
+            "cdef long long _lookup_stock(_struct_stock[::1] tbl,char* ticker):",
+            "cdef _struct_stock[::1] table = np.genfromtxt(path, dtype=stock, delimiter=',', skip_header=1)",
+            "print('BETA at row', _lookup_stock(table, b'BETA'), 'price', table[_lookup_stock(table, b'BETA')].price)",
+            "    if _zel_strcmp_(table[i].ticker, b'GAMMA') == 0:",
+            "cdef _struct_stock* top = &table[0]",
+            "        top = &table[i]",
+        ],
+        [
+            "rows 4",
+            "BETA at row 1 price 40.25",
+            "OMEGA at row -1",
+            "value traded 54552.5",
+            "GAMMA volume 4000",
+            "highest price b'DELTA' 99.0",
+        ],
+    ),
+    "pseudo_calls.py": (
+        ["print('level', 0)", "print('grid is', '((4, 4), np.float64)')"],
+        [
+            "level 0",
+            "this is line 10",
+            "count is int",
+            "grid is ((4, 4), np.float64)",
+            "label is PyObj",
+            "function body depth 0",
+            "branch depth 1",
+            "loop depth 2",
+        ],
+    ),
+}
+
+
+@pytest.mark.parametrize("name", sorted(CASES))
+def test_example_generated_lines(zel_ns, name):
+    lines = example_pyx_lines(zel_ns, name)
+    for line in CASES[name][0]:
+        assert line in lines
+
+
+@pytest.mark.parametrize("name", sorted(CASES))
+def test_example_runs(runner, name):
+    # An example comes with the data files that share its stem.
+    for path in EXAMPLES.glob(pathlib.Path(name).stem + ".*"):
+        shutil.copy(path, runner.dir / path.name)
+    result = runner.run(name)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines() == ["# COMPILE..", "# RUN"] + CASES[name][1]
