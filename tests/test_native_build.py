@@ -137,6 +137,13 @@ def test_a_failed_build_is_an_exception(zel_ns, recorded_setup, tmp_path):
     assert isinstance(caught.value.__cause__, SystemExit)
 
 
+def test_an_interrupted_build_stays_an_interrupt(zel_ns, recorded_setup, tmp_path):
+    # setup() turns Ctrl-C into SystemExit("interrupted")
+    recorded_setup.raises = SystemExit("interrupted")
+    with pytest.raises(KeyboardInterrupt):
+        zel_ns.ZELSetupTools.build_module_from_cpp(str(tmp_path / "demo.cpp"), "demo")
+
+
 @pytest.mark.parametrize(
     "compiler, compile_args, link_args",
     [

@@ -168,6 +168,11 @@ void build_module_from_cpp(const py::dict &g, const py::object &cls, const py::o
         // the error of the build it is.
         if (e.matches(PyExc_SystemExit)) {
             std::string message = py::str(e.value());
+            // An interrupt comes out of setup() as SystemExit("interrupted"); it stays one.
+            if (message == "interrupted") {
+                PyErr_SetNone(PyExc_KeyboardInterrupt);
+                throw py::error_already_set();
+            }
             py::raise_from(e, PyExc_RuntimeError, message.c_str());
             throw py::error_already_set();
         }
