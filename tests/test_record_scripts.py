@@ -29,6 +29,44 @@ def test_unknown_constructs_stay_beside_packed_records(runner):
     ]
 
 
+FULL_TEXT_FIELDS = '''
+import zel
+import numpy as np
+
+# b'ALPHA' fills its field: no NUL between it and the float's bytes.
+dt = np.dtype([('t', 'S5'), ('v', 'f8')])
+rows = np.array([(b'ALPHA', 1.1), (b'BETA', 2.2)], dtype=dt)
+t: ((2,), dt) = rows
+print(t[0]['t'], t[1]['t'])
+print(t(b'ALPHA'), t(b'BETA'), t(b'ALPH'), t(b'ALPHAB'), t(t[1]['t']))
+n = 0
+for i in range(2):
+    if t[i]['t'] == b'ALPHA':
+        n += 1
+    if t[i]['t'] == b'BETA':
+        n += 10
+    if t[i]['t'] != b'ALPHA':
+        n += 100
+print(n)
+p: dt = t[0]
+print(p['t'], p['t'] == b'ALPHA', p['t'] == b'ALPH', b'ALPHA' == p['t'])
+t[1]['t'] = b'GAMMA'
+print(t[1]['t'], t(b'GAMMA'), t(b'ALPHA').t, t(b'GAMMA').t == b'GAMMA')
+'''
+
+
+def test_text_fields_that_fill_their_length(runner):
+    result = runner.run_script("full.py", FULL_TEXT_FIELDS)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines()[2:] == [
+        "b'ALPHA' b'BETA'",
+        "0 1 -1 -1 1",
+        "111",
+        "b'ALPHA' True False True",
+        "b'GAMMA' 1 b'ALPHA' True",
+    ]
+
+
 @pytest.mark.parametrize(
     "body, message",
     [

@@ -7,6 +7,16 @@ import pytest
 from pyx_helpers import emit
 
 STRCMP = "from libc.string cimport strcmp as _zel_strcmp_"
+# Written after STRCMP when a struct has a text member: reads and comparisons bounded by its length.
+TEXT_HELPERS = [
+    "from libc.string cimport strlen as _zel_strlen_, strncmp as _zel_strncmp_",
+    'cdef extern from "string.h" nogil:',
+    '    size_t _zel_strnlen_ "strnlen"(const char* s, size_t n)',
+    "cdef inline int _zel_fieldcmp_(const char* field, const char* key, size_t n) noexcept nogil:",
+    "    return _zel_strncmp_(field, key, n) != 0 or _zel_strlen_(key) > n",
+    "cdef inline bytes _zel_field_(const char* field, size_t n):",
+    "    return field[:_zel_strnlen_(field, n)]",
+]
 
 
 def emit_source(ns, source, rewrite=True):
@@ -40,25 +50,26 @@ def test_struct_members_and_dimensions(zel_ns):
         "cdef public packed struct _struct_row_f:",
         "    long long k",
         STRCMP,
+        *TEXT_HELPERS,
     ]
     assert A.struct_def is None
 
 
-def test_lookup_functions_compare_text_fields_with_strcmp(zel_ns):
+def test_lookup_functions_compare_text_fields_within_their_length(zel_ns):
     info = record(zel_ns, "", ("name", "char", ast.Constant(8)), ("c", "char"), ("qty", "int"))
     zel_ns.ZELAst.lookup_def["_lookup_dt"] = (2, "_struct_dt", info)
     zel_ns.ZELAst.lookup_def["_lookup_one"] = (1, "_struct_one", info)
-    assert emit_source(zel_ns, "import zel", rewrite=False)[1:] == [
+    assert emit_source(zel_ns, "import zel", rewrite=False)[1:] == TEXT_HELPERS + [
         "cdef long long _lookup_dt(_struct_dt[::1] tbl,char* name,char c):",
         "    cdef long long idx",
         "    for idx in range(len(tbl)):",
-        "        if _zel_strcmp_(tbl[idx].name,name)==0 and tbl[idx].c==c:",
+        "        if _zel_fieldcmp_(tbl[idx].name,name,8)==0 and tbl[idx].c==c:",
         "            return idx",
         "    return -1",
         "cdef long long _lookup_one(_struct_one[::1] tbl,char* name):",
         "    cdef long long idx",
         "    for idx in range(len(tbl)):",
-        "        if _zel_strcmp_(tbl[idx].name,name)==0:",
+        "        if _zel_fieldcmp_(tbl[idx].name,name,8)==0:",
         "            return idx",
         "    return -1",
     ]
@@ -120,10 +131,11 @@ def test_records_script_block_and_declarations(zel_ns):
         "    double price",
         "    int qty[3]",
         STRCMP,
+        *TEXT_HELPERS,
         "cdef long long _lookup_dt(_struct_dt[::1] tbl,char* name):",
         "    cdef long long idx",
         "    for idx in range(len(tbl)):",
-        "        if _zel_strcmp_(tbl[idx].name,name)==0:",
+        "        if _zel_fieldcmp_(tbl[idx].name,name,5)==0:",
         "            return idx",
         "    return -1",
         "import numpy as np",
@@ -132,5 +144,5 @@ def test_records_script_block_and_declarations(zel_ns):
         "cdef _struct_dt[::1] rec = np.genfromtxt('stock.csv', dtype=dt, delimiter=',')",
         "cdef _struct_dt* p = &rec[2]",
         "i = _lookup_dt(rec, 'abc')",
-        "ok = _zel_strcmp_(rec[i].name, 'abc') == 0",
+        "ok = _zel_fieldcmp_(rec[i].name, 'abc', 5) == 0",
     ]

@@ -22,19 +22,62 @@ std::string dimension_suffix(py::handle d) {
     return suffix;
 }
 
+bool is_text(py::handle typ, py::handle shp) {
+    return equals(typ, py::str("char")) && truthy(shp);
+}
+
+// The byte count of a text member: the product of its dimensions.
+long long text_length(py::handle d) {
+    if (is_a(d, "Constant"))
+        return d.attr("value").cast<long long>();
+    long long n = 1;
+    for (py::handle element : d.attr("elts"))
+        n *= element.attr("value").cast<long long>();
+    return n;
+}
+
 // numpy lays record fields out without padding, so the struct that views them is packed.
-void write_structs(std::ostringstream &out, const py::object &struct_def) {
+// Returns whether some struct has a text member.
+bool write_structs(std::ostringstream &out, const py::object &struct_def) {
+    bool has_text = false;
     if (struct_def.is_none())
-        return;
+        return has_text;
     for (auto item : py::dict(struct_def)) {
         py::handle o = item.second;
         out << "cdef public packed struct _struct_" << text_of(item.first)
             << text_of(o.attr("name")) << ":\n";
         py::list var = o.attr("var"), typ = o.attr("typ"), shp = o.attr("shp");
-        for (size_t i = 0; i < py::len(var); ++i)
+        for (size_t i = 0; i < py::len(var); ++i) {
             out << "    " << text_of(typ[i]) << " " << text_of(var[i]) << dimension_suffix(shp[i])
                 << "\n";
+            has_text = has_text || is_text(typ[i], shp[i]);
+        }
     }
+    return has_text;
+}
+
+// numpy stores a text that fills its member without a terminating NUL: members are read and
+// compared within their length. _zel_fieldcmp_ is 0 when the member holds exactly the key.
+void write_text_helpers(std::ostringstream &out) {
+    out << "from libc.string cimport strlen as _zel_strlen_, strncmp as _zel_strncmp_\n"
+           "cdef extern from \"string.h\" nogil:\n"
+           "    size_t _zel_strnlen_ \"strnlen\"(const char* s, size_t n)\n"
+           "cdef inline int _zel_fieldcmp_(const char* field, const char* key, size_t n) "
+           "noexcept nogil:\n"
+           "    return _zel_strncmp_(field, key, n) != 0 or _zel_strlen_(key) > n\n"
+           "cdef inline bytes _zel_field_(const char* field, size_t n):\n"
+           "    return field[:_zel_strnlen_(field, n)]\n";
+}
+
+bool lookups_compare_text(const py::object &lookup_def) {
+    for (auto item : py::dict(lookup_def)) {
+        py::tuple entry(py::reinterpret_borrow<py::object>(item.second));
+        py::list typ = entry[2].attr("typ"), shp = entry[2].attr("shp");
+        for (size_t i = 0; i < entry[0].cast<size_t>(); ++i)
+            if (is_text(typ[i], shp[i]))
+                return true;
+    }
+    return false;
 }
 
 // One function per registered lookup: the index of the first row whose leading fields equal
@@ -45,18 +88,18 @@ void write_lookups(std::ostringstream &out, const py::object &lookup_def) {
         size_t n = entry[0].cast<size_t>();
         py::object s = entry[2];
         py::list var = s.attr("var"), typ = s.attr("typ"), shp = s.attr("shp");
-        auto is_text = [&](size_t i) { return equals(typ[i], py::str("char")) && truthy(shp[i]); };
         out << "cdef long long " << text_of(item.first) << "(" << text_of(entry[1]) << "[::1] tbl";
         for (size_t i = 0; i < n; ++i)
-            out << "," << (is_text(i) ? std::string("char*") : text_of(typ[i])) << " "
+            out << "," << (is_text(typ[i], shp[i]) ? std::string("char*") : text_of(typ[i])) << " "
                 << text_of(var[i]);
         out << "):\n    cdef long long idx\n    for idx in range(len(tbl)):\n        if ";
         for (size_t i = 0; i < n; ++i) {
             std::string v = text_of(var[i]);
             if (i > 0)
                 out << " and ";
-            if (is_text(i))
-                out << "_zel_strcmp_(tbl[idx]." << v << "," << v << ")==0";
+            if (is_text(typ[i], shp[i]))
+                out << "_zel_fieldcmp_(tbl[idx]." << v << "," << v << "," << text_length(shp[i])
+                    << ")==0";
             else
                 out << "tbl[idx]." << v << "==" << v;
         }
@@ -69,8 +112,11 @@ void fill_struct_lookup_code(const py::dict &g, const py::object &self) {
         return;
     py::object zel_ast = g["ZELAst"];
     std::ostringstream out;
-    write_structs(out, zel_ast.attr("struct_def"));
+    bool has_text = write_structs(out, zel_ast.attr("struct_def"));
+    has_text = lookups_compare_text(zel_ast.attr("lookup_def")) || has_text;
     out << "from libc.string cimport strcmp as _zel_strcmp_\n";
+    if (has_text)
+        write_text_helpers(out);
     write_lookups(out, zel_ast.attr("lookup_def"));
     std::istringstream lines(out.str());
     for (std::string line; std::getline(lines, line);)

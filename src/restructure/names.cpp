@@ -90,13 +90,36 @@ void reform_name(const py::dict &g, const py::object &cls, const py::object &nod
     }
 }
 
-// Marks a field access whose field is a fixed-length text of the record as a C string.
+// The byte count of a one-dimensional shape: the constant itself or the tuple's one element.
+py::object text_length(const py::object &shape) {
+    py::object count = is_a(shape, "Tuple") ? py::object(shape.attr("elts")[py::int_(0)]) : shape;
+    return ast_class("Constant")(count.attr("value"));
+}
+
+// A field access whose field is a fixed-length text of the record is a C string. A value that
+// fills the field has no terminating NUL, so a read of the field as a value becomes the bounded
+// read _zel_field_(field, length), which a string comparison takes apart again.
 void mark_text_field(const py::object &cls, const py::object &node, const py::object &sinfo) {
     py::list var = sinfo.attr("var"), typ = sinfo.attr("typ"), shp = sinfo.attr("shp");
     for (size_t i = 0; i < py::len(var); ++i) {
-        if (equals(var[i], node.attr("attr")) && equals(typ[i], py::str("char")) &&
-            cls.attr("dim_from_shape")(shp[i]).cast<long>() == 1)
-            set_tag(node, cls.attr("didx").cast<py::object>(), py::str("char*"));
+        if (!equals(var[i], node.attr("attr")) || !equals(typ[i], py::str("char")) ||
+            cls.attr("dim_from_shape")(shp[i]).cast<long>() != 1)
+            continue;
+        if (is_a(get_tag(node, "ctx"), "Load")) {
+            py::list args;
+            args.append(
+                ast_class("Attribute")(node.attr("value"), node.attr("attr"), node.attr("ctx")));
+            args.append(text_length(shp[i]));
+            set_class(node, "Call");
+            py::delattr(node, "value");
+            py::delattr(node, "attr");
+            py::delattr(node, "ctx");
+            node.attr("func") = ast_class("Name")("_zel_field_");
+            node.attr("args") = args;
+            node.attr("keywords") = py::list();
+        }
+        set_tag(node, cls.attr("didx").cast<py::object>(), py::str("char*"));
+        return;
     }
 }
 
@@ -188,12 +211,27 @@ void reform_subscript(const py::dict &g, const py::object &cls, const py::object
     }
 }
 
-// A field access on a lookup call reads the looked-up element of the table.
+// A field access on a lookup call reads the looked-up element of the table; its text fields
+// read and compare like those of any element.
 void reform_attribute(const py::object &cls, const py::object &node, const py::object &ci) {
     cls.attr("reform_Stmt")(node.attr("value"), ci);
     py::object table = get_tag(node.attr("value"), cls.attr("lidx").cast<py::object>());
-    if (truthy(table))
-        node.attr("value") = ast_class("Subscript")(table, node.attr("value"));
+    if (!truthy(table))
+        return;
+    node.attr("value") = ast_class("Subscript")(table, node.attr("value"));
+    py::object sym = variable_of(cls, ci, table);
+    if (!truthy(sym))
+        return;
+    py::object sinfo = py::tuple(cls.attr("get_struct_view")(sym.attr("view")))[1];
+    if (truthy(sinfo))
+        mark_text_field(cls, node, sinfo);
+}
+
+bool is_field_read(const py::object &node) {
+    if (!is_a(node, "Call"))
+        return false;
+    py::object func = node.attr("func");
+    return is_a(func, "Name") && equals(func.attr("id"), py::str("_zel_field_"));
 }
 
 void reform_compare(const py::object &cls, const py::object &node, const py::object &ci) {
@@ -208,10 +246,20 @@ void reform_compare(const py::object &cls, const py::object &node, const py::obj
         return;
     py::list comparators = node.attr("comparators");
     py::list args;
-    args.append(left);
-    args.append(comparators[0]);
+    std::string compare = "_zel_strcmp_";
+    if (is_field_read(left)) {
+        // Within the field's length: _zel_fieldcmp_(field, key, length).
+        py::list read = left.attr("args");
+        compare = "_zel_fieldcmp_";
+        args.append(read[0]);
+        args.append(comparators[0]);
+        args.append(read[1]);
+    } else {
+        args.append(left);
+        args.append(comparators[0]);
+    }
     comparators[0] = ast_class("Constant")(0);
-    node.attr("left") = ast_class("Call")(ast_class("Name")("_zel_strcmp_"), args, py::list());
+    node.attr("left") = ast_class("Call")(ast_class("Name")(compare), args, py::list());
 }
 
 // The slice mark of a view index inside a projection loop: "T" for the loop variable,
