@@ -10,6 +10,7 @@
 // ways) and in where the generated text holds the file name (`rewrite_file_name`).
 #include "emit/emit_classes.hpp"
 #include "support/pyast.hpp"
+#include "support/text.hpp"
 #include "support/with_context.hpp"
 
 #include <cstddef>
@@ -127,7 +128,7 @@ py::str main_text(const py::dict &captured) {
     bool any = false;
     for (auto item : captured) {
         std::string path = py::cast<std::string>(item.first);
-        if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".cpp") == 0)
+        if (ends_with(path, ".cpp"))
             return py::str(item.second);
         std::size_t size = py::len(item.second);
         if (!any || size > longest_size) {

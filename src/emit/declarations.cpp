@@ -3,6 +3,7 @@
 // `cdef ... nogil` C functions with typed parameters.
 #include "emit/emit_classes.hpp"
 #include "support/pyast.hpp"
+#include "support/text.hpp"
 #include "support/with_context.hpp"
 
 namespace zel {
@@ -119,7 +120,7 @@ void function_helper(const py::object &self, const py::object &node, const std::
         write(self, py::str(" -> "));
         traverse(self, returns);
     }
-    if (prefix.rfind("cdef ", 0) == 0)
+    if (starts_with(prefix, "cdef "))
         write(self, py::str(" nogil"));
     py::object block = self.attr("block")("extra"_a = self.attr("get_type_comment")(node));
     with_context(block, [&] { self.attr("_write_docstring_and_traverse_body")(node); });
