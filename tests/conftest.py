@@ -74,3 +74,41 @@ class ScriptRunner:
 def runner(tmp_path):
     """Writes scripts into a temporary directory and runs them there with this interpreter."""
     return ScriptRunner(tmp_path)
+
+
+# Fixtures whose tests start subprocesses (a script, the interpreter, the compiler): such tests
+# are end-to-end tests, and the sanitizer job leaves them out.
+E2E_FIXTURES = {"runner", "run_python", "starts_processes"}
+
+
+@pytest.fixture
+def starts_processes():
+    """Named by an in-process test that starts a subprocess (the compiler, a tool), making it end-to-end."""
+
+
+@pytest.fixture
+def run_python():
+    """Runs this interpreter with the given arguments and returns the completed process."""
+    def run(*args, cwd=None, env=None):
+        return subprocess.run([sys.executable, *args], capture_output=True, text=True, cwd=cwd,
+                              env=env, timeout=120)
+    return run
+
+
+def pytest_collection_modifyitems(items):
+    for item in items:
+        if E2E_FIXTURES.intersection(getattr(item, "fixturenames", ())):
+            item.add_marker(pytest.mark.e2e)
+
+
+@pytest.fixture(autouse=True)
+def _no_subprocess_outside_e2e(request, monkeypatch):
+    """An in-process test that starts a subprocess fails, instead of running a build under the sanitizer."""
+    if request.node.get_closest_marker("e2e"):
+        return
+
+    def refuse(*args, **kwargs):
+        raise AssertionError("this test starts a subprocess: give it one of the fixtures "
+                             f"{sorted(E2E_FIXTURES)}")
+
+    monkeypatch.setattr(subprocess.Popen, "__init__", refuse)

@@ -112,7 +112,7 @@ def test_cuda_report_without_cuda(zel_ns, cuda_env, capsys):
     (True, True, "DLL search path: the run step adds {bin}"),
     (False, True, "DLL search path: nothing is added (no CUDA_PATH bin directory)"),
 ])
-def test_cuda_report_with_cuda_path(zel_ns, cuda_env, monkeypatch, capsys, has_bin,
+def test_cuda_report_with_cuda_path(starts_processes, zel_ns, cuda_env, monkeypatch, capsys, has_bin,
                                     dll_directory, dll_line):
     cuda = cuda_env / "cuda"
     cuda.mkdir()
@@ -148,7 +148,7 @@ def test_cuda_program_without_toolkit(zel_ns, cuda_env, capsys):
     ({"COMPILE_STATUS": "2"},
      "[FAILED] compile: nvcc ended with status 2: cuda_check.cu(1): error: no compiler today", 1),
 ])
-def test_cuda_program_steps(zel_ns, cuda_env, monkeypatch, capsys, env, last_line, status):
+def test_cuda_program_steps(starts_processes, zel_ns, cuda_env, monkeypatch, capsys, env, last_line, status):
     nvcc = install_fake_nvcc(cuda_env / "toolkit")
     monkeypatch.setenv("PATH", str(nvcc.parent))
     for key, value in env.items():
@@ -171,7 +171,7 @@ def run_zel(*args, env=None, cwd=None):
                           env=env, cwd=cwd, timeout=600)
 
 
-def test_self_check_reports_a_missing_compiler(tmp_path):
+def test_self_check_reports_a_missing_compiler(starts_processes, tmp_path):
     env = dict(os.environ, CC=str(tmp_path / "no-such-cc"), CXX=str(tmp_path / "no-such-cxx"))
     done = run_zel("test", env=env, cwd=tmp_path)
     lines = done.stdout.splitlines()
@@ -181,8 +181,7 @@ def test_self_check_reports_a_missing_compiler(tmp_path):
         "[FAILED] OpenMP", "[skipped] compile and run", "2 check(s) failed"]
 
 
-@pytest.mark.e2e
-def test_self_check_passes(tmp_path):
+def test_self_check_passes(starts_processes, tmp_path):
     done = run_zel("test", cwd=tmp_path)
     lines = done.stdout.splitlines()
     assert (done.returncode, lines[-1]) == (0, "all checks passed"), done.stdout + done.stderr
@@ -193,8 +192,7 @@ def test_self_check_passes(tmp_path):
     assert os.listdir(tmp_path) == []
 
 
-@pytest.mark.e2e
-def test_cuda_program_with_the_real_toolkit(tmp_path):
+def test_cuda_program_with_the_real_toolkit(starts_processes, tmp_path):
     if not any(os.access(os.path.join(d, "nvcc"), os.X_OK)
                for d in os.environ.get("PATH", "").split(os.pathsep)):
         pytest.skip("no CUDA toolkit on PATH")

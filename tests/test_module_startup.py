@@ -122,6 +122,20 @@ def test_each_import_runs_the_body_again(zel_ns):
     assert again.ZELAst.struct_def is not zel_ns.ZELAst.struct_def
 
 
+def test_a_dropped_body_run_is_collected():
+    import ast
+    import gc
+    import weakref
+    ns = load_classes()
+    # Use the classes first, so that every method that reaches the namespace has run.
+    ns.ZELAst.restruct(ast.parse("import numpy\nx: int = 1\nfor i in range(3):\n    y = numpy.zeros(3, 'f8')\n"))
+    classes = [weakref.ref(getattr(ns, name)) for name in CLASS_ORDER]
+    classes.append(weakref.ref(ns.ZELAst.BlockInfo))
+    del ns
+    gc.collect()
+    assert [ref for ref in classes if ref() is not None] == []
+
+
 def test_missing_main_module(monkeypatch, keep_module):
     monkeypatch.delitem(sys.modules, "__main__")
     with pytest.raises(SystemError, match="^Undefined __main__ module$") as info:
@@ -185,13 +199,7 @@ def test_exec_step_on_current_and_on_other_module(monkeypatch):
     load_classes()
 
 
-def run_python(*args, cwd=None, env=None):
-    import subprocess
-    return subprocess.run([sys.executable, *args], capture_output=True, text=True, cwd=cwd,
-                          env=env, timeout=120)
-
-
-def test_import_from_c_option_without_arguments(tmp_path):
+def test_import_from_c_option_without_arguments(tmp_path, run_python):
     done = run_python("-c", "import zel", cwd=tmp_path)
     assert (done.returncode, done.stdout, done.stderr) == (0, "", "")
 
@@ -202,12 +210,12 @@ def test_import_from_c_option_without_arguments(tmp_path):
     (["-c", "import zel", "Foo", "test"], "Invalid option: Foo\n"),
     (["-m", "zel"], ""),
 ])
-def test_command_mode_from_the_command_line(tmp_path, args, output):
+def test_command_mode_from_the_command_line(tmp_path, run_python, args, output):
     done = run_python(*args, cwd=tmp_path)
     assert (done.returncode, done.stdout, done.stderr) == (0, output, "")
 
 
-def test_import_ends_with_system_exit_zero(tmp_path):
+def test_import_ends_with_system_exit_zero(tmp_path, run_python):
     code = textwrap.dedent("""
         try:
             import zel
@@ -220,7 +228,7 @@ def test_import_ends_with_system_exit_zero(tmp_path):
     assert (done.returncode, done.stdout) == (0, "exit 0\nFalse False\n")
 
 
-def test_missing_quit_builtin(tmp_path):
+def test_missing_quit_builtin(tmp_path, run_python):
     # Without site initialisation there is no `quit`; PYTHONPATH still reaches the module.
     code = textwrap.dedent("""
         import sys, traceback
@@ -253,7 +261,7 @@ def second_interpreter_code():
     return "import _xxsubinterpreters as subs\nsub = subs.create()\n"
 
 
-def test_second_interpreter_is_refused(tmp_path):
+def test_second_interpreter_is_refused(tmp_path, run_python):
     result = tmp_path / "result.txt"
     code = second_interpreter_code() + textwrap.dedent(f"""
         try:

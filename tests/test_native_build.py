@@ -31,7 +31,7 @@ def descriptor_ids():
     return [(os.fstat(fd).st_dev, os.fstat(fd).st_ino) for fd in (1, 2)]
 
 
-def test_silencer_discards_what_the_process_writes(zel_ns, capfd):
+def test_silencer_discards_what_the_process_writes(starts_processes, zel_ns, capfd):
     streams, fds = (sys.stdout, sys.stderr), descriptor_ids()
     with zel_ns.ZELSetupTools.__hout__():
         write_everywhere()
@@ -41,7 +41,7 @@ def test_silencer_discards_what_the_process_writes(zel_ns, capfd):
     assert capfd.readouterr() == ("after\n", "")
 
 
-def test_silencer_puts_everything_back_when_the_body_raises(zel_ns, capfd):
+def test_silencer_puts_everything_back_when_the_body_raises(starts_processes, zel_ns, capfd):
     streams, fds = (sys.stdout, sys.stderr), descriptor_ids()
     with pytest.raises(ValueError, match="inside"):
         with zel_ns.ZELSetupTools.__hout__():
@@ -179,7 +179,7 @@ def dirs(tmp_path, monkeypatch):
     return types.SimpleNamespace(work=work, current=current)
 
 
-def test_built_module_runs_with_script_lines(zel_ns, dirs, capfd):
+def test_built_module_runs_with_script_lines(starts_processes, zel_ns, dirs, capfd):
     cpp = dirs.work / "demo.cpp"
     cpp.write_text(zel_ns.ZELCython.convert(PYX, "demo", line_map(PYX)))
     logger = list(logging.root.handlers), logging.root.level
@@ -204,7 +204,7 @@ WARNINGS = textwrap.dedent("""\
 """)
 
 
-def test_generated_code_warnings_are_not_shown(zel_ns, dirs, capfd, monkeypatch):
+def test_generated_code_warnings_are_not_shown(starts_processes, zel_ns, dirs, capfd, monkeypatch):
     # the streams left as they are: only the compiler's switches keep it quiet
     monkeypatch.setattr(zel_ns.ZELSetupTools, "__hout__",
                         functools.partial(zel_ns.ZELSetupTools.__hout__, False))
@@ -215,7 +215,7 @@ def test_generated_code_warnings_are_not_shown(zel_ns, dirs, capfd, monkeypatch)
 
 
 @pytest.mark.parametrize("environment", [{}, {"CC": "no-such-compiler", "CXX": "no-such-compiler"}])
-def test_a_failing_build_prints_nothing(zel_ns, dirs, capfd, monkeypatch, environment):
+def test_a_failing_build_prints_nothing(starts_processes, zel_ns, dirs, capfd, monkeypatch, environment):
     for name, value in environment.items():
         monkeypatch.setenv(name, value)
     cpp = dirs.work / "bad.cpp"

@@ -198,3 +198,29 @@ def test_struct_info(A):
     assert info.add("a", "int") is None
     info.add("b", "char", eight)
     assert (info.name, info.var, info.typ, info.shp) == ("s", ["a", "b"], ["int", "char"], [None, eight])
+
+
+def test_get_symbol_survives_an_entry_that_changes_the_table(A):
+    block = A.BlockInfo(ast.parse(""))
+
+    class Vanishing:
+        def __bool__(self):
+            block.symbol.clear()  # drops the table's reference to this entry
+            return True
+
+    block.symbol["x"] = Vanishing()
+    entry, name = block.get_symbol("x")
+    assert isinstance(entry, Vanishing) and name == "x"
+
+
+@pytest.mark.parametrize("error", [MemoryError, KeyboardInterrupt, ValueError])
+def test_tag_reads_let_every_error_but_attribute_error_through(A, error):
+    class Failing(A.BlockInfo):
+        @property
+        def _mp_block_(self):
+            raise error("from the tag")
+
+    block = Failing(ast.parse(""))
+    with pytest.raises(error, match="from the tag"):
+        block.get_attr(A.midx)
+    assert A.BlockInfo(ast.parse("")).get_attr(A.midx) is None

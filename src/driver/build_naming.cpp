@@ -6,7 +6,7 @@
 namespace zel {
 namespace {
 
-void check_version(const py::dict &g, const py::object &cls) {
+void check_version(const Globals &g, const py::object &cls) {
     py::object version = g["sys"].attr("version_info");
     int major = py::int_(version.attr("major")).cast<int>();
     py::object minor = version.attr("minor");
@@ -21,7 +21,7 @@ void check_version(const py::dict &g, const py::object &cls) {
 // The pattern of the script's built modules. The stem is escaped so that wildcard
 // characters in a script's name match only themselves: a script must never find, and
 // delete, the builds of other scripts.
-py::str build_pattern(const py::dict &g, const py::str &stem, const py::object &vs) {
+py::str build_pattern(const Globals &g, const py::str &stem, const py::object &vs) {
     py::object escaped = py::module_::import("glob").attr("escape")(stem);
     if (g["Etc"].attr("platform")().equal(py::str("Windows")))
         return py::str("{}.cp{}-*.pyd").format(escaped, vs);
@@ -38,7 +38,7 @@ bool is_stale(const py::object &path, const py::object &script, const py::list &
     return builds.empty();
 }
 
-py::tuple prepare_path(const py::dict &g, const py::object &cls, const py::object &file) {
+py::tuple prepare_path(const Globals &g, const py::object &cls, const py::object &file) {
     check_version(g, cls);
     py::object path = g["os"].attr("path");
     py::str base_name = path.attr("basename")(file);
@@ -61,9 +61,11 @@ py::tuple prepare_path(const py::dict &g, const py::object &cls, const py::objec
 } // namespace
 
 void add_prepare_path(ClassBuilder &zel) {
-    py::dict g = zel.globals();
     zel.classmethod(
-        "prepare_path", [g](py::object cls, py::object file) { return prepare_path(g, cls, file); },
+        "prepare_path",
+        [](const Globals &g, py::object cls, py::object file) {
+            return prepare_path(g, cls, file);
+        },
         py::arg("cls"), py::arg("file"));
 }
 

@@ -111,7 +111,7 @@ class CheckReport {
     int failed_ = 0;
 };
 
-std::pair<bool, std::string> check_python(const py::dict &g) {
+std::pair<bool, std::string> check_python(const Globals &g) {
     py::object sys = g["sys"];
     bool recent = py::object(sys.attr("version_info")) >= py::make_tuple(3, 11);
     std::string version =
@@ -122,8 +122,9 @@ std::pair<bool, std::string> check_python(const py::dict &g) {
 
 std::pair<bool, std::string> check_importable(const char *name) {
     py::module_ module = py::module_::import(name);
-    return {true, py::str(py::getattr(module, "__version__", py::str("(version unknown)")))
-                      .cast<std::string>()};
+    return {
+        true,
+        py::str(attr_or(module, "__version__", py::str("(version unknown)"))).cast<std::string>()};
 }
 
 // The C++ compiler that setuptools builds with, configured as it configures it.
@@ -142,7 +143,7 @@ std::pair<bool, std::string> check_compiler() {
     py::object compiler = setuptools_compiler();
     std::string detail = py::str(compiler.attr("compiler_type"));
     // The command that compiles a C++ source of an extension module.
-    py::object command = py::getattr(compiler, "compiler_so_cxx", py::none());
+    py::object command = attr_or(compiler, "compiler_so_cxx");
     if (truthy(command))
         detail += " (" + py::str(command[py::int_(0)]).cast<std::string>() + ")";
     bool ok = false;
@@ -189,7 +190,7 @@ std::pair<bool, std::string> check_openmp() {
 
 // Builds and runs a tiny script through `python script.py` in a fresh directory, with this
 // very installation of the package on the module search path.
-std::pair<bool, std::string> check_compile_and_run(const py::dict &g) {
+std::pair<bool, std::string> check_compile_and_run(const Globals &g) {
     py::object os = g["os"];
     py::object path = os.attr("path");
     py::object package_parent = path.attr("dirname")(path.attr("dirname")(g["__file__"]));
@@ -221,7 +222,7 @@ std::pair<bool, std::string> check_compile_and_run(const py::dict &g) {
     return result;
 }
 
-void build_test(const py::dict &g) {
+void build_test(const Globals &g) {
     CheckReport report;
     report.run("Python", [&] { return check_python(g); });
     for (const char *name : {"Cython", "numpy", "setuptools"})
@@ -247,7 +248,7 @@ struct CudaPath {
     bool bin_exists = false;
 };
 
-CudaPath read_cuda_path(const py::dict &g) {
+CudaPath read_cuda_path(const Globals &g) {
     CudaPath cuda;
     py::object value = g["os"].attr("environ").attr("get")("CUDA_PATH");
     cuda.value = truthy(value) ? value : py::none();
@@ -280,7 +281,7 @@ py::str nvcc_version(const py::object &nvcc) {
     return last_line(done.attr("stdout"));
 }
 
-void build_test_cuda(const py::dict &g) {
+void build_test_cuda(const Globals &g) {
     CudaPath cuda = read_cuda_path(g);
     if (cuda.value.is_none()) {
         print_line("CUDA_PATH: not set");
@@ -303,7 +304,7 @@ void build_test_cuda(const py::dict &g) {
         print_line(py::str("nvcc: {} ({})").format(nvcc, nvcc_version(nvcc)));
 }
 
-void build_test_cuda2(const py::dict &g) {
+void build_test_cuda2(const Globals &g) {
     py::object nvcc = find_nvcc(read_cuda_path(g));
     if (nvcc.is_none()) {
         print_line("nvcc: not found; there is no CUDA toolkit, nothing to compile");
@@ -367,14 +368,15 @@ void module_command(const py::object &cls, const py::object &argv) {
 } // namespace
 
 void add_module_command(ClassBuilder &zel) {
-    py::dict g = zel.globals();
     zel.classmethod("module_command", module_command, py::arg("cls"), py::arg("argv"));
     zel.classmethod(
-        "build_test", [g](py::object) { build_test(g); }, py::arg("cls"));
+        "build_test", [](const Globals &g, py::object) { build_test(g); }, py::arg("cls"));
     zel.classmethod(
-        "build_test_cuda", [g](py::object) { build_test_cuda(g); }, py::arg("cls"));
+        "build_test_cuda", [](const Globals &g, py::object) { build_test_cuda(g); },
+        py::arg("cls"));
     zel.classmethod(
-        "build_test_cuda2", [g](py::object) { build_test_cuda2(g); }, py::arg("cls"));
+        "build_test_cuda2", [](const Globals &g, py::object) { build_test_cuda2(g); },
+        py::arg("cls"));
 }
 
 } // namespace zel

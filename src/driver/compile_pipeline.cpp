@@ -13,7 +13,7 @@ void dump(const py::object &script, const char *suffix, const py::object &text) 
     write_text(script + py::str(suffix), text);
 }
 
-py::object ast_dump(const py::dict &g, const py::object &tree) {
+py::object ast_dump(const Globals &g, const py::object &tree) {
     return g["ast"].attr("dump")(tree, py::arg("indent") = 4);
 }
 
@@ -29,7 +29,7 @@ void neutralise_leading_constant(const py::object &tree) {
 
 // Writes the C++ text into a fresh temporary directory and builds it; the directory goes
 // away however the build ends.
-void build_in_temporary_directory(const py::dict &g, const py::object &cls,
+void build_in_temporary_directory(const Globals &g, const py::object &cls,
                                   const py::object &cpp_text) {
     in_temp_dir([&](const py::str &directory) {
         py::object stem = cls.attr("stem");
@@ -39,7 +39,7 @@ void build_in_temporary_directory(const py::dict &g, const py::object &cls,
     });
 }
 
-void compile_steps(const py::dict &g, const py::object &cls) {
+void compile_steps(const Globals &g, const py::object &cls) {
     py::object script = cls.attr("main_module").attr("__file__");
     py::tuple names(cls.attr("prepare_path")(script));
     if (names.size() > 3) {
@@ -89,10 +89,9 @@ void compile_steps(const py::dict &g, const py::object &cls) {
 } // namespace
 
 void add_compile(ClassBuilder &zel) {
-    py::dict g = zel.globals();
     zel.classmethod(
         "compile",
-        [g](py::object cls) {
+        [](const Globals &g, py::object cls) {
             try {
                 compile_steps(g, cls);
             } catch (py::error_already_set &e) {

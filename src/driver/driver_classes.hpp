@@ -5,9 +5,9 @@
 
 namespace zel {
 
-py::object make_etc(const py::dict &g);
-py::object make_zel_const(const py::dict &g);
-py::object make_zel(const py::dict &g);
+py::object make_etc(const Globals &g);
+py::object make_zel_const(const Globals &g);
+py::object make_zel(const Globals &g);
 
 // The methods of ZEL, one file each, added in the order of the class body.
 void add_fatal_msg(ClassBuilder &zel);      // internal error report

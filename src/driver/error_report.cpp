@@ -5,7 +5,7 @@
 namespace zel {
 namespace {
 
-py::str fatal_msg(const py::dict &g, const py::object &cls, const py::object &e) {
+py::str fatal_msg(const Globals &g, const py::object &cls, const py::object &e) {
     py::object entries = g["traceback"].attr("extract_tb")(e.attr("__traceback__"));
     py::object kept = py::none();
     if (truthy(cls.attr("debug")) && truthy(entries)) {
@@ -33,9 +33,9 @@ py::str fatal_msg(const py::dict &g, const py::object &cls, const py::object &e)
 } // namespace
 
 void add_fatal_msg(ClassBuilder &zel) {
-    py::dict g = zel.globals();
     zel.classmethod(
-        "fatal_msg", [g](py::object cls, py::object e) { return fatal_msg(g, cls, e); },
+        "fatal_msg",
+        [](const Globals &g, py::object cls, py::object e) { return fatal_msg(g, cls, e); },
         py::arg("cls"), py::arg("e"));
 }
 

@@ -41,7 +41,7 @@ py::object log_lines(const py::object &cls) {
     return std::move(count);
 }
 
-void log(const py::dict &g, const py::object &cls, const py::args &args,
+void log(const Globals &g, const py::object &cls, const py::args &args,
          const py::object &put_date) {
     py::object now = g["datetime"].attr("now")();
     py::str date = now.attr("strftime")("%Y-%m-%d");
@@ -63,7 +63,7 @@ void log(const py::dict &g, const py::object &cls, const py::args &args,
 
 } // namespace
 
-py::object make_etc(const py::dict &g) {
+py::object make_etc(const Globals &g) {
     ClassBuilder etc(g, "Etc");
     etc.attr("log_file", py::str(""));
     etc.staticmethod("enc", [](py::object s) { return s; });
@@ -71,11 +71,13 @@ py::object make_etc(const py::dict &g) {
     etc.classmethod("log_lines", log_lines);
     etc.classmethod(
         "log",
-        [g](py::object cls, py::args args, py::object put_date) { log(g, cls, args, put_date); },
+        [](const Globals &g, py::object cls, py::args args, py::object put_date) {
+            log(g, cls, args, put_date);
+        },
         py::arg("cls"), py::arg("put_date") = false);
     etc.classmethod(
         "log2",
-        [g](py::object cls, py::object lnum, py::args args, py::object put_date) {
+        [](const Globals &g, py::object cls, py::object lnum, py::args args, py::object put_date) {
             if (!truthy(lnum))
                 return;
             py::list values;

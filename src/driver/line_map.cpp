@@ -7,12 +7,12 @@ namespace zel {
 namespace {
 
 // The first statement of `source` parsed as a module of its own.
-py::object parse_statement(const py::dict &g, const py::object &source) {
+py::object parse_statement(const Globals &g, const py::object &source) {
     return g["ast"].attr("parse")(source).attr("body")[py::int_(0)];
 }
 
 // Puts the prange import and the openmp cimport at the head of the module body.
-void insert_openmp_prefix(const py::dict &g, const py::object &tree) {
+void insert_openmp_prefix(const Globals &g, const py::object &tree) {
     py::object pyx_prefix = g["ZELConst"].attr("pyx_prefix");
     py::object prange_import = parse_statement(g, pyx_prefix[py::int_(0)]);
     py::object openmp_import = parse_statement(g, pyx_prefix[py::int_(1)]);
@@ -24,7 +24,7 @@ void insert_openmp_prefix(const py::dict &g, const py::object &tree) {
     body.attr("insert")(0, prange_import);
 }
 
-py::tuple unparse_tree(const py::dict &g, const py::object &tree, const py::object &openmp) {
+py::tuple unparse_tree(const Globals &g, const py::object &tree, const py::object &openmp) {
     if (truthy(openmp) && is_a(tree, "Module"))
         insert_openmp_prefix(g, tree);
 
@@ -68,10 +68,11 @@ py::tuple unparse_tree(const py::dict &g, const py::object &tree, const py::obje
 } // namespace
 
 void add_unparse(ClassBuilder &zel) {
-    py::dict g = zel.globals();
     zel.staticmethod(
         "unparse",
-        [g](py::object tree, py::object openmp) { return unparse_tree(g, tree, openmp); },
+        [](const Globals &g, py::object tree, py::object openmp) {
+            return unparse_tree(g, tree, openmp);
+        },
         py::arg("tree"), py::arg("openmp") = true);
 }
 

@@ -10,7 +10,7 @@
 namespace zel {
 namespace {
 
-void import_module_globals(py::dict &g) {
+void import_module_globals(Globals &g) {
     g["sys"] = py::module_::import("sys");
     g["os"] = py::module_::import("os");
     g["io"] = py::module_::import("io");
@@ -24,7 +24,7 @@ void import_module_globals(py::dict &g) {
     g["_gf"] = g["sys"].attr("_getframe");
 }
 
-void create_classes(py::dict &g) {
+void create_classes(Globals &g) {
     g["Etc"] = make_etc(g);
     g["ZELSetupTools"] = make_zel_setuptools(g);
     g["ZELCython"] = make_zel_cython(g);
@@ -48,7 +48,7 @@ bool main_module_has_file(const py::object &main_module) {
 }
 
 // Compile and run the importing script, or answer a command when there is no script.
-void dispatch(py::dict &g, py::handle quit) {
+void dispatch(Globals &g, py::handle quit) {
     py::object zel_class = g["ZEL"];
     bool has_file = main_module_has_file(zel_class.attr("main_module"));
     if (!has_file || py::str(g["__name__"]).equal(py::str("__main__"))) {
@@ -69,7 +69,7 @@ void dispatch(py::dict &g, py::handle quit) {
 int run_module_body(PyObject *module, PyObject *quit) {
     try {
         py::object quit_builtin = py::reinterpret_borrow<py::object>(quit);
-        py::dict g = py::reinterpret_borrow<py::dict>(PyModule_GetDict(module));
+        Globals g = py::reinterpret_borrow<Globals>(PyModule_GetDict(module));
         import_module_globals(g);
         create_classes(g);
         dispatch(g, quit_builtin);

@@ -6,7 +6,7 @@
 namespace zel {
 namespace {
 
-void print_debug_lines(const py::dict &g, const py::object &cls) {
+void print_debug_lines(const Globals &g, const py::object &cls) {
     py::object script = cls.attr("main_module").attr("__file__");
     py::str quoted("\"{}{}\"");
     print_line(py::str("# PYX: ") + quoted.format(script, ".pyx"));
@@ -21,7 +21,7 @@ void print_debug_lines(const py::dict &g, const py::object &cls) {
 // The spec of the extension module named `stem` in the current directory, or None. The build
 // lands there, while the module search path starts with the script's own directory and may
 // hold the script's source or a library of the same name.
-py::object find_built_module(const py::dict &g, const py::str &stem) {
+py::object find_built_module(const Globals &g, const py::str &stem) {
     // An extension's init function is named after the last dotted part of its name, so a
     // dotted stem names no module of the current directory.
     if (truthy(stem.attr("__contains__")(".")))
@@ -35,7 +35,7 @@ py::object find_built_module(const py::dict &g, const py::str &stem) {
 
 // Puts `CUDA_PATH`/bin on the DLL search path, where the platform has one. The handle is
 // returned so that the caller keeps the directory on the path.
-py::object add_cuda_dll_directory(const py::dict &g) {
+py::object add_cuda_dll_directory(const Globals &g) {
     py::object os = g["os"];
     py::object cuda_path = os.attr("environ").attr("get")("CUDA_PATH");
     if (!truthy(cuda_path) || !py::hasattr(os, "add_dll_directory"))
@@ -70,7 +70,7 @@ py::object source_line(const py::object &entry, const py::str &stem, const py::o
 }
 
 // The deepest traceback entry of the script's exception, its source line, then the exception.
-void report(const py::dict &g, const py::object &cls, const py::object &exc) {
+void report(const Globals &g, const py::object &cls, const py::object &exc) {
     py::str stem = cls.attr("stem");
     py::object script = cls.attr("main_module").attr("__file__");
     py::list entries = g["traceback"].attr("extract_tb")(exc.attr("__traceback__"));
@@ -81,7 +81,7 @@ void report(const py::dict &g, const py::object &cls, const py::object &exc) {
     print_line(exc);
 }
 
-void run_built_module(const py::dict &g, const py::object &cls) {
+void run_built_module(const Globals &g, const py::object &cls) {
     if (truthy(cls.attr("debug")))
         print_debug_lines(g, cls);
     print_line("# RUN");
@@ -122,9 +122,8 @@ void run_built_module(const py::dict &g, const py::object &cls) {
 } // namespace
 
 void add_run(ClassBuilder &zel) {
-    py::dict g = zel.globals();
     zel.classmethod(
-        "run", [g](py::object cls) { run_built_module(g, cls); }, py::arg("cls"));
+        "run", [](const Globals &g, py::object cls) { run_built_module(g, cls); }, py::arg("cls"));
     zel.staticmethod(
         "keep_deepest_frame",
         [](py::object exc) {

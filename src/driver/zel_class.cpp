@@ -2,7 +2,7 @@
 #include "driver/driver_classes.hpp"
 
 namespace zel {
-py::object make_zel(const py::dict &g) {
+py::object make_zel(const Globals &g) {
     ClassBuilder zel(g, "ZEL");
     zel.attr("__version__", py::str("0.7.0"));
     zel.attr("name", py::str("zel"));

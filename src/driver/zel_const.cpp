@@ -15,7 +15,7 @@ py::dict parameters(py::list args, py::list defaults, py::list keyword_only) {
 
 } // namespace
 
-py::object make_zel_const(const py::dict &g) {
+py::object make_zel_const(const Globals &g) {
     ClassBuilder c(g, "ZELConst");
     py::object ast_none = ast_class("Constant")(py::none());
     c.attr("ast_None", ast_none);

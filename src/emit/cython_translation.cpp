@@ -205,7 +205,7 @@ void run_translation(const py::object &cls, const py::object &context, const py:
     context.attr("teardown_errors")(error, options, result);
 }
 
-py::object convert(const py::dict &g, const py::object &cls, const py::str &code,
+py::object convert(const Globals &g, const py::object &cls, const py::str &code,
                    const py::str &module_name, const py::object &line_map) {
     py::object os = g["os"];
     py::object consts = g["ZELConst"];
@@ -250,7 +250,7 @@ py::object convert(const py::dict &g, const py::object &cls, const py::str &code
     }
 
     py::dict captured = capture.attr("all_captured");
-    if (truthy(py::getattr(result, "num_errors", py::int_(0))) || captured.empty()) {
+    if (truthy(attr_or(result, "num_errors", py::int_(0))) || captured.empty()) {
         print_listing(consts, py::cast<std::string>(listing.attr("getvalue")()));
         g["sys"].attr("exit")(1);
         return py::none();
@@ -287,7 +287,7 @@ py::object lazy_module(const std::string &name) {
 
 } // namespace
 
-py::object make_zel_cython(const py::dict &g) {
+py::object make_zel_cython(const Globals &g) {
     ClassBuilder c(g, "ZELCython");
     py::object modulenode = lazy_module("Cython.Compiler.ModuleNode");
     py::object pipeline = lazy_module("Cython.Compiler.Pipeline");
@@ -328,7 +328,7 @@ py::object make_zel_cython(const py::dict &g) {
     // A fresh reader each time: the compiler reads the source more than once.
     in_memory.method(
         "get_file_object",
-        [g](py::object self, py::object, py::object) {
+        [](const Globals &g, py::object self, py::object, py::object) {
             return g["ZELCython"].attr("_EncodedStringIO")(self.attr("_code"));
         },
         py::arg("self"), py::arg("encoding") = py::none(), py::arg("error_handling") = py::none());
@@ -345,7 +345,7 @@ py::object make_zel_cython(const py::dict &g) {
         py::arg("self"), py::arg("path") = py::none());
     capture.method(
         "close",
-        [g, string_io](py::object self) {
+        [string_io](const Globals &g, py::object self) {
             py::object all_captured = g["ZELCython"].attr("_CaptureBuffer").attr("all_captured");
             all_captured[self.attr("_path")] = self.attr("getvalue")();
             string_io.attr("close")(self);
@@ -355,7 +355,8 @@ py::object make_zel_cython(const py::dict &g) {
 
     c.classmethod(
         "convert",
-        [g](py::object cls, py::str code, py::str module_name, py::object linenumber_map) {
+        [](const Globals &g, py::object cls, py::str code, py::str module_name,
+           py::object linenumber_map) {
             return convert(g, cls, code, module_name, linenumber_map);
         },
         py::arg("cls"), py::arg("code"), py::arg("module_name"), py::arg("linenumber_map"));

@@ -33,7 +33,7 @@ void write_value(const py::object &self, const py::object &zel_ast, const py::ob
     traverse(self, value);
 }
 
-void visit_AnnAssign(const py::dict &g, const py::object &self, const py::object &node) {
+void visit_AnnAssign(const Globals &g, const py::object &self, const py::object &node) {
     py::object zel_ast = g["ZELAst"];
     self.attr("fill")();
     py::object target = node.attr("target");
@@ -60,7 +60,7 @@ void visit_AnnAssign(const py::dict &g, const py::object &self, const py::object
 
 // One line per target: `a = b = v` is written `a = v` and `b = a`, so each target can carry
 // its own declaration.
-void visit_Assign(const py::dict &g, const py::object &self, const py::object &node) {
+void visit_Assign(const Globals &g, const py::object &self, const py::object &node) {
     py::object zel_ast = g["ZELAst"];
     py::list targets = node.attr("targets");
     for (size_t i = 0; i < targets.size(); ++i) {
@@ -80,7 +80,7 @@ void visit_Assign(const py::dict &g, const py::object &self, const py::object &n
 // Typed parameter lists hold only ordinary parameters, each written as C type and name.
 // Every other list is the host's, so positional-only, starred, keyword-only and `**`
 // parameters of untyped functions and lambdas are kept.
-void visit_arguments(const py::dict &g, const py::object &base, const py::object &self,
+void visit_arguments(const Globals &g, const py::object &base, const py::object &self,
                      const py::object &node) {
     py::object zel_ast = g["ZELAst"];
     py::object didx = zel_ast.attr("didx");
@@ -126,7 +126,7 @@ void function_helper(const py::object &self, const py::object &node, const std::
     with_context(block, [&] { self.attr("_write_docstring_and_traverse_body")(node); });
 }
 
-void visit_FunctionDef(const py::dict &g, const py::object &self, const py::object &node) {
+void visit_FunctionDef(const Globals &g, const py::object &self, const py::object &node) {
     py::object dt = get_tag(node, g["ZELAst"].attr("didx"));
     std::string prefix = "def";
     if (truthy(dt)) {
@@ -139,21 +139,25 @@ void visit_FunctionDef(const py::dict &g, const py::object &self, const py::obje
 } // namespace
 
 void add_declaration_emitters(ClassBuilder &u, const py::object &base) {
-    py::dict g = u.globals();
     u.method(
         "visit_AnnAssign",
-        [g](py::object self, py::object node) { visit_AnnAssign(g, self, node); }, py::arg("self"),
-        py::arg("node"));
+        [](const Globals &g, py::object self, py::object node) { visit_AnnAssign(g, self, node); },
+        py::arg("self"), py::arg("node"));
     u.method(
-        "visit_Assign", [g](py::object self, py::object node) { visit_Assign(g, self, node); },
+        "visit_Assign",
+        [](const Globals &g, py::object self, py::object node) { visit_Assign(g, self, node); },
         py::arg("self"), py::arg("node"));
     u.method(
         "visit_arguments",
-        [g, base](py::object self, py::object node) { visit_arguments(g, base, self, node); },
+        [base](const Globals &g, py::object self, py::object node) {
+            visit_arguments(g, base, self, node);
+        },
         py::arg("self"), py::arg("node"));
     u.method(
         "visit_FunctionDef",
-        [g](py::object self, py::object node) { visit_FunctionDef(g, self, node); },
+        [](const Globals &g, py::object self, py::object node) {
+            visit_FunctionDef(g, self, node);
+        },
         py::arg("self"), py::arg("node"));
     u.method(
         "_function_helper",

@@ -5,9 +5,9 @@
 
 namespace zel {
 
-py::object make_zel_setuptools(const py::dict &g);
-py::object make_zel_cython(const py::dict &g);
-py::object make_zel_unparser(const py::dict &g);
+py::object make_zel_setuptools(const Globals &g);
+py::object make_zel_cython(const Globals &g);
+py::object make_zel_unparser(const Globals &g);
 
 // Emitter overrides of ZELUnparser, one file each; `base` is the host unparser class.
 void add_line_markers(ClassBuilder &unparser, const py::object &base);

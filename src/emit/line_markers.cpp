@@ -19,7 +19,6 @@ void close_open_line(const py::object &self) {
 } // namespace
 
 void add_line_markers(ClassBuilder &u, const py::object &base) {
-    py::dict g = u.globals();
     py::object base_init = base.attr("__init__");
     py::object base_traverse = base.attr("traverse");
     py::object base_fill = base.attr("fill");
@@ -68,7 +67,7 @@ void add_line_markers(ClassBuilder &u, const py::object &base) {
 
     u.method(
         "add_line_postfix",
-        [g](py::object self) {
+        [](const Globals &g, py::object self) {
             py::object consts = g["ZELConst"];
             py::str marker = py::str(consts.attr("pattern1")) + py::str(self.attr("_open_lineno")) +
                              py::str(consts.attr("pattern2"));

@@ -49,14 +49,14 @@ void restore_descriptors(const py::object &os, const py::list &saved) {
     }
 }
 
-void add_stream_silencer(ClassBuilder &hout, const py::dict &g) {
+void add_stream_silencer(ClassBuilder &hout) {
     hout.method(
         "__init__", [](py::object self, py::object act) { self.attr("act") = act; },
         py::arg("self"), py::arg("act") = py::bool_(true));
 
     hout.method(
         "__enter__",
-        [g](py::object self) {
+        [](const Globals &g, py::object self) {
             py::object act = self.attr("act");
             if (!truthy(act))
                 return;
@@ -76,7 +76,7 @@ void add_stream_silencer(ClassBuilder &hout, const py::dict &g) {
 
     hout.method(
         "__exit__",
-        [g](py::object self, py::object, py::object, py::object) {
+        [](const Globals &g, py::object self, py::object, py::object, py::object) {
             if (!truthy(self.attr("act")))
                 return;
             py::object sys = g["sys"];
@@ -92,7 +92,7 @@ void add_stream_silencer(ClassBuilder &hout, const py::dict &g) {
 // setuptools' build_ext with the switches of the compiler it found: the Microsoft switches
 // for MSVC, their GCC and Clang equivalents (optimisation, OpenMP when compiling and
 // linking, no warnings from generated code) for every other compiler.
-py::object build_ext_command(const py::dict &g) {
+py::object build_ext_command(const Globals &g) {
     py::object base = py::module_::import("setuptools.command.build_ext").attr("build_ext");
     ClassBuilder command(g, "build_ext", py::make_tuple(base), "ZELSetupTools");
     command.method(
@@ -130,7 +130,7 @@ class RootLoggerState {
     py::object level_;
 };
 
-void build_module_from_cpp(const py::dict &g, const py::object &cls, const py::object &src,
+void build_module_from_cpp(const Globals &g, const py::object &cls, const py::object &src,
                            const py::object &base_name) {
     py::object numpy = py::module_::import("numpy");
     py::list sources;
@@ -183,17 +183,17 @@ void build_module_from_cpp(const py::dict &g, const py::object &cls, const py::o
 
 } // namespace
 
-py::object make_zel_setuptools(const py::dict &g) {
+py::object make_zel_setuptools(const Globals &g) {
     ClassBuilder s(g, "ZELSetupTools");
     py::module_ setuptools = py::module_::import("setuptools");
     s.attr("Extension", setuptools.attr("Extension"));
     s.attr("setup", setuptools.attr("setup"));
     ClassBuilder hout = s.nested("__hout__");
-    add_stream_silencer(hout, g);
+    add_stream_silencer(hout);
     s.attr("__hout__", hout.build());
     s.classmethod(
         "build_module_from_cpp",
-        [g](py::object cls, py::object src, py::object base_name) {
+        [](const Globals &g, py::object cls, py::object src, py::object base_name) {
             build_module_from_cpp(g, cls, src, base_name);
         },
         py::arg("cls"), py::arg("src"), py::arg("base_name"));

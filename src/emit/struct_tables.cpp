@@ -107,7 +107,7 @@ void write_lookups(std::ostringstream &out, const py::object &lookup_def) {
     }
 }
 
-void fill_struct_lookup_code(const py::dict &g, const py::object &self) {
+void fill_struct_lookup_code(const Globals &g, const py::object &self) {
     if (truthy(self.attr("_fill_struct_lookup_code")))
         return;
     py::object zel_ast = g["ZELAst"];
@@ -132,7 +132,7 @@ void write_alias(const py::object &self, py::handle alias) {
         self.attr("write")(" as ", alias.attr("asname"));
 }
 
-void visit_import(const py::dict &g, const py::object &self, const py::object &node) {
+void visit_import(const Globals &g, const py::object &self, const py::object &node) {
     py::object zel_ast = g["ZELAst"];
     py::object cidx = zel_ast.attr("cidx");
     py::object zel_name = g["ZEL"].attr("name");
@@ -174,16 +174,17 @@ void visit_import(const py::dict &g, const py::object &self, const py::object &n
 } // namespace
 
 void add_struct_and_import_emitters(ClassBuilder &unparser, const py::object &base) {
-    py::dict g = unparser.globals();
     unparser.method(
-        "fill_struct_lookup_code", [g](py::object self) { fill_struct_lookup_code(g, self); },
+        "fill_struct_lookup_code",
+        [](const Globals &g, py::object self) { fill_struct_lookup_code(g, self); },
         py::arg("self"));
     unparser.method(
-        "visit_Import", [g](py::object self, py::object node) { visit_import(g, self, node); },
+        "visit_Import",
+        [](const Globals &g, py::object self, py::object node) { visit_import(g, self, node); },
         py::arg("self"), py::arg("node"));
     unparser.method(
         "visit_ImportFrom",
-        [g, base](py::object self, py::object node) {
+        [base](const Globals &g, py::object self, py::object node) {
             if (equals(node.attr("module"), g["ZEL"].attr("name")))
                 self.attr("fill_struct_lookup_code")();
             else

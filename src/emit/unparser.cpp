@@ -4,7 +4,7 @@
 
 namespace zel {
 
-py::object make_zel_unparser(const py::dict &g) {
+py::object make_zel_unparser(const Globals &g) {
     py::object base = g["ZELAst"].attr("_Unparser");
     ClassBuilder u(g, "ZELUnparser", py::make_tuple(base));
     py::module_ ast = py::module_::import("ast");

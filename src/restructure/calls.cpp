@@ -38,7 +38,7 @@ void reform_lookup_call(const py::object &cls, const py::object &node, const py:
     set_tag(node, cls.attr("lidx"), args[0]);
 }
 
-void reform_call(const py::dict &g, const py::object &cls, const py::object &node,
+void reform_call(const Globals &g, const py::object &cls, const py::object &node,
                  const py::object &ci) {
     py::object sym = symbol_of(ci, node.attr("func"));
     if (is_instance(sym, cls.attr("VariableInfo"))) {
@@ -64,7 +64,7 @@ void reform_call(const py::dict &g, const py::object &cls, const py::object &nod
     }
 }
 
-void reform_numpy_call(const py::dict &g, const py::object &cls, const std::string &tn,
+void reform_numpy_call(const Globals &g, const py::object &cls, const std::string &tn,
                        const py::object &node, const py::object &ci) {
     if (tn == "numpy.dtype") {
         cls.attr("reform_Numpy_Dtype")(node, ci);
@@ -152,7 +152,7 @@ py::object type_of_argument(const py::object &cls, const py::object &node, const
     return ref;
 }
 
-void reform_zel_call(const py::dict &g, const py::object &cls, const std::string &tn,
+void reform_zel_call(const Globals &g, const py::object &cls, const std::string &tn,
                      const py::object &node, const py::object &ci) {
     std::string zel = text_of(g["ZEL"].attr("name"));
     py::object value;
@@ -187,14 +187,15 @@ void len_to_shape(const py::object &cls, const py::object &node, const py::objec
 } // namespace
 
 void add_call_rewriting(ClassBuilder &zel_ast) {
-    py::dict g = zel_ast.globals();
     zel_ast.classmethod(
         "reform_Call",
-        [g](py::object cls, py::object node, py::object ci) { reform_call(g, cls, node, ci); },
+        [](const Globals &g, py::object cls, py::object node, py::object ci) {
+            reform_call(g, cls, node, ci);
+        },
         py::arg("cls"), py::arg("node"), py::arg("ci"));
     zel_ast.classmethod(
         "reform_Numpy_Call",
-        [g](py::object cls, std::string tn, py::object node, py::object ci) {
+        [](const Globals &g, py::object cls, std::string tn, py::object node, py::object ci) {
             reform_numpy_call(g, cls, tn, node, ci);
         },
         py::arg("cls"), py::arg("tn"), py::arg("node"), py::arg("ci"));
@@ -202,7 +203,7 @@ void add_call_rewriting(ClassBuilder &zel_ast) {
                         py::arg("ci"));
     zel_ast.classmethod(
         "reform_Zel_Call",
-        [g](py::object cls, std::string tn, py::object node, py::object ci) {
+        [](const Globals &g, py::object cls, std::string tn, py::object node, py::object ci) {
             reform_zel_call(g, cls, tn, node, ci);
         },
         py::arg("cls"), py::arg("tn"), py::arg("node"), py::arg("ci"));

@@ -36,12 +36,12 @@ py::object projection_index(const py::object &proj, const py::object &last) {
     return ast_class("Tuple")(elts);
 }
 
-[[noreturn]] void fault(const py::dict &g) {
+[[noreturn]] void fault(const Globals &g) {
     g["sys"].attr("exit")(10);
     throw std::logic_error("sys.exit returned");
 }
 
-void reform_name(const py::dict &g, const py::object &cls, const py::object &node,
+void reform_name(const Globals &g, const py::object &cls, const py::object &node,
                  const py::object &ci) {
     py::object proj = ci.attr("get_proj")();
     py::object id = node.attr("id");
@@ -138,7 +138,7 @@ py::object record_of_pointer(const py::object &cls, const std::string &cdf) {
 }
 
 // s["field"] through a struct pointer is the field access s.field.
-void reform_pointer_subscript(const py::dict &g, const py::object &cls, const py::object &node,
+void reform_pointer_subscript(const Globals &g, const py::object &cls, const py::object &node,
                               const std::string &cdf) {
     py::object index = node.attr("slice");
     if (!is_string_constant(index)) {
@@ -173,7 +173,7 @@ void reform_view_subscript(const py::object &cls, const py::object &node, const 
 void reform_element_subscript(const py::object &cls, const py::object &node, const py::object &ci) {
     cls.attr("reform_Stmt")(node.attr("value"), ci);
     py::object view =
-        py::getattr(node.attr("value"), cls.attr("vidx"), py::make_tuple(py::none(), py::none()));
+        attr_or(node.attr("value"), cls.attr("vidx"), py::make_tuple(py::none(), py::none()));
     py::object element_type = view[py::int_(0)];
     py::object index = node.attr("slice");
     if (element_type.is_none() || !is_string_constant(index))
@@ -188,7 +188,7 @@ void reform_element_subscript(const py::object &cls, const py::object &node, con
     mark_text_field(cls, node, sinfo);
 }
 
-void reform_subscript(const py::dict &g, const py::object &cls, const py::object &node,
+void reform_subscript(const Globals &g, const py::object &cls, const py::object &node,
                       const py::object &ci) {
     cls.attr("reform_Stmt")(node.attr("slice"), ci);
     py::object value = node.attr("value");
@@ -287,14 +287,17 @@ py::object check_time_slice(const py::object &cls, const py::object &node, const
 } // namespace
 
 void add_name_rewriting(ClassBuilder &zel_ast) {
-    py::dict g = zel_ast.globals();
     zel_ast.classmethod(
         "reform_Name",
-        [g](py::object cls, py::object node, py::object ci) { reform_name(g, cls, node, ci); },
+        [](const Globals &g, py::object cls, py::object node, py::object ci) {
+            reform_name(g, cls, node, ci);
+        },
         py::arg("cls"), py::arg("node"), py::arg("ci"));
     zel_ast.classmethod(
         "reform_Subscript",
-        [g](py::object cls, py::object node, py::object ci) { reform_subscript(g, cls, node, ci); },
+        [](const Globals &g, py::object cls, py::object node, py::object ci) {
+            reform_subscript(g, cls, node, ci);
+        },
         py::arg("cls"), py::arg("node"), py::arg("ci"));
     zel_ast.classmethod("reform_Attribute", reform_attribute, py::arg("cls"), py::arg("node"),
                         py::arg("ci"));

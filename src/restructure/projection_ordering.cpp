@@ -3,7 +3,7 @@
 
 namespace zel {
 
-py::object make_zel_projection(const py::dict &g) {
+py::object make_zel_projection(const Globals &g) {
     ClassBuilder projection(g, "ZELProjection");
     return projection.build();
 }

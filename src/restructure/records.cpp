@@ -15,13 +15,13 @@ py::object depth0_block(py::object block) {
     return block;
 }
 
-void add_block_constructor(ClassBuilder &block, const py::dict &g) {
+void add_block_constructor(ClassBuilder &block) {
     // Module, class and function bodies start a new level and inherit no block tags.
     py::tuple scope_kinds = py::make_tuple(ast_class("ClassDef"), ast_class("FunctionDef"),
                                            ast_class("AsyncFunctionDef"), ast_class("Module"));
     block.method(
         "__init__",
-        [g, scope_kinds](py::object self, py::object node, py::object prev) {
+        [scope_kinds](const Globals &g, py::object self, py::object node, py::object prev) {
             py::setattr(self, "name", py::str(""));
             if (py::isinstance(node, scope_kinds)) {
                 py::setattr(self, "depth", py::int_(0));
@@ -43,7 +43,7 @@ void add_block_constructor(ClassBuilder &block, const py::dict &g) {
         py::arg("self"), py::arg("node"), py::arg("prev") = py::none());
 }
 
-void add_block_tags(ClassBuilder &block, const py::dict &g) {
+void add_block_tags(ClassBuilder &block) {
     block.method(
         "set_name",
         [](py::object self, py::object n) {
@@ -63,13 +63,14 @@ void add_block_tags(ClassBuilder &block, const py::dict &g) {
         py::arg("self"), py::arg("attr"));
     block.method(
         "set_proj",
-        [g](py::object self, py::object n) {
+        [](const Globals &g, py::object self, py::object n) {
             py::setattr(self, g["ZELAst"].attr("pidx"), n);
             return self;
         },
         py::arg("self"), py::arg("n"));
     block.method(
-        "get_proj", [g](py::object self) { return get_tag(self, g["ZELAst"].attr("pidx")); },
+        "get_proj",
+        [](const Globals &g, py::object self) { return get_tag(self, g["ZELAst"].attr("pidx")); },
         py::arg("self"));
     block.method(
         "get_name",
@@ -84,7 +85,7 @@ void add_block_tags(ClassBuilder &block, const py::dict &g) {
         py::arg("self"));
 }
 
-void add_block_symbols(ClassBuilder &block, const py::dict &g) {
+void add_block_symbols(ClassBuilder &block) {
     py::object name_class = ast_class("Name");
     block.method(
         "get_symbol",
@@ -103,8 +104,10 @@ void add_block_symbols(ClassBuilder &block, const py::dict &g) {
                 PyObject *found = PyDict_GetItemWithError(symbol.ptr(), key.ptr());
                 if (!found && PyErr_Occurred())
                     throw py::error_already_set();
-                if (found && truthy(found)) {
-                    entry = py::reinterpret_borrow<py::object>(found);
+                // Owned before its truth is tested: __bool__ may change the table.
+                py::object value = py::reinterpret_borrow<py::object>(found);
+                if (found && truthy(value)) {
+                    entry = value;
                     break;
                 }
                 block = block.attr("prev");
@@ -143,7 +146,7 @@ void add_block_symbols(ClassBuilder &block, const py::dict &g) {
         py::arg("self"));
     block.method(
         "is_view",
-        [g](py::object self, py::object var) -> py::tuple {
+        [](const Globals &g, py::object self, py::object var) -> py::tuple {
             py::tuple found = self.attr("get_symbol")(var, g["ZELAst"].attr("VariableInfo"));
             py::object entry = found[0];
             if (!truthy(entry))
@@ -155,9 +158,9 @@ void add_block_symbols(ClassBuilder &block, const py::dict &g) {
 
 py::object make_block_info(const ClassBuilder &zel_ast) {
     ClassBuilder block = zel_ast.nested("BlockInfo");
-    add_block_constructor(block, zel_ast.globals());
-    add_block_tags(block, zel_ast.globals());
-    add_block_symbols(block, zel_ast.globals());
+    add_block_constructor(block);
+    add_block_tags(block);
+    add_block_symbols(block);
     return block.build();
 }
 
@@ -186,11 +189,10 @@ py::object make_struct_info(const ClassBuilder &zel_ast) {
 py::object make_variable_info(const ClassBuilder &zel_ast) {
     ClassBuilder info = zel_ast.nested("VariableInfo");
     py::object tuple_class = ast_class("Tuple");
-    py::dict g = zel_ast.globals();
     info.method(
         "__init__",
-        [g, tuple_class](py::object self, py::object node, py::object cdf, py::object call,
-                         py::object is_struct_view) {
+        [tuple_class](const Globals &g, py::object self, py::object node, py::object cdf,
+                      py::object call, py::object is_struct_view) {
             py::setattr(self, "org_node", node);
             py::setattr(self, "name", py::none());
             py::setattr(self, "view", py::none());

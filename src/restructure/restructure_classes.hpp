@@ -5,8 +5,8 @@
 
 namespace zel {
 
-py::object make_zel_projection(const py::dict &g);
-py::object make_zel_ast(const py::dict &g);
+py::object make_zel_projection(const Globals &g);
+py::object make_zel_ast(const Globals &g);
 
 // Parts of ZELAst, one file each, added in this order after its class attributes.
 void add_records(ClassBuilder &zel_ast); // RestructureError, BlockInfo, StructInfo, VariableInfo

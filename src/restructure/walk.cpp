@@ -86,7 +86,7 @@ void add_reform_list(ClassBuilder &zel_ast) {
                 // Text (the names of `global`) and None (a missing dict key or keyword-only
                 // default) take no mark and are not walked.
                 bool walk = !PyUnicode_Check(element.ptr()) && !element.is_none() &&
-                            !truthy(py::getattr(element, mark, py::bool_(false)));
+                            !truthy(attr_or(element, mark, py::bool_(false)));
                 if (walk) {
                     if (outermost)
                         py::setattr(ci, "curr", element);

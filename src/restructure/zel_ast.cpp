@@ -40,7 +40,7 @@ py::dict make_type_table() {
 
 } // namespace
 
-py::object make_zel_ast(const py::dict &g) {
+py::object make_zel_ast(const Globals &g) {
     ClassBuilder a(g, "ZELAst");
     a.attr("cidx", py::str("_cdef_"));
     a.attr("didx", py::str("_dtype_"));

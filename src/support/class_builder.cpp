@@ -2,7 +2,7 @@
 
 namespace zel {
 
-ClassBuilder::ClassBuilder(py::dict globals, const std::string &name, py::tuple bases,
+ClassBuilder::ClassBuilder(Globals globals, const std::string &name, py::tuple bases,
                            const std::string &outer_qualname)
     : globals_(std::move(globals)), name_(name),
       qualname_(outer_qualname.empty() ? name : outer_qualname + "." + name),
@@ -22,6 +22,10 @@ ClassBuilder &ClassBuilder::add(const char *name, PyObject *(*wrap)(PyObject *),
     if (!wrapped)
         throw py::error_already_set();
     return attr(name, py::reinterpret_steal<py::object>(wrapped));
+}
+
+py::object ClassBuilder::bind_globals(const py::object &function) const {
+    return py::module_::import("functools").attr("partial")(function, globals_);
 }
 
 ClassBuilder ClassBuilder::nested(const std::string &name, py::tuple bases) const {

@@ -1,5 +1,7 @@
 #include "support/pyast.hpp"
 
+#include <utility>
+
 namespace zel {
 
 py::object import_from(const char *module, const char *name) {
@@ -22,12 +24,18 @@ bool is_a(py::handle value, const char *name) {
     return is_instance(value, ast_class(name));
 }
 
-py::object get_tag(py::handle node, py::handle name) {
-    return py::getattr(node, name, py::none());
+py::object attr_or(py::handle value, py::handle name, py::object absent) {
+    PyObject *found = PyObject_GetAttr(value.ptr(), name.ptr());
+    if (found)
+        return py::reinterpret_steal<py::object>(found);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+        throw py::error_already_set();
+    PyErr_Clear();
+    return absent;
 }
 
-py::object get_tag(py::handle node, const char *name) {
-    return py::getattr(node, name, py::none());
+py::object attr_or(py::handle value, const char *name, py::object absent) {
+    return attr_or(value, py::str(name), std::move(absent));
 }
 
 void set_tag(py::handle node, py::handle name, py::handle value) {
@@ -68,6 +76,10 @@ py::object caught_exception(const py::error_already_set &e) {
     if (e.trace() && PyException_SetTraceback(exc.ptr(), e.trace().ptr()) < 0)
         throw py::error_already_set();
     return exc;
+}
+
+py::object parse_statement(const py::object &source) {
+    return py::module_::import("ast").attr("parse")(source).attr("body")[py::int_(0)];
 }
 
 std::string unparse(py::handle node) {

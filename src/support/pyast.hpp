@@ -20,14 +20,26 @@ py::object ast_class(const char *name);
 // isinstance(value, ast.<name>)
 bool is_a(py::handle value, const char *name);
 
-// getattr(node, name, None): how every tag is read.
-py::object get_tag(py::handle node, py::handle name);
-py::object get_tag(py::handle node, const char *name);
+// getattr(value, name, absent), where only AttributeError means absent: every other exception
+// (an interrupt, a failing property) propagates. How every optional attribute is read.
+py::object attr_or(py::handle value, py::handle name, py::object absent = py::none());
+py::object attr_or(py::handle value, const char *name, py::object absent = py::none());
+
+// A tag of a node or record, None when it has none.
+inline py::object get_tag(py::handle node, py::handle name) {
+    return attr_or(node, name);
+}
+inline py::object get_tag(py::handle node, const char *name) {
+    return attr_or(node, name);
+}
 void set_tag(py::handle node, py::handle name, py::handle value);
 void set_tag(py::handle node, const char *name, py::handle value);
 
 // node.__class__ = ast.<name>; the node keeps its other attributes.
 void set_class(py::handle node, const char *name);
+
+// The first statement of `source`, parsed as a module of its own.
+py::object parse_statement(const py::object &source);
 
 // ast.unparse(node)
 std::string unparse(py::handle node);
