@@ -70,6 +70,7 @@ int run_module_body(PyObject *module, PyObject *quit) {
     try {
         py::object quit_builtin = py::reinterpret_borrow<py::object>(quit);
         Globals g = py::reinterpret_borrow<Globals>(PyModule_GetDict(module));
+        load_ast_classes();
         import_module_globals(g);
         create_classes(g);
         dispatch(g, quit_builtin);

@@ -1,6 +1,7 @@
 // Type expressions and annotated assignments: C type texts for scalars, byte strings,
 // C-contiguous memory views and record structs, and the `cdef` declarations of annotated
 // names, in place at depth 0 or hoisted out of loops and branches.
+#include "restructure/blocks.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
 #include "support/pyast.hpp"
@@ -123,29 +124,23 @@ void hoist_declaration(const py::object &cls, const py::object &node, const py::
                                              "annotation"_a = node.attr("annotation"),
                                              "value"_a = py::none(), "simple"_a = 1);
     decl.attr("lineno") = node.attr("lineno");
+    declarations(ci)[node.attr("target").attr("id")] = decl;
     set_tag(decl, cls.attr("didx"), cdf);
     set_tag(decl, cls.attr("cidx"), py::bool_(true));
     reduce_to_assignment(node);
     ci.attr("insert_stmt")(decl);
 }
 
-// The C type of a `cdef` declaration of `name` other than `node` that already stands in the
-// body of the nearest depth-0 block, or None. A declaration hoisted out of one loop is not
-// visible to a sibling loop, yet both land in the same C scope, where a second one would
-// be a redeclaration.
+// The C type of a `cdef` declaration of `name` other than `node` made in the body of the
+// nearest depth-0 block, or None. A declaration hoisted out of one loop is not visible to a
+// sibling loop, yet both land in the same C scope, where a second one would be a
+// redeclaration.
 py::object declared_before(const py::object &cls, const py::object &node, const py::object &name,
                            const py::object &ci) {
-    py::object block = ci;
-    while (block.attr("depth").cast<long>() != 0)
-        block = block.attr("prev");
-    for (py::handle stmt : block.attr("node").attr("body")) {
-        if (stmt.is(node) || !is_a(stmt, "AnnAssign") || !truthy(get_tag(stmt, cls.attr("cidx"))))
-            continue;
-        py::object target = stmt.attr("target");
-        if (is_a(target, "Name") && py::object(target.attr("id")).equal(name))
-            return get_tag(stmt, cls.attr("didx"));
-    }
-    return py::none();
+    py::object declaration = declarations(ci).attr("get")(name);
+    if (declaration.is_none() || declaration.is(node))
+        return py::none();
+    return get_tag(declaration, cls.attr("didx"));
 }
 
 void reform_AnnAssign(const py::object &cls, const py::object &node, const py::object &ci) {
@@ -208,6 +203,7 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
     if (ci.attr("depth").cast<long>() == 0) {
         set_tag(node, cls.attr("cidx"), py::bool_(true));
         set_tag(node, cls.attr("didx"), cdf);
+        declarations(ci)[name] = node;
     } else {
         hoist_declaration(cls, node, cdf, ci);
     }

@@ -1,19 +1,12 @@
 // The records of the rewriting, nested in ZELAst: its error class, the block record that
 // carries scope, symbols, block tags and the insertion point, and the symbol records of
 // typed variables and record dtypes. Records are plain instances, so tags are attributes.
+#include "restructure/blocks.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
 namespace {
-
-// The first block from `block` outward whose depth is 0: where declarations are inserted.
-py::object depth0_block(py::object block) {
-    py::int_ zero(0);
-    while (py::object(block.attr("depth")).not_equal(zero))
-        block = block.attr("prev");
-    return block;
-}
 
 void add_block_constructor(ClassBuilder &block) {
     // Module, class and function bodies start a new level and inherit no block tags.
@@ -219,6 +212,22 @@ py::object make_variable_info(const ClassBuilder &zel_ast) {
 }
 
 } // namespace
+
+py::object depth0_block(py::object block) {
+    while (block.attr("depth").cast<long>() != 0)
+        block = block.attr("prev");
+    return block;
+}
+
+py::dict declarations(const py::object &block) {
+    py::object target = depth0_block(block);
+    py::object found = get_tag(target, "_declarations_");
+    if (found.is_none()) {
+        found = py::dict();
+        set_tag(target, "_declarations_", found);
+    }
+    return found;
+}
 
 void add_records(ClassBuilder &zel_ast) {
     zel_ast.attr("RestructureError",

@@ -16,8 +16,27 @@ py::object import_from(const char *module, const char *name) {
     throw py::error_already_set();
 }
 
+namespace {
+// Instance tests run for nearly every node the rewriting meets: the classes are found in the
+// module's namespace, without an import or attribute lookup each time. The reference is held
+// for the rest of the process, so nothing is released after the interpreter has gone.
+PyObject *ast_namespace = nullptr;
+} // namespace
+
+void load_ast_classes() {
+    py::object ns = py::module_::import("ast").attr("__dict__");
+    Py_XSETREF(ast_namespace, ns.release().ptr());
+}
+
 py::object ast_class(const char *name) {
-    return py::module_::import("ast").attr(name);
+    if (!ast_namespace)
+        load_ast_classes();
+    PyObject *cls = PyDict_GetItemString(ast_namespace, name);
+    if (!cls) {
+        PyErr_Format(PyExc_AttributeError, "module 'ast' has no attribute '%s'", name);
+        throw py::error_already_set();
+    }
+    return py::reinterpret_borrow<py::object>(cls);
 }
 
 bool is_a(py::handle value, const char *name) {

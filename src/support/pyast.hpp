@@ -14,6 +14,9 @@ namespace py = pybind11;
 // `from <module> import <name>`: a missing name raises ImportError, as the statement does.
 py::object import_from(const char *module, const char *name);
 
+// Takes the `ast` module's namespace for `ast_class`; the module body calls it at each run.
+void load_ast_classes();
+
 // The class `ast.<name>`.
 py::object ast_class(const char *name);
 
