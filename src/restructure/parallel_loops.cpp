@@ -1,0 +1,154 @@
+// `for` statements: a loop over zel.range becomes an OpenMP loop over prange that runs without
+// the interpreter lock, a loop over zel.projection goes to the projection rewriting, and every
+// other loop is walked as it stands, its body in a block of its own.
+#include "restructure/restructure_classes.hpp"
+#include "support/pyast.hpp"
+#include "support/script_fault.hpp"
+
+#include <string>
+
+namespace zel {
+namespace {
+
+using namespace pybind11::literals;
+
+std::string line_of(const py::object &node) {
+    return text_of(node.attr("lineno"));
+}
+
+// `index: int`, declared through the annotated-declaration rewriting and placed in the nearest
+// depth-0 block: the index of a loop is a C integer (long long) there.
+void declare_index(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::object declaration = ast_class("AnnAssign")("target"_a = node.attr("target"),
+                                                    "annotation"_a = ast_class("Name")("int"),
+                                                    "value"_a = py::none(), "simple"_a = 1);
+    declaration.attr("lineno") = node.attr("lineno");
+    cls.attr("reform_Stmt")(declaration, ci);
+    ci.attr("insert_stmt")(declaration);
+}
+
+// The keyword `cuda=True`, written exactly so.
+bool is_cuda_loop(const py::object &call) {
+    for (py::handle keyword : call.attr("keywords"))
+        if (equals(keyword.attr("arg"), py::str("cuda")) &&
+            unparse(keyword.attr("value")) == "True")
+            return true;
+    return false;
+}
+
+// The iterator becomes _cp_prange_(<positional arguments>, <the parallel keywords>); a bound
+// len(x) of a typed array reads its first extent.
+void make_prange_iterator(const Globals &g, const py::object &cls, const py::object &call,
+                          const py::object &ci) {
+    call.attr("func") = ast_class("Name")(g["ZELConst"].attr("zelrange"));
+    py::object first = call.attr("args")[py::int_(0)];
+    if (is_a(first, "Call") && truthy(cls.attr("equal")(first.attr("func"), "len")))
+        cls.attr("len_to_shape")(first, ci);
+    py::object keywords_source = g["ZELConst"].attr("pyx_prefix")[py::int_(2)];
+    call.attr("keywords") = parse_statement(keywords_source).attr("value").attr("keywords");
+}
+
+// A loop over zel.range with `cuda=True`: the system has no GPU code path, and the built module
+// has no `zel` to call, so the loop runs in order over range(<positional arguments>).
+void make_sequential_iterator(const py::object &call) {
+    call.attr("func") = ast_class("Name")("range");
+    call.attr("keywords") = py::list();
+}
+
+void reform_parallel_loop(const Globals &g, const py::object &cls, const py::object &node,
+                          const py::object &ci) {
+    py::object target = node.attr("target");
+    if (!is_a(target, "Name"))
+        script_fault("ZEL.range: `" + unparse(target) +
+                     "` 병렬 변수는 단일 변수만 허용합니다. line " + line_of(node));
+    if (!truthy(ci.attr("get_symbol")(target)[py::int_(0)]))
+        declare_index(cls, node, ci);
+
+    py::object call = node.attr("iter");
+    if (is_cuda_loop(call)) {
+        make_sequential_iterator(call);
+    } else {
+        make_prange_iterator(g, cls, call, ci);
+        py::setattr(cls, "openmp", py::bool_(true));
+    }
+
+    if (truthy(ci.attr("get_attr")(cls.attr("midx"))))
+        script_fault("ZEL.range: 병렬 블럭을 중첩해서 사용할 수 없습니다. line " + line_of(node));
+    py::object body = cls.attr("BlockInfo")(node, ci).attr("set_attr")(cls.attr("midx"), true);
+    cls.attr("reform_Stmt")(node.attr("body"), body);
+}
+
+// Whether every binding of `name` in `scope` is the target of a loop over range(...): then the
+// name is a loop index and nothing else, and may be a C integer.
+bool bound_only_as_range_index(const py::object &cls, const py::object &name, const py::object &ci,
+                               const py::object &scope) {
+    py::list range_targets;
+    py::list bindings;
+    for (py::handle item : py::module_::import("ast").attr("walk")(scope)) {
+        if (is_a(item, "For") && is_a(item.attr("iter"), "Call") &&
+            text_of(cls.attr("convert_import_name_str")(item.attr("iter").attr("func"), ci)) ==
+                "range")
+            range_targets.append(item.attr("target"));
+        else if (is_a(item, "Name") && equals(item.attr("id"), name) &&
+                 !is_a(item.attr("ctx"), "Load"))
+            bindings.append(item);
+        else if ((is_a(item, "arg") && equals(item.attr("arg"), name)) ||
+                 (is_a(item, "alias") && equals(attr_or(item, "asname"), name)) ||
+                 ((is_a(item, "Global") || is_a(item, "Nonlocal")) &&
+                  item.attr("names").contains(name)))
+            return false;
+    }
+    for (py::handle binding : bindings) {
+        bool is_range_target = false;
+        for (py::handle target : range_targets)
+            is_range_target = is_range_target || target.is(binding);
+        if (!is_range_target)
+            return false;
+    }
+    return true;
+}
+
+// Inside compiled code (a fully typed function or a parallel body), which runs without the
+// interpreter lock, the index of a loop over range(...) must be a C integer: an untyped one is
+// a Python object there and the build fails. It is declared when nothing else binds the name.
+void type_range_index(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::object target = node.attr("target");
+    py::object call = node.attr("iter");
+    if (!is_a(target, "Name") || !is_a(call, "Call") ||
+        text_of(cls.attr("convert_import_name_str")(call.attr("func"), ci)) != "range" ||
+        truthy(ci.attr("get_symbol")(target)[py::int_(0)]))
+        return;
+    py::object scope = ci;
+    while (scope.attr("depth").cast<long>() != 0)
+        scope = scope.attr("prev");
+    if (bound_only_as_range_index(cls, target.attr("id"), ci, scope.attr("node")))
+        declare_index(cls, node, ci);
+}
+
+void reform_For(const Globals &g, const py::object &cls, const py::object &node,
+                const py::object &ci) {
+    py::object iter = node.attr("iter");
+    if (is_a(iter, "Call")) {
+        std::string callee = text_of(cls.attr("convert_import_name_str")(iter.attr("func"), ci));
+        if (callee == text_of(cls.attr("RANGE"))) {
+            reform_parallel_loop(g, cls, node, ci);
+            return;
+        }
+        if (callee == text_of(cls.attr("PROJECTION"))) {
+            cls.attr("reform_Projection")(node, ci);
+            return;
+        }
+    }
+    cls.attr("reform_Stmt")(iter, ci);
+    if (truthy(ci.attr("get_attr")(cls.attr("midx"))))
+        type_range_index(cls, node, ci);
+    cls.attr("reform_Stmt")(node.attr("body"), cls.attr("BlockInfo")(node, ci));
+}
+
+} // namespace
+
+void add_loop_rewriting(ClassBuilder &zel_ast) {
+    zel_ast.classmethod("reform_For", reform_For, py::arg("cls"), py::arg("node"), py::arg("ci"));
+}
+
+} // namespace zel
