@@ -205,3 +205,25 @@ def test_out_of_range_index_in_a_parallel_loop_is_caught(runner):
     """)
     assert (done.returncode, done.stdout) == (
         0, "# COMPILE..\n# RUN\ncaught: Out of bounds on buffer access (axis 0) 0.0\n")
+
+
+@pytest.mark.parametrize("header, body, check", [
+    # Every access at the index plus a constant: one test before the loop stands for all.
+    ("a = numpy.zeros(n, 'f8')\nb = numpy.zeros(n, 'f8')", "a[i + 1] = b[i] * b[i - 2]",
+     "if n > 0 and (0 + 1 < 0 or n >= a.shape[0] or 0 - 2 < 0 or (n - 1 >= b.shape[0])):"),
+    ("a = numpy.zeros(n, 'f8')", "a[j] = 1.0", None),
+    ("a = numpy.zeros((n, 2), 'f8')", "a[i, 0] = 1.0", None),
+    ("a = numpy.zeros(n, 'f8')", "s += 1.0", None),
+])
+def test_bounds_checks_of_a_parallel_loop(zel_ns, header, body, check):
+    source = "import zel, numpy\n" + header + "\nfor i in zel.range(n):\n    " + body + "\n"
+    lines = pyx_lines(zel_ns, source)
+    directives = "with _zel_cython_.boundscheck(False), _zel_cython_.initializedcheck(False):"
+    if check is None:
+        assert directives not in lines and "cimport cython as _zel_cython_" not in lines
+        return
+    assert lines[0] == "cimport cython as _zel_cython_"
+    start = lines.index(directives)
+    assert lines[start + 1] == "    " + check
+    assert lines[start + 2] == "        raise IndexError('Out of bounds on buffer access (axis 0)')"
+    assert lines[start + 3].startswith("    for i in _cp_prange_(n,")

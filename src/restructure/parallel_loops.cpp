@@ -1,10 +1,16 @@
 // `for` statements: a loop over zel.range becomes an OpenMP loop over prange that runs without
 // the interpreter lock, a loop over zel.projection goes to the projection rewriting, and every
 // other loop is walked as it stands, its body in a block of its own.
+#include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
+#include "support/text.hpp"
 
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 
 namespace zel {
@@ -55,6 +61,135 @@ void make_sequential_iterator(const py::object &call) {
     call.attr("keywords") = py::list();
 }
 
+// The constant offset c of an index `var`, `var + c`, `c + var` or `var - c`, or nothing.
+std::optional<long long> offset_from(const py::object &index, const py::object &var) {
+    auto is_var = [&](const py::object &node) {
+        return is_a(node, "Name") && equals(node.attr("id"), var);
+    };
+    auto constant = [](const py::object &node) -> std::optional<long long> {
+        if (!is_a(node, "Constant") || !PyLong_CheckExact(node.attr("value").ptr()))
+            return std::nullopt;
+        return node.attr("value").cast<long long>();
+    };
+    if (is_var(index))
+        return 0;
+    if (!is_a(index, "BinOp"))
+        return std::nullopt;
+    py::object left = index.attr("left"), right = index.attr("right"), op = index.attr("op");
+    if (is_a(op, "Add") && is_var(left))
+        return constant(right);
+    if (is_a(op, "Add") && is_var(right))
+        return constant(left);
+    if (is_a(op, "Sub") && is_var(left)) {
+        std::optional<long long> c = constant(right);
+        return c ? std::optional<long long>(-*c) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// The source of `expression` plus the constant `c`.
+std::string plus(const std::string &expression, long long c) {
+    if (c == 0)
+        return expression;
+    return expression + (c > 0 ? " + " : " - ") + std::to_string(c > 0 ? c : -c);
+}
+
+// A bound that can be read twice, before the loop and by it, with the same value.
+bool is_plain_bound(const py::object &node) {
+    if (is_a(node, "Name") || is_a(node, "Constant"))
+        return true;
+    if (is_a(node, "Attribute"))
+        return is_plain_bound(node.attr("value"));
+    if (is_a(node, "Subscript"))
+        return is_plain_bound(node.attr("value")) && is_plain_bound(node.attr("slice"));
+    if (is_a(node, "UnaryOp"))
+        return is_plain_bound(node.attr("operand"));
+    if (is_a(node, "BinOp"))
+        return is_plain_bound(node.attr("left")) && is_plain_bound(node.attr("right"));
+    return false;
+}
+
+// The per-access bounds checks of a parallel loop give its body an error path, which OpenMP
+// pays on every iteration (a shared flag tested and flushed). When every typed-array access in
+// the body indexes a one-dimensional array at the loop index plus a constant, one test before the
+// loop that the whole range fits each array stands for all of them: it returns the source of that
+// test, or
+// "" when the loop keeps its checks.
+std::string range_check(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::list args = node.attr("iter").attr("args");
+    if (py::len(args) > 2)
+        return "";
+    py::object start = py::len(args) == 2 ? py::object(args[0]) : ast_class("Constant")(0);
+    py::object stop = args[py::len(args) - 1];
+    if (!is_plain_bound(start) || !is_plain_bound(stop))
+        return "";
+    py::object var = node.attr("target").attr("id");
+    std::map<std::string, std::pair<long long, long long>> offsets;
+    std::set<std::string> assigned;
+    py::object walk = py::module_::import("ast").attr("walk");
+    for (py::handle statement : node.attr("body")) {
+        for (py::handle item : walk(statement)) {
+            // Names made by the rewriting may carry no context: they are read.
+            if (is_a(item, "Name") && is_a(attr_or(item, "ctx"), "Store"))
+                assigned.insert(text_of(item.attr("id")));
+            if (!is_a(item, "Subscript") || !is_a(item.attr("value"), "Name"))
+                continue;
+            py::object view = item.attr("value");
+            py::object view_type = cls.attr("get_cdef_type")(view, ci);
+            if (!py::isinstance<py::str>(view_type) || !ends_with(text_of(view_type), "::1]"))
+                continue; // not a typed array: its indexing has no bounds check to drop
+            std::optional<long long> offset = offset_from(item.attr("slice"), var);
+            if (!offset || text_of(view_type).find(":,") != std::string::npos)
+                return "";
+            auto it = offsets.try_emplace(text_of(view.attr("id")), *offset, *offset).first;
+            it->second = {std::min(it->second.first, *offset),
+                          std::max(it->second.second, *offset)};
+        }
+    }
+    if (offsets.empty())
+        return "";
+    std::string first = "(" + unparse(start) + ")", last = "(" + unparse(stop) + ")";
+    std::string outside;
+    for (const auto &[view, range] : offsets) {
+        if (assigned.count(view))
+            return "";
+        outside += outside.empty() ? "" : " or ";
+        outside += plus(first, range.first) + " < 0 or " + plus(last, range.second - 1) +
+                   " >= " + view + ".shape[0]";
+    }
+    return "if " + last + " > " + first + " and (" + outside +
+           "): raise IndexError('Out of bounds on buffer access (axis 0)')";
+}
+
+// with <no bounds checks>: <range check>; <the loop>. The loop node becomes the `with`
+// statement in place.
+void drop_per_access_checks(const py::object &node, const py::object &ci,
+                            const std::string &check_source) {
+    py::object check = parse_statement(py::str(check_source));
+    for (py::handle part : py::module_::import("ast").attr("walk")(check))
+        if (py::hasattr(part, "lineno"))
+            part.attr("lineno") = node.attr("lineno");
+    py::object loop = ast_class("For")(node.attr("target"), node.attr("iter"), node.attr("body"),
+                                       node.attr("orelse"));
+    loop.attr("lineno") = node.attr("lineno");
+    py::list items;
+    for (const char *directive : {"boundscheck", "initializedcheck"}) {
+        py::object switch_off =
+            ast_class("Call")(ast_class("Attribute")(ast_class("Name")(cython_alias), directive),
+                              py::make_tuple(ast_class("Constant")(false)), py::list());
+        items.append(ast_class("withitem")(switch_off));
+    }
+    set_class(node, "With");
+    for (const char *field : {"target", "iter", "orelse"})
+        py::delattr(node, field);
+    node.attr("items") = items;
+    py::list body;
+    body.append(check);
+    body.append(loop);
+    node.attr("body") = body;
+    set_tag(ci.attr("get_root")(), cython_alias, py::bool_(true));
+}
+
 void reform_parallel_loop(const Globals &g, const py::object &cls, const py::object &node,
                           const py::object &ci) {
     py::object target = node.attr("target");
@@ -65,7 +200,8 @@ void reform_parallel_loop(const Globals &g, const py::object &cls, const py::obj
         declare_index(cls, node, ci);
 
     py::object call = node.attr("iter");
-    if (is_cuda_loop(call)) {
+    bool sequential = is_cuda_loop(call);
+    if (sequential) {
         make_sequential_iterator(call);
     } else {
         make_prange_iterator(g, cls, call, ci);
@@ -76,6 +212,11 @@ void reform_parallel_loop(const Globals &g, const py::object &cls, const py::obj
         script_fault("ZEL.range: 병렬 블럭을 중첩해서 사용할 수 없습니다. line " + line_of(node));
     py::object body = cls.attr("BlockInfo")(node, ci).attr("set_attr")(cls.attr("midx"), true);
     cls.attr("reform_Stmt")(node.attr("body"), body);
+    if (sequential)
+        return;
+    std::string check = range_check(cls, node, ci);
+    if (!check.empty())
+        drop_per_access_checks(node, ci, check);
 }
 
 // Whether every binding of `name` in `scope` is the target of a loop over range(...): then the

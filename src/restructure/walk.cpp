@@ -1,6 +1,7 @@
 // The one pass over the script's tree: the entry point, the dispatcher that hands each node
 // kind to its rewriting method, the list walk that keeps the insertion index, and the generic
 // descent for every node kind without a rewriting method of its own.
+#include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "support/pyast.hpp"
 
@@ -35,12 +36,24 @@ bool is_private(py::handle key) {
     return PyUnicode_GET_LENGTH(key.ptr()) > 0 && PyUnicode_READ_CHAR(key.ptr(), 0) == '_';
 }
 
+// `cimport cython as _zel_cython_` at the head of the module, for loops that switch checks off.
+void import_cython_directives(const py::object &cls, const py::object &tree) {
+    py::list names;
+    names.append(ast_class("alias")("cython", cython_alias));
+    py::object statement = ast_class("Import")(names);
+    statement.attr("lineno") = -1;
+    set_tag(statement, cls.attr("cidx"), py::bool_(true));
+    tree.attr("body").attr("insert")(0, statement);
+}
+
 void add_restruct(ClassBuilder &zel_ast) {
     zel_ast.classmethod(
         "restruct",
         [](py::object cls, py::object tree) {
             py::object root = cls.attr("BlockInfo")(tree);
             cls.attr("reform_Stmt")(tree.attr("body"), root);
+            if (truthy(get_tag(root, cython_alias)))
+                import_cython_directives(cls, tree);
             return tree;
         },
         py::arg("cls"), py::arg("tree"));
