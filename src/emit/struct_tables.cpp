@@ -2,6 +2,7 @@
 // import emitters: numpy is imported at the C level too, and the prefix "import openmp"
 // becomes a cimport.
 #include "emit/emit_classes.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 
 #include <sstream>
@@ -44,8 +45,7 @@ bool write_structs(std::ostringstream &out, const py::object &struct_def) {
         return has_text;
     for (auto item : py::dict(struct_def)) {
         py::handle o = item.second;
-        out << "cdef public packed struct _struct_" << text_of(item.first)
-            << text_of(o.attr("name")) << ":\n";
+        out << "cdef public packed struct " << struct_type_name(item.first, o) << ":\n";
         py::list var = o.attr("var"), typ = o.attr("typ"), shp = o.attr("shp");
         for (size_t i = 0; i < py::len(var); ++i) {
             out << "    " << text_of(typ[i]) << " " << text_of(var[i]) << dimension_suffix(shp[i])

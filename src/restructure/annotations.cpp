@@ -4,6 +4,7 @@
 #include "restructure/blocks.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 
@@ -11,16 +12,6 @@ namespace zel {
 namespace {
 
 using namespace pybind11::literals;
-
-// A numpy byte-string type written as a string constant ('S16') reads as "'S16".
-bool is_byte_string_type(const std::string &type_name) {
-    return starts_with(type_name, "'S");
-}
-
-// The C type of a type name, or None: the table has no default entry.
-py::object table_type(const py::object &cls, const std::string &type_name) {
-    return cls.attr("type_table").attr("get")(type_name);
-}
 
 // Registers a record dtype used as an array element type and returns its struct type name,
 // or None when `type_name` holds no record dtype.
@@ -34,7 +25,7 @@ py::object struct_element_type(const py::object &cls, const std::string &type_na
         return py::none();
     py::dict struct_def = cls.attr("struct_def");
     struct_def[py::str(type_name)] = record;
-    return py::str("_struct_" + type_name) + py::str(record.attr("name"));
+    return py::str(struct_type_name(py::str(type_name), record));
 }
 
 py::object proc_tuple_vardef(const py::object &cls, const py::object &target,
@@ -61,14 +52,11 @@ py::object proc_tuple_vardef(const py::object &cls, const py::object &target,
 
     std::string view = py::str(element).cast<std::string>();
     if (!is_a(shape, "Tuple"))
-        return py::str(view + "[::1]");
+        return py::str(view + view_suffix(1));
     size_t dims = py::len(shape.attr("elts"));
     if (dims == 0 || dims > 6)
         return py::none();
-    view += "[";
-    for (size_t i = 1; i < dims; ++i)
-        view += ":,";
-    return py::str(view + "::1]");
+    return py::str(view + view_suffix(dims));
 }
 
 py::object proc_vardef(const py::object &cls, const py::object &target, const py::object &ci) {
@@ -173,7 +161,7 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
             bool value_is_pointer =
                 truthy(value_type) && ends_with(py::str(value_type).cast<std::string>(), "*");
             if (!record.is_none() && !value_is_pointer) {
-                cdf = py::str("_struct_" + type_name) + py::str(record.attr("name")) + py::str("*");
+                cdf = py::str(struct_type_name(py::str(type_name), record) + "*");
                 if (truthy(value))
                     set_tag(value, cls.attr("ref_idx"), py::bool_(true));
             }

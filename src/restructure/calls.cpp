@@ -3,6 +3,7 @@
 // zel fold to constants, and len() of a typed array inside compiled code reads its shape.
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 
@@ -29,7 +30,7 @@ void reform_lookup_call(const py::object &cls, const py::object &node, const py:
     if (!truthy(key))
         return;
     std::string lookup_name = "_lookup_" + text_of(sinfo.attr("name")) + text_of(key);
-    std::string struct_name = "_struct_" + text_of(key) + text_of(sinfo.attr("name"));
+    std::string struct_name = struct_type_name(key, sinfo);
     py::list args = node.attr("args");
     cls.attr("lookup_def")[py::str(lookup_name)] =
         py::make_tuple(py::len(args), struct_name, sinfo);
@@ -113,12 +114,12 @@ bool add_record_field(const py::object &cls, const py::object &sinfo, const py::
     std::string tn = text_of(cls.attr("convert_import_name_str")(elts[1], ci));
     if (tn.empty())
         return false;
-    py::object ctype = cls.attr("type_table").attr("get")(tn);
+    py::object ctype = table_type(cls, tn);
     if (truthy(ctype)) {
         sinfo.attr("add")(name.attr("value"), ctype, shape);
         return true;
     }
-    if (tn.size() < 2 || (tn[0] != '\'' && tn[0] != '"') || tn[1] != 'S')
+    if (!is_byte_string_type(tn))
         return false;
     // A length that is not a number raises here and ends the compile as an internal error.
     py::object length =

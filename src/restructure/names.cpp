@@ -4,6 +4,7 @@
 // access, and equality of C strings is a strcmp test.
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 
@@ -129,9 +130,7 @@ py::object record_of_pointer(const py::object &cls, const std::string &cdf) {
     if (!truthy(registry))
         return py::none();
     for (auto item : py::dict(registry)) {
-        std::string name = "_struct_" + py::str(item.first).cast<std::string>() +
-                           py::str(item.second.attr("name")).cast<std::string>() + "*";
-        if (name == cdf)
+        if (struct_type_name(item.first, item.second) + "*" == cdf)
             return py::reinterpret_borrow<py::object>(item.second);
     }
     return py::none();

@@ -1,6 +1,7 @@
 // `for` statements: a loop over zel.range becomes an OpenMP loop over prange that runs without
 // the interpreter lock, a loop over zel.projection goes to the projection rewriting, and every
 // other loop is walked as it stands, its body in a block of its own.
+#include "restructure/blocks.hpp"
 #include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "support/pyast.hpp"
@@ -259,10 +260,8 @@ void type_range_index(const py::object &cls, const py::object &node, const py::o
         text_of(cls.attr("convert_import_name_str")(call.attr("func"), ci)) != "range" ||
         truthy(ci.attr("get_symbol")(target)[py::int_(0)]))
         return;
-    py::object scope = ci;
-    while (scope.attr("depth").cast<long>() != 0)
-        scope = scope.attr("prev");
-    if (bound_only_as_range_index(cls, target.attr("id"), ci, scope.attr("node")))
+    py::object scope = depth0_block(ci).attr("node");
+    if (bound_only_as_range_index(cls, target.attr("id"), ci, scope))
         declare_index(cls, node, ci);
 }
 

@@ -1,6 +1,7 @@
 // Small queries on syntax-tree nodes that several rewriting methods share; none of them
 // changes the tree.
 #include "restructure/restructure_classes.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 
 #include <algorithm>
@@ -68,10 +69,7 @@ void add_dimensions(ClassBuilder &zel_ast) {
         [](py::object, long long dm) -> py::object {
             if (dm <= 0)
                 return py::none();
-            std::string text = "[";
-            for (long long i = 1; i < dm; ++i)
-                text += ":,";
-            return py::str(text + "::1]");
+            return py::str(view_suffix(dm));
         },
         py::arg("cls"), py::arg("dm"));
 }

@@ -1,0 +1,39 @@
+// The C type texts that the rewriting writes and the emitter reads back, each built or
+// recognised in one place.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+namespace zel {
+namespace py = pybind11;
+
+// The struct of a record dtype: "_struct_" followed by the struct key and the record
+// description's block name.
+inline std::string struct_type_name(py::handle key, py::handle record) {
+    return "_struct_" + py::str(key).cast<std::string>() +
+           py::str(record.attr("name")).cast<std::string>();
+}
+
+// The suffix of a C-contiguous memory view with `dims` dimensions: "[::1]", "[:,::1]", ...
+inline std::string view_suffix(long long dims) {
+    std::string text = "[";
+    for (long long i = 1; i < dims; ++i)
+        text += ":,";
+    return text + "::1]";
+}
+
+// A numpy byte-string type written as a string constant: 'S16' (the text begins with a quote
+// and the letter S).
+inline bool is_byte_string_type(const std::string &type_name) {
+    return type_name.size() >= 2 && (type_name[0] == '\'' || type_name[0] == '"') &&
+           type_name[1] == 'S';
+}
+
+// The C type of a type name as the script writes it, or None: the table has no default entry.
+inline py::object table_type(const py::object &cls, const std::string &type_name) {
+    return cls.attr("type_table").attr("get")(type_name);
+}
+
+} // namespace zel
