@@ -60,6 +60,22 @@ CASES = {
             "highest price b'DELTA' 99.0",
         ],
     ),
+    "parallel_loops.py": (
+        [
+            "def fill(double[::1] a, long long n):",
+            "    with _zel_cython_.boundscheck(False), _zel_cython_.initializedcheck(False):",
+            "        for i in _cp_prange_(n, nogil=True, num_threads=openmp.omp_get_max_threads(), "
+            "schedule='guided'):",
+            "cdef double s = 0.0",
+            "        s += a[i] * a[i]",
+        ],
+        [
+            "filled 1000000",
+            "same at module level True",
+            "sum of squares close to numpy True",
+            "last 300199200.601",
+        ],
+    ),
     "pseudo_calls.py": (
         ["print('level', 0)", "print('grid is', '((4, 4), np.float64)')"],
         [
