@@ -1,0 +1,100 @@
+// Hand-written C++ baselines of the kernels that bench/kernels.py times: the map and the
+// reduction as OpenMP loops, the projection's recurrence as a sequential loop per row.
+//
+//     kernels threads                  the thread count OpenMP would use
+//     kernels map N                    a[i] = cubic in i * 1e-7, N doubles
+//     kernels reduction N              sum of a[i] * a[i], a[i] = i * 1e-7
+//     kernels projection ROWS STEPS    x[r, t + 1] = 0.5 * x[r, t] + y[r, t]
+//
+// A kernel prints "kernel-time SECONDS CHECK": the time of its loop alone (the arrays are
+// allocated and written before the clock starts) and a sum the harness compares with the
+// other versions' results.
+#include <omp.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct Timed {
+    double seconds;
+    double check;
+};
+
+double total(const std::vector<double> &v) {
+    double s = 0.0;
+    for (double e : v)
+        s += e;
+    return s;
+}
+
+Timed map(long long n) {
+    std::vector<double> a(n, 0.0);
+    double start = omp_get_wtime();
+#pragma omp parallel for
+    for (long long i = 0; i < n; ++i) {
+        double x = i * 1e-7;
+        a[i] = ((x * 0.3 + 0.2) * x + 0.1) * x + 1.0;
+    }
+    double seconds = omp_get_wtime() - start;
+    return {seconds, total(a)};
+}
+
+Timed reduction(long long n) {
+    std::vector<double> a(n);
+    for (long long i = 0; i < n; ++i)
+        a[i] = i * 1e-7;
+    double start = omp_get_wtime();
+    double s = 0.0;
+#pragma omp parallel for reduction(+ : s)
+    for (long long i = 0; i < n; ++i)
+        s += a[i] * a[i];
+    double seconds = omp_get_wtime() - start;
+    return {seconds, s};
+}
+
+Timed projection(long long rows, long long steps) {
+    // Column 0 of a row of x holds the state before the first step.
+    long long width = steps + 1;
+    std::vector<double> x(rows * width, 0.0);
+    std::vector<double> y(rows * steps);
+    for (long long r = 0; r < rows; ++r)
+        for (long long t = 0; t < steps; ++t)
+            y[r * steps + t] = r * 1e-3 + t * 1e-4;
+    double start = omp_get_wtime();
+    for (long long r = 0; r < rows; ++r) {
+        double *xr = &x[r * width];
+        const double *yr = &y[r * steps];
+        for (long long t = 0; t < steps; ++t)
+            xr[t + 1] = 0.5 * xr[t] + yr[t];
+    }
+    double seconds = omp_get_wtime() - start;
+    return {seconds, total(x)};
+}
+
+int usage() {
+    std::fprintf(stderr, "usage: kernels threads | map N | reduction N | projection ROWS STEPS\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 2 && std::strcmp(argv[1], "threads") == 0) {
+        std::printf("%d\n", omp_get_max_threads());
+        return 0;
+    }
+    Timed timed;
+    if (argc == 3 && std::strcmp(argv[1], "map") == 0)
+        timed = map(std::atoll(argv[2]));
+    else if (argc == 3 && std::strcmp(argv[1], "reduction") == 0)
+        timed = reduction(std::atoll(argv[2]));
+    else if (argc == 4 && std::strcmp(argv[1], "projection") == 0)
+        timed = projection(std::atoll(argv[2]), std::atoll(argv[3]));
+    else
+        return usage();
+    std::printf("kernel-time %.9f %.17g\n", timed.seconds, timed.check);
+    return 0;
+}
