@@ -67,6 +67,50 @@ def test_text_fields_that_fill_their_length(runner):
     ]
 
 
+STORED_TEXT_FIELDS = '''
+import zel
+import numpy as np
+
+dt = np.dtype([('name', 'S8'), ('v', 'f8')])
+short = np.dtype([('code', 'S3'), ('n', 'i4')])
+t: ((4,), dt) = np.zeros(4, dt)
+c: ((2,), short) = np.zeros(2, short)
+t[0]['name'] = b'abc'
+t[1]['name'] = b'abcdefghijk'
+t[2]['name'] = b'zzzzzzzz'
+t[2]['name'] = t[0]['name']
+c[0]['code'] = b'xyz'
+t[3]['name'] = c[0]['code']
+print(np.asarray(t)['name'].tolist())
+s: 'S8' = t[1]['name']
+print(s)
+s = t[0]['name']
+print(s)
+
+def fill(i: 'i4', j: 'i4') -> 'i4':
+    t[i]['name'] = b'typed'
+    t[j]['name'] = t[i]['name']
+    c[1]['code'] = t[i]['name']
+    u: 'S8' = t[j]['name']
+    if t[j]['name'] == b'typed':
+        return 1
+    return 0
+
+print(fill(0, 3), np.asarray(t)['name'].tolist(), np.asarray(c)['code'].tolist())
+'''
+
+
+def test_text_fields_stored_as_numpy_stores_them(runner):
+    result = runner.run_script("stored.py", STORED_TEXT_FIELDS)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines()[2:] == [
+        "[b'abc', b'abcdefgh', b'abc', b'xyz']",
+        "b'abcdefgh'",
+        "b'abc'",
+        "1 [b'typed', b'abcdefgh', b'abc', b'typed'] [b'xyz', b'typ']",
+    ]
+
+
 @pytest.mark.parametrize(
     "body, message",
     [

@@ -9,13 +9,18 @@ from pyx_helpers import emit
 STRCMP = "from libc.string cimport strcmp as _zel_strcmp_"
 # Written after STRCMP when a struct has a text member: reads and comparisons bounded by its length.
 TEXT_HELPERS = [
-    "from libc.string cimport strlen as _zel_strlen_, strncmp as _zel_strncmp_",
+    "from libc.string cimport strlen as _zel_strlen_, strncmp as _zel_strncmp_, "
+    "memmove as _zel_memmove_, memset as _zel_memset_",
     'cdef extern from "string.h" nogil:',
     '    size_t _zel_strnlen_ "strnlen"(const char* s, size_t n)',
     "cdef inline int _zel_fieldcmp_(const char* field, const char* key, size_t n) noexcept nogil:",
     "    return _zel_strncmp_(field, key, n) != 0 or _zel_strlen_(key) > n",
     "cdef inline bytes _zel_field_(const char* field, size_t n):",
     "    return field[:_zel_strnlen_(field, n)]",
+    "cdef inline void _zel_setfield_(char* field, size_t n, const char* value, size_t m) noexcept nogil:",
+    "    cdef size_t k = _zel_strnlen_(value, n if n < m else m)",
+    "    _zel_memmove_(field, value, k)",
+    "    _zel_memset_(field + k, 0, n - k)",
 ]
 
 

@@ -4,7 +4,7 @@ import textwrap
 
 import pytest
 
-from pyx_helpers import rewrite
+from pyx_helpers import pyx_lines, rewrite
 
 RECORDS = """
 import numpy as np
@@ -61,6 +61,50 @@ def test_typed_array_in_compiled_function_stays_a_view(zel_ns):
 def test_string_equality_on_c_strings(zel_ns, comparison, result):
     source = RECORDS + "s: 'S8' = b'abc'\np: dt = tbl[0]\nr = " + comparison
     assert last_line(zel_ns, source) == "r = " + result
+
+
+@pytest.mark.parametrize(
+    "statement, written",
+    [
+        # Stored in a char* variable: the member itself, a pointer into the table.
+        ("t: 'S8' = tbl[0]['name']", "t: 'S8' = tbl[0].name"),
+        ("s = tbl[0]['name']", "s = tbl[0].name"),
+        ("s = p['name']", "s = p.name"),
+        ("x = tbl[0]['name']", "x = _zel_field_(tbl[0].name, 8)"),
+        # Stored in a text member: cut to its length and padded with NULs.
+        ("tbl[i]['name'] = b'abc'", "_zel_setfield_(tbl[i].name, 8, b'abc', 8)"),
+        ("tbl[1]['name'] = tbl[0]['name']", "_zel_setfield_(tbl[1].name, 8, tbl[0].name, 8)"),
+        ("tbl[i]['tag'] = p['name']", "_zel_setfield_(tbl[i].tag, 1, p.name, 8)"),
+        ("tbl[i]['name'] = tbl[0]['grid']", "_zel_setfield_(tbl[i].name, 8, tbl[0].grid, 2)"),
+        ("p['name'] = s", "_zel_setfield_(p.name, 8, s, 8)"),
+        ("tbl('abc').name = b'x'", "_zel_setfield_(tbl[_lookup_dt(tbl, 'abc')].name, 8, b'x', 8)"),
+        ("tbl[1]['qty'] = tbl[0]['qty']", "tbl[1].qty = tbl[0].qty"),
+    ],
+)
+def test_text_members_stored_and_stored_into(zel_ns, statement, written):
+    source = RECORDS + "s: 'S8' = b'abc'\np: dt = tbl[0]\n" + statement
+    assert last_line(zel_ns, source) == written
+
+
+def test_text_members_in_compiled_code_are_read_in_place(zel_ns):
+    source = RECORDS + """
+def f(i: 'i4') -> 'S8':
+    g(tbl[i]['name'])
+    if tbl[i]['name'] == b'x':
+        tbl[i]['tag'] = tbl[i]['name']
+    return tbl[i]['name']
+"""
+    body = rewrite(zel_ns, source).body[-1].body
+    assert [ast.unparse(stmt) for stmt in body] == [
+        "g(tbl[i].name)",
+        "if _zel_fieldcmp_(tbl[i].name, b'x', 8) == 0:\n    _zel_setfield_(tbl[i].tag, 1, tbl[i].name, 8)",
+        "return tbl[i].name",
+    ]
+
+
+def test_char_pointer_takes_the_text_not_its_address(zel_ns):
+    lines = pyx_lines(zel_ns, RECORDS + "s: 'S8' = b'abc'\ns = b'xy'\ns = tbl[1]['name']")
+    assert lines[-2:] == ["s = b'xy'", "s = tbl[1].name"]
 
 
 @pytest.mark.parametrize("index", ["tbl[i][j]", "tbl[i][0]", "tbl[i][k + 1]"])

@@ -216,7 +216,9 @@ py::object convert(const Globals &g, const py::object &cls, const py::str &code,
     directives["language_level"] = 3;
     directives["boundscheck"] = true;
     directives["wraparound"] = false;
-    directives["cdivision"] = true;
+    // Cython checks a divisor for zero only with Python's division: a C division by zero
+    // would end the process with a signal instead of raising ZeroDivisionError.
+    directives["cdivision"] = false;
     settings["compiler_directives"] = directives;
     settings["quiet"] = true;
     settings["annotate"] = false;

@@ -58,15 +58,23 @@ bool write_structs(std::ostringstream &out, const py::object &struct_def) {
 
 // numpy stores a text that fills its member without a terminating NUL: members are read and
 // compared within their length. _zel_fieldcmp_ is 0 when the member holds exactly the key.
+// _zel_setfield_ stores as numpy does: the value cut to the member's n bytes (and to the m
+// bytes of the member it comes from), the rest filled with NULs; source and member may be one.
 void write_text_helpers(std::ostringstream &out) {
-    out << "from libc.string cimport strlen as _zel_strlen_, strncmp as _zel_strncmp_\n"
+    out << "from libc.string cimport strlen as _zel_strlen_, strncmp as _zel_strncmp_, "
+           "memmove as _zel_memmove_, memset as _zel_memset_\n"
            "cdef extern from \"string.h\" nogil:\n"
            "    size_t _zel_strnlen_ \"strnlen\"(const char* s, size_t n)\n"
            "cdef inline int _zel_fieldcmp_(const char* field, const char* key, size_t n) "
            "noexcept nogil:\n"
            "    return _zel_strncmp_(field, key, n) != 0 or _zel_strlen_(key) > n\n"
            "cdef inline bytes _zel_field_(const char* field, size_t n):\n"
-           "    return field[:_zel_strnlen_(field, n)]\n";
+           "    return field[:_zel_strnlen_(field, n)]\n"
+           "cdef inline void _zel_setfield_(char* field, size_t n, const char* value, size_t m) "
+           "noexcept nogil:\n"
+           "    cdef size_t k = _zel_strnlen_(value, n if n < m else m)\n"
+           "    _zel_memmove_(field, value, k)\n"
+           "    _zel_memset_(field + k, 0, n - k)\n";
 }
 
 bool lookups_compare_text(const py::object &lookup_def) {

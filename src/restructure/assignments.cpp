@@ -3,6 +3,7 @@
 // address of its value; and the two queries of a variable's declared type.
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/text_fields.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
@@ -51,10 +52,11 @@ void assign_plain(const py::object &cls, const py::object &node, const py::objec
             ci.attr("set_symbol")(target, node);
             continue;
         }
+        // A struct pointer takes the address of the record; a char* takes the text itself.
         py::object target_type = get_tag(target, cls.attr("didx"));
         if (truthy(target_type)) {
             std::string text = py::str(target_type).cast<std::string>();
-            if (text.back() == '*')
+            if (text.back() == '*' && text != "char*")
                 set_tag(value, cls.attr("ref_idx"), py::bool_(true));
         }
     }
@@ -64,12 +66,14 @@ void reform_Assign(const py::object &cls, const py::object &node, const py::obje
     py::object value = node.attr("value");
     cls.attr("reform_Stmt")(value, ci);
     py::object description = get_tag(value, cls.attr("call"));
-    if (is_a(description, "Tuple"))
+    if (is_a(description, "Tuple")) {
         assign_array(cls, node, description, ci);
-    else if (py::isinstance(description, cls.attr("StructInfo")))
+    } else if (py::isinstance(description, cls.attr("StructInfo"))) {
         assign_record(cls, node, description, ci);
-    else
+    } else {
         assign_plain(cls, node, ci);
+        store_text_field(node);
+    }
 }
 
 py::object get_cdef_type(const py::object &cls, const py::object &v, const py::object &ci) {

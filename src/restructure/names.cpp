@@ -4,10 +4,12 @@
 // access, and equality of C strings is a strcmp test.
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -91,39 +93,6 @@ void reform_name(const Globals &g, const py::object &cls, const py::object &node
     }
 }
 
-// The byte count of a one-dimensional shape: the constant itself or the tuple's one element.
-py::object text_length(const py::object &shape) {
-    py::object count = is_a(shape, "Tuple") ? py::object(shape.attr("elts")[py::int_(0)]) : shape;
-    return ast_class("Constant")(count.attr("value"));
-}
-
-// A field access whose field is a fixed-length text of the record is a C string. A value that
-// fills the field has no terminating NUL, so a read of the field as a value becomes the bounded
-// read _zel_field_(field, length), which a string comparison takes apart again.
-void mark_text_field(const py::object &cls, const py::object &node, const py::object &sinfo) {
-    py::list var = sinfo.attr("var"), typ = sinfo.attr("typ"), shp = sinfo.attr("shp");
-    for (size_t i = 0; i < py::len(var); ++i) {
-        if (!equals(var[i], node.attr("attr")) || !equals(typ[i], py::str("char")) ||
-            cls.attr("dim_from_shape")(shp[i]).cast<long>() != 1)
-            continue;
-        if (is_a(get_tag(node, "ctx"), "Load")) {
-            py::list args;
-            args.append(
-                ast_class("Attribute")(node.attr("value"), node.attr("attr"), node.attr("ctx")));
-            args.append(text_length(shp[i]));
-            set_class(node, "Call");
-            py::delattr(node, "value");
-            py::delattr(node, "attr");
-            py::delattr(node, "ctx");
-            node.attr("func") = ast_class("Name")("_zel_field_");
-            node.attr("args") = args;
-            node.attr("keywords") = py::list();
-        }
-        set_tag(node, cls.attr("didx").cast<py::object>(), py::str("char*"));
-        return;
-    }
-}
-
 // The record of a struct pointer type "_struct_<key><name>*", or None.
 py::object record_of_pointer(const py::object &cls, const std::string &cdf) {
     py::object registry = cls.attr("struct_def");
@@ -138,7 +107,7 @@ py::object record_of_pointer(const py::object &cls, const std::string &cdf) {
 
 // s["field"] through a struct pointer is the field access s.field.
 void reform_pointer_subscript(const Globals &g, const py::object &cls, const py::object &node,
-                              const std::string &cdf) {
+                              const py::object &ci, const std::string &cdf) {
     py::object index = node.attr("slice");
     if (!is_string_constant(index)) {
         print_line("구조체 첨자는 문자열이어야 합니다.", unparse(node), "line",
@@ -147,10 +116,10 @@ void reform_pointer_subscript(const Globals &g, const py::object &cls, const py:
     }
     set_class(node, "Attribute");
     node.attr("attr") = index.attr("value");
-    // Text fields compare as C strings here too, as they do on elements of a table.
+    // Text members are handled here as they are on elements of a table.
     py::object sinfo = record_of_pointer(cls, cdf);
     if (!sinfo.is_none())
-        mark_text_field(cls, node, sinfo);
+        mark_text_field(cls, node, sinfo, ci);
 }
 
 void reform_view_subscript(const py::object &cls, const py::object &node, const py::object &ci,
@@ -168,7 +137,7 @@ void reform_view_subscript(const py::object &cls, const py::object &node, const 
 }
 
 // tbl[i]["name"] of an element of a typed array of records is the field access tbl[i].name;
-// a fixed-length text field reads as a C string.
+// a text member is marked as one.
 void reform_element_subscript(const py::object &cls, const py::object &node, const py::object &ci) {
     cls.attr("reform_Stmt")(node.attr("value"), ci);
     py::object view =
@@ -184,7 +153,7 @@ void reform_element_subscript(const py::object &cls, const py::object &node, con
     py::object sinfo = record[1];
     if (!truthy(sinfo))
         return;
-    mark_text_field(cls, node, sinfo);
+    mark_text_field(cls, node, sinfo, ci);
 }
 
 void reform_subscript(const Globals &g, const py::object &cls, const py::object &node,
@@ -200,7 +169,7 @@ void reform_subscript(const Globals &g, const py::object &cls, const py::object 
         return;
     std::string cdf = type_text(sym.attr("cdf"));
     if (ends_with(cdf, "*")) {
-        reform_pointer_subscript(g, cls, node, cdf);
+        reform_pointer_subscript(g, cls, node, ci, cdf);
         return;
     }
     if (truthy(sym.attr("view"))) {
@@ -223,14 +192,7 @@ void reform_attribute(const py::object &cls, const py::object &node, const py::o
         return;
     py::object sinfo = py::tuple(cls.attr("get_struct_view")(sym.attr("view")))[1];
     if (truthy(sinfo))
-        mark_text_field(cls, node, sinfo);
-}
-
-bool is_field_read(const py::object &node) {
-    if (!is_a(node, "Call"))
-        return false;
-    py::object func = node.attr("func");
-    return is_a(func, "Name") && equals(func.attr("id"), py::str("_zel_field_"));
+        mark_text_field(cls, node, sinfo, ci);
 }
 
 void reform_compare(const py::object &cls, const py::object &node, const py::object &ci) {
@@ -246,13 +208,12 @@ void reform_compare(const py::object &cls, const py::object &node, const py::obj
     py::list comparators = node.attr("comparators");
     py::list args;
     std::string compare = "_zel_strcmp_";
-    if (is_field_read(left)) {
-        // Within the field's length: _zel_fieldcmp_(field, key, length).
-        py::list read = left.attr("args");
+    if (std::optional<TextField> text = text_field_of(left)) {
+        // Within the member's length: _zel_fieldcmp_(field, key, length).
         compare = "_zel_fieldcmp_";
-        args.append(read[0]);
+        args.append(text->field);
         args.append(comparators[0]);
-        args.append(read[1]);
+        args.append(ast_class("Constant")(text->length));
     } else {
         args.append(left);
         args.append(comparators[0]);

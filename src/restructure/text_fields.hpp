@@ -1,0 +1,38 @@
+// Fixed-length text members of records (a numpy 'S8' field is a char[8] member). numpy stores
+// a value that fills the member without a terminating NUL, so a member is never taken for a
+// C string where its end matters: a read that leaves the table as a Python object is bounded
+// by the length, a comparison stays within it, and a store copies at most the length and pads
+// the rest with NULs, as numpy does.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <optional>
+
+namespace zel {
+namespace py = pybind11;
+
+// A field access of a text member and the member's length in bytes.
+struct TextField {
+    py::object field;
+    py::object length;
+};
+
+// Marks the field access `node` (`tbl[i].name`, `p.name`) when its member in the record
+// description `sinfo` is a text. A read becomes the bounded read _zel_field_(field, length),
+// except where the field itself, a char* into the table, is what is wanted: in compiled code,
+// which holds no Python objects, and as the value that the statement being walked stores in
+// a char* variable.
+void mark_text_field(const py::object &cls, const py::object &node, const py::object &sinfo,
+                     const py::object &ci);
+
+// The text member that `node` reads or stores (a marked field access, or a bounded read of
+// one), or nothing.
+std::optional<TextField> text_field_of(const py::object &node);
+
+// An assignment `field = value` to a text member becomes `_zel_setfield_(field, n, value, m)`:
+// the value's bytes up to its first NUL, at most n (and at most m, the length of the text
+// member it comes from), then NULs up to n. Other assignments stay.
+void store_text_field(const py::object &node);
+
+} // namespace zel
