@@ -18,5 +18,6 @@ void add_assignment_rewriting(ClassBuilder &zel_ast); // assignments and type qu
 void add_call_rewriting(ClassBuilder &zel_ast);       // calls, numpy and pseudo-calls
 void add_name_rewriting(ClassBuilder &zel_ast);       // names, subscripts, attributes, comparisons
 void add_function_rewriting(ClassBuilder &zel_ast);   // typed function definitions
+void add_projection_rewriting(ClassBuilder &zel_ast); // projection loops, reference walk
 
 } // namespace zel

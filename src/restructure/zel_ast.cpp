@@ -77,6 +77,7 @@ py::object make_zel_ast(const Globals &g) {
     add_call_rewriting(a);
     add_name_rewriting(a);
     add_function_rewriting(a);
+    add_projection_rewriting(a);
     return a.build();
 }
 
