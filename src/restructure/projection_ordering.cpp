@@ -48,14 +48,14 @@ py::object partial(const Globals &g, py::object cx) {
 py::dict _build_variable_map(py::object, py::object items) {
     require_exact("items", items, &PyList_Type);
     py::dict var_map;
-    py::int_ i(0);
-    for (py::handle item : items) {
+    py::list statements = items;
+    for (size_t i = 0; i < py::len(statements); ++i) {
+        py::object item = statements[i];
         // One loop cannot run both ways.
         if (truthy(item.attr("_ref1")) && truthy(item.attr("_ref2")))
             throw py::value_error("ValueError.3788: `" + text_of(item.attr("_name")) + "`.");
         for (py::handle name : item.attr("_assign"))
             var_map[name] = i;
-        i = py::int_(i + py::int_(1));
     }
     return var_map;
 }
