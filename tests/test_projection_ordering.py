@@ -5,10 +5,10 @@ import collections
 import pytest
 
 
-def statement(spec):
+def statement(line):
     """A body statement from "w1 w2 <- r -r1 +r2": names written, then names read at the
     current step, behind (-) and ahead (+) of the loop variable."""
-    written, _, read = spec.partition("<-")
+    written, _, read = line.partition("<-")
     node = ast.Pass()
     node._assign = written.split()
     node._ref = [n for n in read.split() if n[0] not in "-+"]
@@ -18,8 +18,8 @@ def statement(spec):
     return node
 
 
-def body(*specs):
-    return [statement(spec) for spec in specs]
+def body(*lines):
+    return [statement(line) for line in lines]
 
 
 def positions(items, result):
@@ -27,7 +27,7 @@ def positions(items, result):
 
 
 @pytest.mark.parametrize(
-    "specs, order",
+    "lines, order",
     [
         (["a <-", "b <-", "c <-"], [0, 1, 2]),
         (["b <- a", "a <-"], [1, 0]),
@@ -41,8 +41,8 @@ def positions(items, result):
         (["a <- q", "b <- a"], [0, 1]),
     ],
 )
-def test_sorted_order(zel_ns, specs, order):
-    items = body(*specs)
+def test_sorted_order(zel_ns, lines, order):
+    items = body(*lines)
     adj, in_degree = zel_ns.ZELProjection._build_dependency_graph(
         items, zel_ns.ZELProjection._build_variable_map(items))
     result = zel_ns.ZELProjection._topological_sort(items, adj, in_degree)
@@ -50,7 +50,7 @@ def test_sorted_order(zel_ns, specs, order):
 
 
 @pytest.mark.parametrize(
-    "specs, sizes",
+    "lines, sizes",
     [
         (["a <-", "b <- a", "c <- b"], [3]),
         (["a <-", "b <- -x", "c <- -x", "d <- b"], [1, 2, 1]),
@@ -58,8 +58,8 @@ def test_sorted_order(zel_ns, specs, order):
         (["a <- +x", "b <- +x c"], [2]),
     ],
 )
-def test_groups_are_runs_of_one_reference_class(zel_ns, specs, sizes):
-    items = body(*specs)
+def test_groups_are_runs_of_one_reference_class(zel_ns, lines, sizes):
+    items = body(*lines)
     groups = zel_ns.ZELProjection.sort_and_group_s(items)
     assert [len(g) for g in groups] == sizes
     assert [node for g in groups for node in g] == items
