@@ -139,10 +139,7 @@ py::object check_time_slice(py::object cls, py::object node, py::object ci) {
 
 } // namespace
 
-void add_temporary_for(ClassBuilder &zel_ast); // TEMPORARY
-
 void add_projection_rewriting(ClassBuilder &zel_ast) {
-    add_temporary_for(zel_ast); // TEMPORARY
     zel_ast.classmethod("reform_Projection", reform_Projection, py::arg("cls"), py::arg("node"),
                         py::arg("ci"));
     zel_ast.classmethod("check_time_slice", check_time_slice, py::arg("cls"), py::arg("node"),
