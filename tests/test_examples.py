@@ -76,6 +76,44 @@ CASES = {
             "last 300199200.601",
         ],
     ),
+    "projection_recurrence.py": (
+        [
+            "cdef long long smooth(double[:,::1] x, double[:,::1] y) nogil:",
+            "        if True:",
+            "            for t in range(x.shape[1]):",
+            "                x[r, t] = 0.5 * x[r, t - 1] + y[r, t] if t > 0 else y[r, t]",
+            "    if True:",
+            "        for t in range(steps):",
+            "            x[r, t] = 0.5 * x[r, t - 1] + y[r, t] if t > 0 else y[r, t]",
+        ],
+        [
+            "row 0 [0.0, 0.5, 1.25, 2.125, 3.0625, 4.0312]",
+            "row 1 [1.0, 2.0, 3.0, 4.0, 5.0, 6.0]",
+            "row 2 [2.0, 3.5, 4.75, 5.875, 6.9375, 7.9688]",
+            "recurrence agrees True",
+            "rows smoothed in a function 3",
+            "function agrees True",
+        ],
+    ),
+    # Written last to first, run first to last; the statement that reads ahead counts down.
+    "projection_order.py": (
+        [
+            "if True:",
+            "    for t in range(n):",
+            "        step[t,] = t + 1.0",
+            "        level[t,] = level[t - 1,] + step[t,] if t > 0 else step[t,]",
+            "    for t in range(n - 1, -1, -1):",
+            "        ahead[t,] = level[t + 1,] if t + 1 < n else level[t,]",
+            "        mid[t,] = 0.5 * (level[t,] + ahead[t,])",
+        ],
+        [
+            "step  [1.0, 2.0, 3.0, 4.0, 5.0, 6.0]",
+            "level [1.0, 3.0, 6.0, 10.0, 15.0, 21.0]",
+            "ahead [3.0, 6.0, 10.0, 15.0, 21.0, 21.0]",
+            "mid   [2.0, 4.5, 8.0, 12.5, 18.0, 21.0]",
+            "mid follows level and ahead True",
+        ],
+    ),
     "pseudo_calls.py": (
         ["print('level', 0)", "print('grid is', '((4, 4), np.float64)')"],
         [

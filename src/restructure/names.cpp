@@ -222,28 +222,6 @@ void reform_compare(const py::object &cls, const py::object &node, const py::obj
     node.attr("left") = ast_class("Call")(ast_class("Name")(compare), args, py::list());
 }
 
-// The slice mark of a view index inside a projection loop: "T" for the loop variable,
-// "-" or "+" for the variable minus or plus something, else None.
-py::object check_time_slice(const py::object &cls, const py::object &node, const py::object &ci) {
-    py::object proj = ci.attr("get_attr")(cls.attr("pidx"));
-    if (proj.is_none())
-        return py::none();
-    py::object v = proj["var"].attr("id");
-    if (is_a(node, "BinOp")) {
-        py::object left = node.attr("left");
-        if (!is_a(left, "Name") || !equals(left.attr("id"), v))
-            return py::none();
-        if (is_a(node.attr("op"), "Sub"))
-            return py::str("-");
-        if (is_a(node.attr("op"), "Add"))
-            return py::str("+");
-        return py::none();
-    }
-    if (is_a(node, "Name") && equals(node.attr("id"), v))
-        return py::str("T");
-    return py::none();
-}
-
 } // namespace
 
 void add_name_rewriting(ClassBuilder &zel_ast) {
@@ -262,8 +240,6 @@ void add_name_rewriting(ClassBuilder &zel_ast) {
     zel_ast.classmethod("reform_Attribute", reform_attribute, py::arg("cls"), py::arg("node"),
                         py::arg("ci"));
     zel_ast.classmethod("reform_Compare", reform_compare, py::arg("cls"), py::arg("node"),
-                        py::arg("ci"));
-    zel_ast.classmethod("check_time_slice", check_time_slice, py::arg("cls"), py::arg("node"),
                         py::arg("ci"));
 }
 

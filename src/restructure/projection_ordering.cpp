@@ -1,10 +1,182 @@
-// ZELProjection: orders and groups the statements of a projection loop by dependency.
+// ZELProjection: orders the statements of a projection loop by their data dependencies and
+// cuts the order into runs of one reference class, each of which becomes a loop of its own.
+// It reads only the lists that the projection rewriting puts on every statement: `_assign`
+// (names written), `_ref`, `_ref1`, `_ref2` (names read at the current step, at a "-" and at a
+// "+" offset) and `_name` (the statement's label in messages).
 #include "restructure/restructure_classes.hpp"
+#include "support/pyast.hpp"
+
+#include <string>
+#include <vector>
 
 namespace zel {
+namespace {
+
+// Arguments of exactly the builtin type only, as a compiled signature typed `list` or `dict`
+// would take them: None and subclasses are refused too.
+void require_exact(const char *name, py::handle value, PyTypeObject *type) {
+    if (Py_TYPE(value.ptr()) == type)
+        return;
+    throw py::type_error(std::string("Argument '") + name + "' has incorrect type (expected " +
+                         type->tp_name + ", got " + Py_TYPE(value.ptr())->tp_name + ")");
+}
+
+py::object builtin(const char *name) {
+    return py::module_::import("builtins").attr(name);
+}
+
+// The reference class of a statement: what its loop's direction depends on.
+py::str _get_type(py::handle item) {
+    if (truthy(item.attr("_ref1")))
+        return py::str("REF1");
+    if (truthy(item.attr("_ref2")))
+        return py::str("REF2");
+    return py::str("NONE");
+}
+
+// A statement of source text: its expression when it is an expression statement; a text of
+// several statements gives the statement list itself.
+py::object partial(const Globals &g, py::object cx) {
+    py::list body = g["ast"].attr("parse")(cx).attr("body");
+    py::object taken = py::len(body) == 1 ? py::object(body[0]) : py::object(body);
+    if (is_instance(taken, g["ast"].attr("Expr")))
+        return taken.attr("value");
+    return taken;
+}
+
+// Each written name to the position of its last writer.
+py::dict _build_variable_map(py::object, py::object items) {
+    require_exact("items", items, &PyList_Type);
+    py::dict var_map;
+    py::list statements = items;
+    for (size_t i = 0; i < py::len(statements); ++i) {
+        py::object item = statements[i];
+        // One loop cannot run both ways.
+        if (truthy(item.attr("_ref1")) && truthy(item.attr("_ref2")))
+            throw py::value_error("ValueError.3788: `" + text_of(item.attr("_name")) + "`.");
+        for (py::handle name : item.attr("_assign"))
+            var_map[name] = i;
+    }
+    return var_map;
+}
+
+// An edge from the last writer of each name a statement reads to that statement.
+py::tuple _build_dependency_graph(const Globals &g, py::object, py::object items,
+                                  py::object var_map) {
+    require_exact("items", items, &PyList_Type);
+    require_exact("var_map", var_map, &PyDict_Type);
+    py::object adj = g["defaultdict"](builtin("list"));
+    py::list in_degree;
+    for (size_t i = 0; i < py::len(items); ++i)
+        in_degree.append(0);
+    py::object set = builtin("set");
+    py::list statements = items;
+    for (size_t i = 0; i < py::len(statements); ++i) {
+        py::object item = statements[i];
+        py::object assign = item.attr("_assign");
+        py::object names = set(item.attr("_ref") + item.attr("_ref1") + item.attr("_ref2"));
+        for (py::handle name : names) {
+            if (assign.contains(name))
+                throw py::value_error("Circular reference error: `" + text_of(item.attr("_name")) +
+                                      "` refers `" + text_of(name) + "`.");
+            if (var_map.contains(name)) {
+                adj[py::object(var_map[name])].attr("append")(i);
+                in_degree[i] = in_degree[i].cast<long long>() + 1;
+            }
+        }
+    }
+    return py::make_tuple(adj, in_degree);
+}
+
+// Kahn's algorithm, first in first out: statements keep body order among those ready at once.
+// A cycle names everything written by the statements that never became ready.
+py::list _topological_sort(const Globals &g, py::object, py::object items, py::object adj,
+                           py::object in_degree) {
+    require_exact("items", items, &PyList_Type);
+    require_exact("in_degree", in_degree, &PyList_Type);
+    py::list degrees = in_degree;
+    auto degree = [&degrees](size_t i) { return degrees[i].cast<long long>(); };
+    py::list ready;
+    for (size_t i = 0; i < py::len(degrees); ++i)
+        if (degree(i) == 0)
+            ready.append(i);
+    py::object queue = g["deque"](ready);
+    std::vector<size_t> order;
+    while (truthy(queue)) {
+        py::object u = queue.attr("popleft")();
+        order.push_back(u.cast<size_t>());
+        for (py::handle successor : adj[u]) {
+            size_t v = successor.cast<size_t>();
+            degrees[v] = degree(v) - 1;
+            if (degree(v) == 0)
+                queue.attr("append")(v);
+        }
+    }
+    py::list statements = items;
+    if (order.size() < py::len(statements)) {
+        py::list names;
+        for (size_t i = 0; i < py::len(statements); ++i)
+            if (degree(i) > 0)
+                names.attr("extend")(statements[i].attr("_assign"));
+        py::object distinct = builtin("set")(names);
+        std::string text = "Circular reference error: " + text_of(builtin("sorted")(distinct)) +
+                           "\n" + text_of(distinct);
+        py::set_error(PyExc_ReferenceError, text.c_str());
+        throw py::error_already_set();
+    }
+    py::list sorted_items;
+    for (size_t position : order)
+        sorted_items.append(statements[position]);
+    return sorted_items;
+}
+
+// The maximal runs of one reference class, in order.
+py::list _group_by_ref_type(py::object, py::object sorted_items) {
+    require_exact("sorted_items", sorted_items, &PyList_Type);
+    py::list statements = sorted_items;
+    py::list groups;
+    py::list group;
+    group.append(statements[0]);
+    py::str current = _get_type(statements[0]);
+    for (size_t i = 1; i < py::len(statements); ++i) {
+        py::str kind = _get_type(statements[i]);
+        if (!kind.equal(current)) {
+            groups.append(group);
+            group = py::list();
+            current = kind;
+        }
+        group.append(statements[i]);
+    }
+    groups.append(group);
+    return groups;
+}
+
+py::list sort_and_group_s(py::object cls, py::object items) {
+    require_exact("items", items, &PyList_Type);
+    if (py::len(items) == 0) {
+        print_line("fatal.356 NO DATA");
+        return py::list();
+    }
+    py::object var_map = cls.attr("_build_variable_map")(items);
+    py::tuple graph = cls.attr("_build_dependency_graph")(items, var_map);
+    py::object sorted_items = cls.attr("_topological_sort")(items, graph[0], graph[1]);
+    return cls.attr("_group_by_ref_type")(sorted_items);
+}
+
+} // namespace
 
 py::object make_zel_projection(const Globals &g) {
     ClassBuilder projection(g, "ZELProjection");
+    projection.staticmethod("partial", partial, py::arg("cx"));
+    projection.classmethod("_build_variable_map", _build_variable_map, py::arg("cls"),
+                           py::arg("items"));
+    projection.classmethod("_build_dependency_graph", _build_dependency_graph, py::arg("cls"),
+                           py::arg("items"), py::arg("var_map"));
+    projection.classmethod("_topological_sort", _topological_sort, py::arg("cls"), py::arg("items"),
+                           py::arg("adj"), py::arg("in_degree"));
+    projection.classmethod("_group_by_ref_type", _group_by_ref_type, py::arg("cls"),
+                           py::arg("sorted_items"));
+    projection.classmethod("sort_and_group_s", sort_and_group_s, py::arg("cls"), py::arg("items"));
     return projection.build();
 }
 

@@ -19,5 +19,6 @@ void add_call_rewriting(ClassBuilder &zel_ast);       // calls, numpy and pseudo
 void add_name_rewriting(ClassBuilder &zel_ast);       // names, subscripts, attributes, comparisons
 void add_function_rewriting(ClassBuilder &zel_ast);   // typed function definitions
 void add_loop_rewriting(ClassBuilder &zel_ast);       // for statements and parallel loops
+void add_projection_rewriting(ClassBuilder &zel_ast); // projection loops, reference walk
 
 } // namespace zel

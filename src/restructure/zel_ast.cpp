@@ -78,6 +78,7 @@ py::object make_zel_ast(const Globals &g) {
     add_name_rewriting(a);
     add_function_rewriting(a);
     add_loop_rewriting(a);
+    add_projection_rewriting(a);
     return a.build();
 }
 

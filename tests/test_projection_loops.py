@@ -1,0 +1,260 @@
+"""Projection loops: the reference walk, the slice marks, and the loop split into ordered groups."""
+import ast
+import textwrap
+
+import pytest
+
+# Typed arrays the projection bodies below use: name, shape.
+ARRAYS = [("x", "(m, n)"), ("y", "(m, n)"), ("z", "(m, n)"), ("v", "(n,)"), ("w", "(a, b, n)")]
+
+
+@pytest.fixture
+def project(zel_ns):
+    """Rewrites the projection loop that `source` starts with, in a module whose arrays are typed."""
+    A = zel_ns.ZELAst
+
+    def run(source):
+        module = ast.parse(textwrap.dedent(source))
+        root = A.BlockInfo(module)
+        for name, shape in ARRAYS:
+            pair = ast.parse(f"({shape}, 'f8')", mode="eval").body
+            root.set_symbol(name, A.VariableInfo(ast.arg(name), "double", call=pair))
+        A.reform_Projection(module.body[0], root)
+        return module.body[0]
+
+    return run
+
+
+def entries(zel_ns, source, marks=None):
+    """The reference entries of the first statement of `source`; `marks` sets slice marks on
+    the subscripts, in walk order."""
+    statement = ast.parse(textwrap.dedent(source)).body[0]
+    subscripts = [n for n in ast.walk(statement) if isinstance(n, ast.Subscript)]
+    for node, mark in zip(subscripts, marks or []):
+        setattr(node, zel_ns.ZELAst.tidx, mark)
+    return zel_ns.ZELAst.make_global_ref_list(statement)
+
+
+@pytest.mark.parametrize(
+    "source, found",
+    [
+        ("a = b + c", [("a", "w"), ("b", "r"), ("c", "r")]),
+        ("a = a * 2", [("a", "rw")]),
+        ("a += b", [("a", "rw"), ("b", "r")]),
+        ("a: int = b", [("a", "Aw"), ("b", "r")]),
+        ("a: int", [("a", "Aw")]),
+        ("a = b = c", [("a", "w"), ("b", "w"), ("c", "r")]),
+        # The iterator and the else clause of a nested loop are not references.
+        ("for i, j in pairs(m):\n    s = i + j\nelse:\n    e = 1", [("i", "Frw"), ("j", "Frw"), ("s", "w")]),
+        ("for k in range(m):\n    acc = acc + k", [("k", "Frw"), ("acc", "rw")]),
+        ("for k[0] in q:\n    pass", []),
+        # Only the positional arguments of a call.
+        ("f(a, g(b), key=c)", [("a", "r"), ("b", "r")]),
+        ("p.q = r.s", [("p", "w"), ("r", "r")]),
+        ("a[b][c] = d", [("a", "w"), ("b", "r"), ("c", "r"), ("d", "r")]),
+        ("a.b[c] = 1", [("a", "w"), ("c", "r")]),
+        ("x = 1 if c else 'text'", [("x", "w"), ("c", "r")]),
+        ("x = [y for y in z]", [("x", "w"), ("y", "r"), ("z", "r")]),
+    ],
+)
+def test_reference_entries(zel_ns, source, found):
+    assert entries(zel_ns, source) == [[name, mode, 0, "", None] for name, mode in found]
+
+
+@pytest.mark.parametrize(
+    "source, marks, found",
+    [
+        ("y[t] = x[t - 1]", ["T", "-"], [("y", "w", "T"), ("t", "r", None), ("x", "r", "-")]),
+        # The first occurrence decides the mark.
+        ("y[t] = x[t] + x[t + 1]", [None, "T", "+"], [("y", "w", None), ("t", "r", None), ("x", "r", "T")]),
+        ("y = x[t + 1][0]", ["+", None], [("y", "w", None), ("x", "r", None), ("t", "r", None)]),
+    ],
+)
+def test_first_subscript_of_a_name_gives_its_mark(zel_ns, source, marks, found):
+    # ast.walk meets the outer subscript of x[t + 1][0] first.
+    assert entries(zel_ns, source, marks) == [[n, m, 0, "", s] for n, m, s in found]
+
+
+def test_walk_returns_only_new_entries(zel_ns):
+    A, output = zel_ns.ZELAst, []
+    entry = A.make_global_ref_list_expr(ast.Name("a"), output)
+    assert entry == ["a", "r", 0, "", None] and output[0] is entry
+    assert A.make_global_ref_list_expr(ast.Name("a"), output, "w") is None
+    assert output == [["a", "rw", 0, "", None]]
+
+
+@pytest.mark.parametrize(
+    "node, text",
+    [
+        (ast.parse("f(x)[0] = 1").body[0], "ERROR 3359(<class 'ast.Call'> at line 1"),
+        (ast.parse("a = 1\n값 = a").body[1], "Encoding error `값` at line 2"),
+        (object(), "ERROR 2920 <class 'object'>"),
+        (b"raw", "ERROR 2920 <class 'bytes'>"),
+    ],
+)
+def test_reference_walk_refuses(zel_ns, node, text):
+    with pytest.raises(SyntaxError) as error:
+        zel_ns.ZELAst.make_global_ref_list(node)
+    assert str(error.value) == text
+
+
+@pytest.mark.parametrize(
+    "index, mark",
+    [("t", "T"), ("t - 1", "-"), ("t + k", "+"), ("t * 2", None), ("1 + t", None), ("s - 1", None),
+     ("s", None), ("(t, 1)", None)],
+)
+def test_time_slice_marks(zel_ns, index, mark):
+    A = zel_ns.ZELAst
+    loop = ast.parse("for t in zel.projection(n): pass").body[0]
+    root = A.BlockInfo(ast.Module(body=[], type_ignores=[]))
+    inner = A.BlockInfo(ast.If(), A.BlockInfo(loop, root).set_proj({"var": loop.target}))
+    node = ast.parse(index, mode="eval").body
+    assert A.check_time_slice(node, inner) == mark
+    assert A.check_time_slice(node, root) is None
+
+
+def test_statements_ordered_and_split_by_direction(project):
+    loop = project("""\
+        for t in zel.projection(i, n):
+            y[t] = x[t - 1]
+            x[t] = z[t + 1] + c
+            z[t] = v[t] * 2
+        """)
+    assert ast.unparse(loop) == textwrap.dedent("""\
+        if True:
+            for t in range(n):
+                z[i, t] = v[t] * 2
+            for t in range(n - 1, -1, -1):
+                x[i, t] = z[i, t + 1] + c
+            for t in range(n):
+                y[i, t] = x[i, t - 1]""")
+    y, x, z = loop.body[2].body[0], loop.body[1].body[0], loop.body[0].body[0]
+    # The projection's own index `i` is read by every completed subscript; `t` is no dependency.
+    assert (y._assign, y._ref, y._ref1, y._ref2, y._name) == (["y"], ["i"], ["x"], [], None)
+    assert (x._assign, x._ref, x._ref1, x._ref2) == (["x"], ["i", "c"], [], ["z"])
+    assert (z._assign, z._ref, z._ref1, z._ref2) == (["z"], ["i", "v"], [], [])
+
+
+@pytest.mark.parametrize(
+    "body, assign, ref, ref1, ref2",
+    [
+        ("y[t] = x[t - 1]", ["y"], ["i"], ["x"], []),
+        # Read and written in one statement: written only.
+        ("x[t] = x[t - 1] + y[t]", ["x"], ["i", "y"], [], []),
+        # Met first at the current step: the later offset does not count.
+        ("y[t] = x[t] + x[t - 1]", ["y"], ["i", "x"], [], []),
+        ("y[t] = z[t + 2]", ["y"], ["i"], [], ["z"]),
+        ("for a, b in pairs(m):\n    s = a + b", ["a", "b", "s"], [], [], []),
+        ("q = f(k=x)", ["q"], [], [], []),
+        ("q = g(t)", ["q"], [], [], []),
+    ],
+)
+def test_statement_reference_lists(project, body, assign, ref, ref1, ref2):
+    loop = project("for t in zel.projection(i, n):\n" + textwrap.indent(body, "    "))
+    statement = loop.body[0].body[0]
+    assert (statement._assign, statement._ref, statement._ref1, statement._ref2) == (
+        assign, ref, ref1, ref2)
+
+
+def test_loops_share_target_and_iterators(project):
+    loop = project("""\
+        for t in zel.projection(i, n):
+            a = x[t + 1]
+            b = y[t]
+            c = z[t + 1]
+        """)
+    down, forward, down_again = loop.body
+    assert down.iter is down_again.iter and ast.unparse(down.iter) == "range(n - 1, -1, -1)"
+    assert ast.unparse(forward.iter) == "range(n)"
+    assert down.target is forward.target is down_again.target
+    assert all(l.lineno == 1 and l.orelse == [] for l in loop.body)
+    assert isinstance(loop, ast.If) and loop.lineno == 1
+
+
+def test_statements_out_of_order_run_in_dependency_order(project):
+    loop = project("""\
+        for t in zel.projection(n):
+            total = first + second
+            second = first * 2
+            first = t
+        """)
+    assert ast.unparse(loop) == textwrap.dedent("""\
+        if True:
+            for t in range(n):
+                first = t
+                second = first * 2
+                total = first + second""")
+
+
+@pytest.mark.parametrize(
+    "source, result",
+    [
+        ("for t in zel.projection(n):\n    v[t] = 0", "v[t,] = 0"),
+        ("for t in zel.projection(a, b, n):\n    w[t] = w", "w[a, b, t] = w[a, b, t]"),
+        ("for t in zel.projection(i, n):\n    x[j, t] = v", "x[j, t] = v[t]"),
+        # A callee bound by a from-import is renamed itself.
+        ("for t in projection(i, n):\n    x[t] = 1", "x[i, t] = 1"),
+    ],
+)
+def test_body_completed_with_projection_indices(project, source, result):
+    loop = project(source)
+    assert ast.unparse(loop.body[0].iter) == "range(n)"
+    assert ast.unparse(loop.body[0].body[0]) == result
+
+
+def test_single_argument_keeps_its_list(zel_ns):
+    module = ast.parse("for t in zel.projection(n):\n    v[t] = 0")
+    args = module.body[0].iter.args
+    zel_ns.ZELAst.reform_Projection(module.body[0], zel_ns.ZELAst.BlockInfo(module))
+    assert module.body[0].body[0].iter.args is args
+
+
+def test_else_clause_runs_after_the_loops(project):
+    loop = project("for t in zel.projection(n):\n    a = t\nelse:\n    done = 1")
+    assert ast.unparse(loop) == "if True:\n    for t in range(n):\n        a = t\n    done = 1"
+
+
+def test_tuple_target_is_refused_untouched(zel_ns, capsys):
+    module = ast.parse("\n\nfor (t, s) in zel.projection(i, n):\n    x[t] = 1")
+    before = ast.dump(module)
+    with pytest.raises(SystemExit) as stop:
+        zel_ns.ZELAst.reform_Projection(module.body[0], zel_ns.ZELAst.BlockInfo(module))
+    assert stop.value.code == 10
+    assert capsys.readouterr().out == (
+        "ZEL.projection의 색인 변수는 단일 변수를 사용해야 합니다. `(t, s)` line 3\n")
+    assert ast.dump(module) == before
+
+
+def test_empty_body_has_no_group(zel_ns, capsys):
+    module = ast.parse("for t in zel.projection(n):\n    pass")
+    module.body[0].body = []
+    with pytest.raises(SystemExit) as stop:
+        zel_ns.ZELAst.reform_Projection(module.body[0], zel_ns.ZELAst.BlockInfo(module))
+    assert stop.value.code == 10
+    assert capsys.readouterr().out == (
+        "fatal.356 NO DATA\n[Error.2670] No statement found in projection block.\n")
+
+
+def test_entry_without_read_or_write_is_a_fault(project, zel_ns, capsys, monkeypatch):
+    A = zel_ns.ZELAst
+    monkeypatch.setattr(A, "make_global_ref_list", classmethod(lambda cls, n: [["q", "Q", 0, "", None]]))
+    with pytest.raises(SystemExit) as stop:
+        project("\nfor t in zel.projection(n):\n    q = 1")
+    assert stop.value.code == 10
+    assert capsys.readouterr().out == "[Fatal.2600] `q`, line 2\n"
+
+
+@pytest.mark.parametrize(
+    "body, error, text",
+    [
+        ("y[t] = x[t - 1] + z[t + 1]", ValueError, "ValueError.3788: `None`."),
+        ("y[t] = x[t]\nx[t] = y[t]", ReferenceError,
+         "Circular reference error: ['x', 'y']\n" + str({"y", "x"})),
+        ("y[t] = x[t]\n변수 = 1", SyntaxError, "Encoding error `변수` at line 3"),
+    ],
+)
+def test_ordering_faults_are_raised(project, body, error, text):
+    source = "for t in zel.projection(i, n):\n" + textwrap.indent(body, "    ")
+    with pytest.raises(error) as raised:
+        project(source)
+    assert str(raised.value) == text
