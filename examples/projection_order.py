@@ -4,11 +4,10 @@ import numpy as np
 
 n: int = 6
 t: int
-# A shape written as a tuple gives the arrays their one dimension.
-step = np.zeros((n,), 'f8')
-level = np.zeros((n,), 'f8')
-ahead = np.zeros((n,), 'f8')
-mid = np.zeros((n,), 'f8')
+step = np.zeros(n, 'f8')
+level = np.zeros(n, 'f8')
+ahead = np.zeros(n, 'f8')
+mid = np.zeros(n, 'f8')
 
 for t in zel.projection(n):
     # Needs level and ahead: runs last.

@@ -135,6 +135,17 @@ def test_range_index_in_a_fully_typed_function(zel_ns, body, declared):
     assert ("    cdef long long i" in lines) is declared
 
 
+def test_projection_index_in_a_fully_typed_function(zel_ns):
+    lines = pyx_lines(zel_ns, """
+        import zel
+        def f(a: (0, 'f8'), n: int) -> int:
+            for t in zel.projection(n):
+                a[t] = 1.0
+            return 0
+    """)
+    assert "    cdef long long t" in lines
+
+
 def test_range_index_in_an_untyped_function_stays_untyped(zel_ns):
     lines = pyx_lines(zel_ns, "def f(n):\n    for i in range(n):\n        pass\n")
     assert not any("cdef" in line for line in lines)

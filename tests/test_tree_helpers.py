@@ -65,9 +65,10 @@ def test_merge_ref_type(A, org, new, merged):
         ([1, 2, 3], 3),
         ((1, 2), 2),
         (expr("10"), 1),
-        (expr("n"), 0),
+        (expr("n"), 1),
         (expr("[3, 4]"), 0),  # a list display is not a shape tuple
-        (expr("n * 2"), 0),
+        (expr("n * 2"), 1),
+        (expr("len(a)"), 1),
         (None, 0),
     ],
 )

@@ -220,19 +220,26 @@ void reform_parallel_loop(const Globals &g, const py::object &cls, const py::obj
         drop_per_access_checks(node, ci, check);
 }
 
-// Whether every binding of `name` in `scope` is the target of a loop over range(...): then the
-// name is a loop index and nothing else, and may be a C integer.
-bool bound_only_as_range_index(const py::object &cls, const py::object &name, const py::object &ci,
-                               const py::object &scope) {
-    py::list range_targets;
+// A loop whose target is an index and nothing else: over range(...) or zel.projection(...).
+bool is_index_loop(const py::object &cls, const py::handle &loop, const py::object &ci) {
+    py::object call = loop.attr("iter");
+    if (!is_a(call, "Call"))
+        return false;
+    std::string callee = text_of(cls.attr("convert_import_name_str")(call.attr("func"), ci));
+    return callee == "range" || callee == text_of(cls.attr("PROJECTION"));
+}
+
+// Whether every binding of `name` in `scope` is the target of an index loop: then the name is a
+// loop index and nothing else, and may be a C integer.
+bool bound_only_as_loop_index(const py::object &cls, const py::object &name, const py::object &ci,
+                              const py::object &scope) {
+    py::list index_targets;
     py::list bindings;
     for (py::handle item : py::module_::import("ast").attr("walk")(scope)) {
-        if (is_a(item, "For") && is_a(item.attr("iter"), "Call") &&
-            text_of(cls.attr("convert_import_name_str")(item.attr("iter").attr("func"), ci)) ==
-                "range")
-            range_targets.append(item.attr("target"));
+        if (is_a(item, "For") && is_index_loop(cls, item, ci))
+            index_targets.append(item.attr("target"));
         else if (is_a(item, "Name") && equals(item.attr("id"), name) &&
-                 !is_a(item.attr("ctx"), "Load"))
+                 is_a(attr_or(item, "ctx"), "Store"))
             bindings.append(item);
         else if ((is_a(item, "arg") && equals(item.attr("arg"), name)) ||
                  (is_a(item, "alias") && equals(attr_or(item, "asname"), name)) ||
@@ -241,27 +248,26 @@ bool bound_only_as_range_index(const py::object &cls, const py::object &name, co
             return false;
     }
     for (py::handle binding : bindings) {
-        bool is_range_target = false;
-        for (py::handle target : range_targets)
-            is_range_target = is_range_target || target.is(binding);
-        if (!is_range_target)
+        bool is_index_target = false;
+        for (py::handle target : index_targets)
+            is_index_target = is_index_target || target.is(binding);
+        if (!is_index_target)
             return false;
     }
     return true;
 }
 
 // Inside compiled code (a fully typed function or a parallel body), which runs without the
-// interpreter lock, the index of a loop over range(...) must be a C integer: an untyped one is
-// a Python object there and the build fails. It is declared when nothing else binds the name.
-void type_range_index(const py::object &cls, const py::object &node, const py::object &ci) {
+// interpreter lock, the index of a loop over range(...) or zel.projection(...) must be a C
+// integer: an untyped one is a Python object there and the build fails. It is declared when
+// nothing else binds the name.
+void type_loop_index(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object target = node.attr("target");
-    py::object call = node.attr("iter");
-    if (!is_a(target, "Name") || !is_a(call, "Call") ||
-        text_of(cls.attr("convert_import_name_str")(call.attr("func"), ci)) != "range" ||
+    if (!is_a(target, "Name") || !is_index_loop(cls, node, ci) ||
         truthy(ci.attr("get_symbol")(target)[py::int_(0)]))
         return;
     py::object scope = depth0_block(ci).attr("node");
-    if (bound_only_as_range_index(cls, target.attr("id"), ci, scope))
+    if (bound_only_as_loop_index(cls, target.attr("id"), ci, scope))
         declare_index(cls, node, ci);
 }
 
@@ -275,13 +281,15 @@ void reform_For(const Globals &g, const py::object &cls, const py::object &node,
             return;
         }
         if (callee == text_of(cls.attr("PROJECTION"))) {
+            if (truthy(ci.attr("get_attr")(cls.attr("midx"))))
+                type_loop_index(cls, node, ci);
             cls.attr("reform_Projection")(node, ci);
             return;
         }
     }
     cls.attr("reform_Stmt")(iter, ci);
     if (truthy(ci.attr("get_attr")(cls.attr("midx"))))
-        type_range_index(cls, node, ci);
+        type_loop_index(cls, node, ci);
     cls.attr("reform_Stmt")(node.attr("body"), cls.attr("BlockInfo")(node, ci));
 }
 

@@ -52,15 +52,18 @@ void add_merge_ref_type(ClassBuilder &zel_ast) {
 }
 
 void add_dimensions(ClassBuilder &zel_ast) {
-    py::object tuple_class = ast_class("Tuple"), constant_class = ast_class("Constant");
+    py::object tuple_class = ast_class("Tuple");
     zel_ast.classmethod(
         "dim_from_shape",
-        [tuple_class, constant_class](py::object, py::object node) -> size_t {
+        [tuple_class](py::object, py::object node) -> size_t {
             if (py::isinstance(node, tuple_class))
                 return py::len(node.attr("elts"));
             if (PyList_Check(node.ptr()) || PyTuple_Check(node.ptr()))
                 return py::len(node);
-            return py::isinstance(node, constant_class) ? 1 : 0;
+            // Any other expression is one extent, as its declaration makes it a
+            // one-dimensional view: counted as none, a name or computed length would leave
+            // the array's accesses without their time-slice marks.
+            return is_a(node, "expr") && !is_a(node, "List") ? 1 : 0;
         },
         py::arg("cls"), py::arg("node"));
     // The suffix of a C-contiguous memory view with `dm` dimensions.
