@@ -80,12 +80,11 @@ void visit_Assign(const Globals &g, const py::object &self, const py::object &no
 // Typed parameter lists hold only ordinary parameters, each written as C type and name.
 // Every other list is the host's, so positional-only, starred, keyword-only and `**`
 // parameters of untyped functions and lambdas are kept.
-void visit_arguments(const Globals &g, const py::object &base, const py::object &self,
-                     const py::object &node) {
+void visit_arguments(const Globals &g, const py::object &self, const py::object &node) {
     py::object zel_ast = g["ZELAst"];
     py::object didx = zel_ast.attr("didx");
     if (!truthy(get_tag(node, didx))) {
-        base.attr("visit_arguments")(self, node);
+        host_unparser(g).attr("visit_arguments")(self, node);
         return;
     }
     py::list args = node.attr("args");
@@ -106,7 +105,7 @@ void visit_arguments(const Globals &g, const py::object &base, const py::object 
     }
 }
 
-void function_helper(const py::object &self, const py::object &node, const std::string &prefix) {
+void _function_helper(const py::object &self, const py::object &node, const std::string &prefix) {
     for (py::handle decorator : node.attr("decorator_list")) {
         self.attr("fill")("@");
         traverse(self, decorator);
@@ -138,33 +137,13 @@ void visit_FunctionDef(const Globals &g, const py::object &self, const py::objec
 
 } // namespace
 
-void add_declaration_emitters(ClassBuilder &u, const py::object &base) {
-    u.method(
-        "visit_AnnAssign",
-        [](const Globals &g, py::object self, py::object node) { visit_AnnAssign(g, self, node); },
-        py::arg("self"), py::arg("node"));
-    u.method(
-        "visit_Assign",
-        [](const Globals &g, py::object self, py::object node) { visit_Assign(g, self, node); },
-        py::arg("self"), py::arg("node"));
-    u.method(
-        "visit_arguments",
-        [base](const Globals &g, py::object self, py::object node) {
-            visit_arguments(g, base, self, node);
-        },
-        py::arg("self"), py::arg("node"));
-    u.method(
-        "visit_FunctionDef",
-        [](const Globals &g, py::object self, py::object node) {
-            visit_FunctionDef(g, self, node);
-        },
-        py::arg("self"), py::arg("node"));
-    u.method(
-        "_function_helper",
-        [](py::object self, py::object node, std::string fill_suffix) {
-            function_helper(self, node, fill_suffix);
-        },
-        py::arg("self"), py::arg("node"), py::arg("fill_suffix"));
+void add_declaration_emitters(ClassBuilder &unparser) {
+    unparser.method("visit_AnnAssign", visit_AnnAssign, py::arg("self"), py::arg("node"));
+    unparser.method("visit_Assign", visit_Assign, py::arg("self"), py::arg("node"));
+    unparser.method("visit_arguments", visit_arguments, py::arg("self"), py::arg("node"));
+    unparser.method("visit_FunctionDef", visit_FunctionDef, py::arg("self"), py::arg("node"));
+    unparser.method("_function_helper", _function_helper, py::arg("self"), py::arg("node"),
+                    py::arg("fill_suffix"));
 }
 
 } // namespace zel

@@ -9,9 +9,16 @@ py::object make_zel_setuptools(const Globals &g);
 py::object make_zel_cython(const Globals &g);
 py::object make_zel_unparser(const Globals &g);
 
-// Emitter overrides of ZELUnparser, one file each; `base` is the host unparser class.
-void add_line_markers(ClassBuilder &unparser, const py::object &base);
-void add_declaration_emitters(ClassBuilder &unparser, const py::object &base);
-void add_struct_and_import_emitters(ClassBuilder &unparser, const py::object &base);
+// Emitter overrides of ZELUnparser, one file each, written and registered as the rewriting
+// methods are (restructure/restructure_classes.hpp); ZELUnparser's `__init__` is
+// `zel_unparser_init`.
+void add_line_markers(ClassBuilder &unparser);
+void add_declaration_emitters(ClassBuilder &unparser);
+void add_struct_and_import_emitters(ClassBuilder &unparser);
+
+// The host's unparser, which ZELUnparser extends: an override calls it for the part it keeps.
+inline py::object host_unparser(const Globals &g) {
+    return g["ZELAst"].attr("_Unparser");
+}
 
 } // namespace zel

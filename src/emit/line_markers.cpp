@@ -16,68 +16,55 @@ void close_open_line(const py::object &self) {
     }
 }
 
+// The host makes inner unparsers of the same class for parts of f-strings, and passes them its
+// own keyword options.
+void zel_unparser_init(const Globals &g, const py::object &self, const py::kwargs &kw) {
+    host_unparser(g).attr("__init__")(self, **kw);
+    self.attr("_pending_lineno") = py::none();
+    self.attr("_open_lineno") = py::none();
+    self.attr("_line_closed") = py::bool_(true);
+    self.attr("_fill_struct_lookup_code") = py::bool_(false);
+}
+
+// The number is taken before the node's emitter runs, so the lines it begins carry it.
+void traverse(const Globals &g, const py::object &self, const py::object &node) {
+    if (py::isinstance(node, self.attr("_LINE_STARTING_TYPES")) && py::hasattr(node, "lineno"))
+        self.attr("_pending_lineno") = node.attr("lineno");
+    host_unparser(g).attr("traverse")(self, node);
+}
+
+void fill(const Globals &g, const py::object &self, const py::object &text, const py::kwargs &kw) {
+    host_unparser(g).attr("fill")(self, text, **kw);
+    self.attr("_open_lineno") = self.attr("_pending_lineno");
+    self.attr("_line_closed") = py::bool_(false);
+}
+
+void maybe_newline(const Globals &g, const py::object &self) {
+    close_open_line(self);
+    host_unparser(g).attr("maybe_newline")(self);
+}
+
+void add_line_postfix(const Globals &g, const py::object &self) {
+    py::object consts = g["ZELConst"];
+    py::str marker = py::str(consts.attr("pattern1")) + py::str(self.attr("_open_lineno")) +
+                     py::str(consts.attr("pattern2"));
+    self.attr("_source").attr("append")(marker);
+}
+
+// Closes the last line; no line break follows it.
+void finalize(const py::object &self) {
+    close_open_line(self);
+}
+
 } // namespace
 
-void add_line_markers(ClassBuilder &u, const py::object &base) {
-    py::object base_init = base.attr("__init__");
-    py::object base_traverse = base.attr("traverse");
-    py::object base_fill = base.attr("fill");
-    py::object base_maybe_newline = base.attr("maybe_newline");
-
-    // The host makes inner unparsers of the same class for parts of f-strings, and passes
-    // them its own keyword options.
-    u.method(
-        "__init__",
-        [base_init](py::object self, py::kwargs kw) {
-            base_init(self, **kw);
-            self.attr("_pending_lineno") = py::none();
-            self.attr("_open_lineno") = py::none();
-            self.attr("_line_closed") = py::bool_(true);
-            self.attr("_fill_struct_lookup_code") = py::bool_(false);
-        },
-        py::arg("self"));
-
-    // The number is taken before the node's emitter runs, so the lines it begins carry it.
-    u.method(
-        "traverse",
-        [base_traverse](py::object self, py::object node) {
-            if (py::isinstance(node, self.attr("_LINE_STARTING_TYPES")) &&
-                py::hasattr(node, "lineno"))
-                self.attr("_pending_lineno") = node.attr("lineno");
-            base_traverse(self, node);
-        },
-        py::arg("self"), py::arg("node"));
-
-    u.method(
-        "fill",
-        [base_fill](py::object self, py::object text, py::kwargs kw) {
-            base_fill(self, text, **kw);
-            self.attr("_open_lineno") = self.attr("_pending_lineno");
-            self.attr("_line_closed") = py::bool_(false);
-        },
-        py::arg("self"), py::arg("text") = py::str(""));
-
-    u.method(
-        "maybe_newline",
-        [base_maybe_newline](py::object self) {
-            close_open_line(self);
-            base_maybe_newline(self);
-        },
-        py::arg("self"));
-
-    u.method(
-        "add_line_postfix",
-        [](const Globals &g, py::object self) {
-            py::object consts = g["ZELConst"];
-            py::str marker = py::str(consts.attr("pattern1")) + py::str(self.attr("_open_lineno")) +
-                             py::str(consts.attr("pattern2"));
-            self.attr("_source").attr("append")(marker);
-        },
-        py::arg("self"));
-
-    // Closes the last line; no line break follows it.
-    u.method(
-        "finalize", [](py::object self) { close_open_line(self); }, py::arg("self"));
+void add_line_markers(ClassBuilder &unparser) {
+    unparser.method("__init__", zel_unparser_init, py::arg("self"));
+    unparser.method("traverse", traverse, py::arg("self"), py::arg("node"));
+    unparser.method("fill", fill, py::arg("self"), py::arg("text") = py::str(""));
+    unparser.method("maybe_newline", maybe_newline, py::arg("self"));
+    unparser.method("add_line_postfix", add_line_postfix, py::arg("self"));
+    unparser.method("finalize", finalize, py::arg("self"));
 }
 
 } // namespace zel

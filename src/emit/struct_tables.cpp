@@ -140,7 +140,7 @@ void write_alias(const py::object &self, py::handle alias) {
         self.attr("write")(" as ", alias.attr("asname"));
 }
 
-void visit_import(const Globals &g, const py::object &self, const py::object &node) {
+void visit_Import(const Globals &g, const py::object &self, const py::object &node) {
     py::object zel_ast = g["ZELAst"];
     py::object cidx = zel_ast.attr("cidx");
     py::object zel_name = g["ZEL"].attr("name");
@@ -179,26 +179,19 @@ void visit_import(const Globals &g, const py::object &self, const py::object &no
     }
 }
 
+void visit_ImportFrom(const Globals &g, const py::object &self, const py::object &node) {
+    if (equals(node.attr("module"), g["ZEL"].attr("name")))
+        self.attr("fill_struct_lookup_code")();
+    else
+        host_unparser(g).attr("visit_ImportFrom")(self, node);
+}
+
 } // namespace
 
-void add_struct_and_import_emitters(ClassBuilder &unparser, const py::object &base) {
-    unparser.method(
-        "fill_struct_lookup_code",
-        [](const Globals &g, py::object self) { fill_struct_lookup_code(g, self); },
-        py::arg("self"));
-    unparser.method(
-        "visit_Import",
-        [](const Globals &g, py::object self, py::object node) { visit_import(g, self, node); },
-        py::arg("self"), py::arg("node"));
-    unparser.method(
-        "visit_ImportFrom",
-        [base](const Globals &g, py::object self, py::object node) {
-            if (equals(node.attr("module"), g["ZEL"].attr("name")))
-                self.attr("fill_struct_lookup_code")();
-            else
-                base.attr("visit_ImportFrom")(self, node);
-        },
-        py::arg("self"), py::arg("node"));
+void add_struct_and_import_emitters(ClassBuilder &unparser) {
+    unparser.method("fill_struct_lookup_code", fill_struct_lookup_code, py::arg("self"));
+    unparser.method("visit_Import", visit_Import, py::arg("self"), py::arg("node"));
+    unparser.method("visit_ImportFrom", visit_ImportFrom, py::arg("self"), py::arg("node"));
 }
 
 } // namespace zel

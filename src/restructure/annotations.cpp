@@ -199,13 +199,14 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
 
 } // namespace
 
-void add_annotation_rewriting(ClassBuilder &a) {
-    a.classmethod("proc_tuple_vardef", proc_tuple_vardef, py::arg("cls"), py::arg("target"),
-                  py::arg("ci"));
-    a.classmethod("proc_vardef", proc_vardef, py::arg("cls"), py::arg("target"), py::arg("ci"));
-    a.classmethod("get_struct_view", get_struct_view, py::arg("cls"), py::arg("target"));
-    a.classmethod("reform_AnnAssign", reform_AnnAssign, py::arg("cls"), py::arg("node"),
-                  py::arg("ci"));
+void add_annotation_rewriting(ClassBuilder &zel_ast) {
+    zel_ast.classmethod("proc_tuple_vardef", proc_tuple_vardef, py::arg("cls"), py::arg("target"),
+                        py::arg("ci"));
+    zel_ast.classmethod("proc_vardef", proc_vardef, py::arg("cls"), py::arg("target"),
+                        py::arg("ci"));
+    zel_ast.classmethod("get_struct_view", get_struct_view, py::arg("cls"), py::arg("target"));
+    zel_ast.classmethod("reform_AnnAssign", reform_AnnAssign, py::arg("cls"), py::arg("node"),
+                        py::arg("ci"));
 }
 
 } // namespace zel

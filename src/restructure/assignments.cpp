@@ -119,10 +119,12 @@ py::object get_ref_type(const py::object &cls, const py::object &v, const py::ob
 
 } // namespace
 
-void add_assignment_rewriting(ClassBuilder &a) {
-    a.classmethod("reform_Assign", reform_Assign, py::arg("cls"), py::arg("node"), py::arg("ci"));
-    a.classmethod("get_cdef_type", get_cdef_type, py::arg("cls"), py::arg("v"), py::arg("ci"));
-    a.classmethod("get_ref_type", get_ref_type, py::arg("cls"), py::arg("v"), py::arg("ci"));
+void add_assignment_rewriting(ClassBuilder &zel_ast) {
+    zel_ast.classmethod("reform_Assign", reform_Assign, py::arg("cls"), py::arg("node"),
+                        py::arg("ci"));
+    zel_ast.classmethod("get_cdef_type", get_cdef_type, py::arg("cls"), py::arg("v"),
+                        py::arg("ci"));
+    zel_ast.classmethod("get_ref_type", get_ref_type, py::arg("cls"), py::arg("v"), py::arg("ci"));
 }
 
 } // namespace zel

@@ -39,7 +39,7 @@ void reform_lookup_call(const py::object &cls, const py::object &node, const py:
     set_tag(node, cls.attr("lidx"), args[0]);
 }
 
-void reform_call(const Globals &g, const py::object &cls, const py::object &node,
+void reform_Call(const Globals &g, const py::object &cls, const py::object &node,
                  const py::object &ci) {
     py::object sym = symbol_of(ci, node.attr("func"));
     if (is_instance(sym, cls.attr("VariableInfo"))) {
@@ -65,7 +65,7 @@ void reform_call(const Globals &g, const py::object &cls, const py::object &node
     }
 }
 
-void reform_numpy_call(const Globals &g, const py::object &cls, const std::string &tn,
+void reform_Numpy_Call(const Globals &g, const py::object &cls, const std::string &tn,
                        const py::object &node, const py::object &ci) {
     if (tn == "numpy.dtype") {
         cls.attr("reform_Numpy_Dtype")(node, ci);
@@ -130,7 +130,7 @@ bool add_record_field(const py::object &cls, const py::object &sinfo, const py::
     return true;
 }
 
-void reform_numpy_dtype(const py::object &cls, const py::object &node, const py::object &ci) {
+void reform_Numpy_Dtype(const py::object &cls, const py::object &node, const py::object &ci) {
     py::list args = node.attr("args");
     if (py::len(args) < 1 || !is_a(args[0], "List"))
         return;
@@ -153,7 +153,7 @@ py::object type_of_argument(const py::object &cls, const py::object &node, const
     return ref;
 }
 
-void reform_zel_call(const Globals &g, const py::object &cls, const std::string &tn,
+void reform_Zel_Call(const Globals &g, const py::object &cls, const std::string &tn,
                      const py::object &node, const py::object &ci) {
     std::string zel = text_of(g["ZEL"].attr("name"));
     py::object value;
@@ -188,26 +188,13 @@ void len_to_shape(const py::object &cls, const py::object &node, const py::objec
 } // namespace
 
 void add_call_rewriting(ClassBuilder &zel_ast) {
-    zel_ast.classmethod(
-        "reform_Call",
-        [](const Globals &g, py::object cls, py::object node, py::object ci) {
-            reform_call(g, cls, node, ci);
-        },
-        py::arg("cls"), py::arg("node"), py::arg("ci"));
-    zel_ast.classmethod(
-        "reform_Numpy_Call",
-        [](const Globals &g, py::object cls, std::string tn, py::object node, py::object ci) {
-            reform_numpy_call(g, cls, tn, node, ci);
-        },
-        py::arg("cls"), py::arg("tn"), py::arg("node"), py::arg("ci"));
-    zel_ast.classmethod("reform_Numpy_Dtype", reform_numpy_dtype, py::arg("cls"), py::arg("node"),
+    zel_ast.classmethod("reform_Call", reform_Call, py::arg("cls"), py::arg("node"), py::arg("ci"));
+    zel_ast.classmethod("reform_Numpy_Call", reform_Numpy_Call, py::arg("cls"), py::arg("tn"),
+                        py::arg("node"), py::arg("ci"));
+    zel_ast.classmethod("reform_Numpy_Dtype", reform_Numpy_Dtype, py::arg("cls"), py::arg("node"),
                         py::arg("ci"));
-    zel_ast.classmethod(
-        "reform_Zel_Call",
-        [](const Globals &g, py::object cls, std::string tn, py::object node, py::object ci) {
-            reform_zel_call(g, cls, tn, node, ci);
-        },
-        py::arg("cls"), py::arg("tn"), py::arg("node"), py::arg("ci"));
+    zel_ast.classmethod("reform_Zel_Call", reform_Zel_Call, py::arg("cls"), py::arg("tn"),
+                        py::arg("node"), py::arg("ci"));
     zel_ast.classmethod("len_to_shape", len_to_shape, py::arg("cls"), py::arg("node"),
                         py::arg("ci"));
 }

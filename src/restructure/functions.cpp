@@ -6,7 +6,7 @@
 namespace zel {
 namespace {
 
-void reform_function_def(const py::object &cls, const py::object &node, const py::object &ci) {
+void reform_FunctionDef(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object block = cls.attr("BlockInfo")(node, ci).attr("set_name")(node.attr("name"));
     py::object didx = cls.attr("didx");
     bool all_typed = true;
@@ -36,7 +36,7 @@ void reform_function_def(const py::object &cls, const py::object &node, const py
 } // namespace
 
 void add_function_rewriting(ClassBuilder &zel_ast) {
-    zel_ast.classmethod("reform_FunctionDef", reform_function_def, py::arg("cls"), py::arg("node"),
+    zel_ast.classmethod("reform_FunctionDef", reform_FunctionDef, py::arg("cls"), py::arg("node"),
                         py::arg("ci"));
 }
 

@@ -7,10 +7,10 @@
 #include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
+#include "support/script_fault.hpp"
 #include "support/text.hpp"
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 
 namespace zel {
@@ -39,13 +39,7 @@ py::object projection_index(const py::object &proj, const py::object &last) {
     return ast_class("Tuple")(elts);
 }
 
-[[noreturn]] void fault(const Globals &g) {
-    g["sys"].attr("exit")(10);
-    throw std::logic_error("sys.exit returned");
-}
-
-void reform_name(const Globals &g, const py::object &cls, const py::object &node,
-                 const py::object &ci) {
+void reform_Name(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object proj = ci.attr("get_proj")();
     py::object id = node.attr("id");
     py::object name_class = ast_class("Name");
@@ -60,10 +54,9 @@ void reform_name(const Globals &g, const py::object &cls, const py::object &node
             else if (d == static_cast<long>(n))
                 index = projection_index(proj, name_class(proj["var"].attr("id")));
             else {
-                print_line("`" + id.cast<std::string>() +
-                           "` 배열의 차원을 복원할 수 없습니다. line " +
-                           py::str(node.attr("lineno")).cast<std::string>());
-                fault(g);
+                script_fault("`" + id.cast<std::string>() +
+                             "` 배열의 차원을 복원할 수 없습니다. line " +
+                             py::str(node.attr("lineno")).cast<std::string>());
             }
             set_class(node, "Subscript");
             node.attr("value") = name_class(id);
@@ -106,13 +99,12 @@ py::object record_of_pointer(const py::object &cls, const std::string &cdf) {
 }
 
 // s["field"] through a struct pointer is the field access s.field.
-void reform_pointer_subscript(const Globals &g, const py::object &cls, const py::object &node,
-                              const py::object &ci, const std::string &cdf) {
+void reform_pointer_subscript(const py::object &cls, const py::object &node, const py::object &ci,
+                              const std::string &cdf) {
     py::object index = node.attr("slice");
     if (!is_string_constant(index)) {
-        print_line("구조체 첨자는 문자열이어야 합니다.", unparse(node), "line",
-                   node.attr("lineno"));
-        fault(g);
+        script_fault("구조체 첨자는 문자열이어야 합니다.", unparse(node), "line",
+                     node.attr("lineno"));
     }
     set_class(node, "Attribute");
     node.attr("attr") = index.attr("value");
@@ -156,8 +148,7 @@ void reform_element_subscript(const py::object &cls, const py::object &node, con
     mark_text_field(cls, node, sinfo, ci);
 }
 
-void reform_subscript(const Globals &g, const py::object &cls, const py::object &node,
-                      const py::object &ci) {
+void reform_Subscript(const py::object &cls, const py::object &node, const py::object &ci) {
     cls.attr("reform_Stmt")(node.attr("slice"), ci);
     py::object value = node.attr("value");
     if (!is_a(value, "Name")) {
@@ -169,7 +160,7 @@ void reform_subscript(const Globals &g, const py::object &cls, const py::object 
         return;
     std::string cdf = type_text(sym.attr("cdf"));
     if (ends_with(cdf, "*")) {
-        reform_pointer_subscript(g, cls, node, ci, cdf);
+        reform_pointer_subscript(cls, node, ci, cdf);
         return;
     }
     if (truthy(sym.attr("view"))) {
@@ -181,7 +172,7 @@ void reform_subscript(const Globals &g, const py::object &cls, const py::object 
 
 // A field access on a lookup call reads the looked-up element of the table; its text fields
 // read and compare like those of any element.
-void reform_attribute(const py::object &cls, const py::object &node, const py::object &ci) {
+void reform_Attribute(const py::object &cls, const py::object &node, const py::object &ci) {
     cls.attr("reform_Stmt")(node.attr("value"), ci);
     py::object table = get_tag(node.attr("value"), cls.attr("lidx").cast<py::object>());
     if (!truthy(table))
@@ -195,7 +186,7 @@ void reform_attribute(const py::object &cls, const py::object &node, const py::o
         mark_text_field(cls, node, sinfo, ci);
 }
 
-void reform_compare(const py::object &cls, const py::object &node, const py::object &ci) {
+void reform_Compare(const py::object &cls, const py::object &node, const py::object &ci) {
     cls.attr("reform_Stmt")(node.attr("left"), ci);
     cls.attr("reform_Stmt")(node.attr("comparators"), ci);
     py::list ops = node.attr("ops");
@@ -225,21 +216,12 @@ void reform_compare(const py::object &cls, const py::object &node, const py::obj
 } // namespace
 
 void add_name_rewriting(ClassBuilder &zel_ast) {
-    zel_ast.classmethod(
-        "reform_Name",
-        [](const Globals &g, py::object cls, py::object node, py::object ci) {
-            reform_name(g, cls, node, ci);
-        },
-        py::arg("cls"), py::arg("node"), py::arg("ci"));
-    zel_ast.classmethod(
-        "reform_Subscript",
-        [](const Globals &g, py::object cls, py::object node, py::object ci) {
-            reform_subscript(g, cls, node, ci);
-        },
-        py::arg("cls"), py::arg("node"), py::arg("ci"));
-    zel_ast.classmethod("reform_Attribute", reform_attribute, py::arg("cls"), py::arg("node"),
+    zel_ast.classmethod("reform_Name", reform_Name, py::arg("cls"), py::arg("node"), py::arg("ci"));
+    zel_ast.classmethod("reform_Subscript", reform_Subscript, py::arg("cls"), py::arg("node"),
                         py::arg("ci"));
-    zel_ast.classmethod("reform_Compare", reform_compare, py::arg("cls"), py::arg("node"),
+    zel_ast.classmethod("reform_Attribute", reform_Attribute, py::arg("cls"), py::arg("node"),
+                        py::arg("ci"));
+    zel_ast.classmethod("reform_Compare", reform_Compare, py::arg("cls"), py::arg("node"),
                         py::arg("ci"));
 }
 

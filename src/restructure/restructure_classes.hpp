@@ -1,4 +1,21 @@
 // The restructuring classes, created by the module body in its order.
+//
+// Every method of ZELAst and of its records is a free function in its file's anonymous
+// namespace, named as the method, and registered by one call in the file's `add_*` function
+// that names its parameters. A function that needs the module namespace (ZEL, ZELConst, the
+// records through ZELAst) takes `const Globals &g` first, bound by the builder and not named;
+// then come `cls` or `self` and the parameters. An `__init__` is named after its class in
+// lower case with underscores, then `_init` (BlockInfo: `block_info_init`). Node kinds are
+// tested and built by name (`is_a(node, "Name")`, `ast_class("Name")`), never captured.
+// A rewriting method and its registration:
+//
+//     void reform_Call(const Globals &g, const py::object &cls, const py::object &node,
+//                      const py::object &ci) { ... }
+//
+//     zel_ast.classmethod("reform_Call", reform_Call, py::arg("cls"), py::arg("node"),
+//                         py::arg("ci"));
+//
+// The walk hands a node kind to `reform_<kind>` once the kind is listed in walk.cpp.
 #pragma once
 
 #include "support/class_builder.hpp"

@@ -41,45 +41,45 @@ py::dict make_type_table() {
 } // namespace
 
 py::object make_zel_ast(const Globals &g) {
-    ClassBuilder a(g, "ZELAst");
-    a.attr("cidx", py::str("_cdef_"));
-    a.attr("didx", py::str("_dtype_"));
-    a.attr("pidx", py::str("_projection_block_"));
-    a.attr("midx", py::str("_mp_block_"));
-    a.attr("vidx", py::str("_is_view_"));
-    a.attr("lidx", py::str("_lookup_"));
-    a.attr("dup_chk_idx", py::str("_already_"));
-    a.attr("ref_idx", py::str("_ref_"));
-    a.attr("call", py::str("_zel_call_attr_"));
-    a.attr("tidx", py::str("_tchk"));
-    a.attr("RANGE", py::str("zel.range"));
-    a.attr("PROJECTION", py::str("zel.projection"));
-    a.attr("NUMPY", py::str("_zel_numpy_"));
-    a.attr("struct_def", py::dict());
-    a.attr("lookup_def", py::dict());
-    a.attr("openmp", py::bool_(false));
-    a.attr("numpy_name", py::none());
-    add_host_unparser(a);
-    a.attr("type_table", make_type_table());
-    a.attr("ignore_attr",
-           str_list({"col_offset", "lineno", "end_lineno", "end_col_offset", "ctx"}));
+    ClassBuilder zel_ast(g, "ZELAst");
+    zel_ast.attr("cidx", py::str("_cdef_"));
+    zel_ast.attr("didx", py::str("_dtype_"));
+    zel_ast.attr("pidx", py::str("_projection_block_"));
+    zel_ast.attr("midx", py::str("_mp_block_"));
+    zel_ast.attr("vidx", py::str("_is_view_"));
+    zel_ast.attr("lidx", py::str("_lookup_"));
+    zel_ast.attr("dup_chk_idx", py::str("_already_"));
+    zel_ast.attr("ref_idx", py::str("_ref_"));
+    zel_ast.attr("call", py::str("_zel_call_attr_"));
+    zel_ast.attr("tidx", py::str("_tchk"));
+    zel_ast.attr("RANGE", py::str("zel.range"));
+    zel_ast.attr("PROJECTION", py::str("zel.projection"));
+    zel_ast.attr("NUMPY", py::str("_zel_numpy_"));
+    zel_ast.attr("struct_def", py::dict());
+    zel_ast.attr("lookup_def", py::dict());
+    zel_ast.attr("openmp", py::bool_(false));
+    zel_ast.attr("numpy_name", py::none());
+    add_host_unparser(zel_ast);
+    zel_ast.attr("type_table", make_type_table());
+    zel_ast.attr("ignore_attr",
+                 str_list({"col_offset", "lineno", "end_lineno", "end_col_offset", "ctx"}));
     py::list inherit_attr;
-    inherit_attr.append(a.ns()["pidx"]);
-    inherit_attr.append(a.ns()["midx"]);
-    a.attr("inherit_attr", inherit_attr);
+    inherit_attr.append(zel_ast.ns()["pidx"]);
+    inherit_attr.append(zel_ast.ns()["midx"]);
+    zel_ast.attr("inherit_attr", inherit_attr);
 
-    add_records(a);
-    add_walk(a);
-    add_tree_helpers(a);
-    add_import_rewriting(a);
-    add_annotation_rewriting(a);
-    add_assignment_rewriting(a);
-    add_call_rewriting(a);
-    add_name_rewriting(a);
-    add_function_rewriting(a);
-    add_loop_rewriting(a);
-    add_projection_rewriting(a);
-    return a.build();
+    add_records(zel_ast);
+    add_walk(zel_ast);
+    add_tree_helpers(zel_ast);
+    add_import_rewriting(zel_ast);
+    add_annotation_rewriting(zel_ast);
+    add_assignment_rewriting(zel_ast);
+    add_call_rewriting(zel_ast);
+    add_name_rewriting(zel_ast);
+    add_function_rewriting(zel_ast);
+    add_loop_rewriting(zel_ast);
+    add_projection_rewriting(zel_ast);
+    return zel_ast.build();
 }
 
 } // namespace zel
