@@ -61,12 +61,7 @@ py::tuple prepare_path(const Globals &g, const py::object &cls, const py::object
 } // namespace
 
 void add_prepare_path(ClassBuilder &zel) {
-    zel.classmethod(
-        "prepare_path",
-        [](const Globals &g, py::object cls, py::object file) {
-            return prepare_path(g, cls, file);
-        },
-        py::arg("cls"), py::arg("file"));
+    zel.classmethod("prepare_path", prepare_path, py::arg("cls"), py::arg("file"));
 }
 
 } // namespace zel

@@ -86,23 +86,22 @@ void compile_steps(const Globals &g, const py::object &cls) {
     build_in_temporary_directory(g, cls, cpp_text);
 }
 
+void compile(const Globals &g, const py::object &cls) {
+    try {
+        compile_steps(g, cls);
+    } catch (py::error_already_set &e) {
+        // SystemExit and KeyboardInterrupt pass on unchanged.
+        if (!e.matches(PyExc_Exception))
+            throw;
+        print_line(cls.attr("fatal_msg")(caught_exception(e)));
+        g["sys"].attr("exit")(-1);
+    }
+}
+
 } // namespace
 
 void add_compile(ClassBuilder &zel) {
-    zel.classmethod(
-        "compile",
-        [](const Globals &g, py::object cls) {
-            try {
-                compile_steps(g, cls);
-            } catch (py::error_already_set &e) {
-                // SystemExit and KeyboardInterrupt pass on unchanged.
-                if (!e.matches(PyExc_Exception))
-                    throw;
-                print_line(cls.attr("fatal_msg")(caught_exception(e)));
-                g["sys"].attr("exit")(-1);
-            }
-        },
-        py::arg("cls"));
+    zel.classmethod("compile", compile, py::arg("cls"));
 }
 
 } // namespace zel

@@ -11,7 +11,9 @@ py::object make_zel(const Globals &g);
 
 // The methods of ZEL, one file each, added in the order of the class body.
 void add_fatal_msg(ClassBuilder &zel);      // internal error report
-void add_module_command(ClassBuilder &zel); // command mode and its test actions
+void add_module_command(ClassBuilder &zel); // command mode
+void add_self_check(ClassBuilder &zel);     // the command mode's self-check
+void add_cuda_reports(ClassBuilder &zel);   // the command mode's CUDA reports
 void add_prepare_path(ClassBuilder &zel);   // built-module naming and rebuild decision
 void add_unparse(ClassBuilder &zel);        // .pyx text and line map
 void add_compile(ClassBuilder &zel);        // compile pipeline

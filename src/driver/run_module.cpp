@@ -1,5 +1,6 @@
 // ZEL.run: loads the built module from the current directory as `__main__`, runs it in the
 // script's place and ends the process as the interpreter would have ended the script.
+#include "driver/cuda_path.hpp"
 #include "driver/driver_classes.hpp"
 #include "support/pyast.hpp"
 
@@ -35,15 +36,11 @@ py::object find_built_module(const Globals &g, const py::str &stem) {
 
 // Puts `CUDA_PATH`/bin on the DLL search path, where the platform has one. The handle is
 // returned so that the caller keeps the directory on the path.
-py::object add_cuda_dll_directory(const Globals &g) {
-    py::object os = g["os"];
-    py::object cuda_path = os.attr("environ").attr("get")("CUDA_PATH");
-    if (!truthy(cuda_path) || !py::hasattr(os, "add_dll_directory"))
+py::object add_cuda_dll_directory(const py::object &os) {
+    py::object directory = cuda_dll_directory(os);
+    if (directory.is_none())
         return py::none();
-    py::object bin = os.attr("path").attr("join")(cuda_path, "bin");
-    if (!truthy(os.attr("path").attr("isdir")(bin)))
-        return py::none();
-    return os.attr("add_dll_directory")(bin);
+    return os.attr("add_dll_directory")(directory);
 }
 
 // The function name the interpreter would give for a traceback entry. Cython names the
@@ -81,7 +78,7 @@ void report(const Globals &g, const py::object &cls, const py::object &exc) {
     print_line(exc);
 }
 
-void run_built_module(const Globals &g, const py::object &cls) {
+void run(const Globals &g, const py::object &cls) {
     if (truthy(cls.attr("debug")))
         print_debug_lines(g, cls);
     print_line("# RUN");
@@ -92,7 +89,7 @@ void run_built_module(const Globals &g, const py::object &cls) {
         print_line(cls.attr("name"), "[Fatal.1421] module not found:", stem);
         g["sys"].attr("exit")(9);
     }
-    py::object dll_directory = add_cuda_dll_directory(g);
+    py::object dll_directory = add_cuda_dll_directory(g["os"]);
 
     py::object module = py::module_::import("importlib.util").attr("module_from_spec")(spec);
     module.attr("__name__") = "__main__";
@@ -119,24 +116,23 @@ void run_built_module(const Globals &g, const py::object &cls) {
     g["sys"].attr("exit")(status);
 }
 
+// The exception with a traceback of its deepest entry alone.
+py::object keep_deepest_frame(const py::object &exc) {
+    py::object tb = exc.attr("__traceback__");
+    if (tb.is_none())
+        return exc;
+    while (!tb.attr("tb_next").is_none())
+        tb = tb.attr("tb_next");
+    py::object single = py::module_::import("types").attr("TracebackType")(
+        py::none(), tb.attr("tb_frame"), tb.attr("tb_lasti"), tb.attr("tb_lineno"));
+    return exc.attr("with_traceback")(single);
+}
+
 } // namespace
 
 void add_run(ClassBuilder &zel) {
-    zel.classmethod(
-        "run", [](const Globals &g, py::object cls) { run_built_module(g, cls); }, py::arg("cls"));
-    zel.staticmethod(
-        "keep_deepest_frame",
-        [](py::object exc) {
-            py::object tb = exc.attr("__traceback__");
-            if (tb.is_none())
-                return exc;
-            while (!tb.attr("tb_next").is_none())
-                tb = tb.attr("tb_next");
-            py::object single = py::module_::import("types").attr("TracebackType")(
-                py::none(), tb.attr("tb_frame"), tb.attr("tb_lasti"), tb.attr("tb_lineno"));
-            return exc.attr("with_traceback")(single);
-        },
-        py::arg("exc"));
+    zel.staticmethod("keep_deepest_frame", keep_deepest_frame, py::arg("exc"));
+    zel.classmethod("run", run, py::arg("cls"));
 }
 
 } // namespace zel

@@ -285,82 +285,81 @@ py::object lazy_module(const std::string &name) {
     return module;
 }
 
+// The in-memory source reports an encoding, as an opened file does.
+py::str encoded_io_encoding(const py::object &) {
+    return py::str("UTF-8");
+}
+
+void in_memory_source_init(const Globals &g, const py::object &self, const py::object &code,
+                           const py::object &fake_filename) {
+    g["ZELCython"].attr("FileSourceDescriptor").attr("__init__")(self, fake_filename);
+    self.attr("_code") = code;
+}
+
+// A fresh reader each time: the compiler reads the source more than once.
+py::object get_file_object(const Globals &g, const py::object &self, const py::object &,
+                           const py::object &) {
+    return g["ZELCython"].attr("_EncodedStringIO")(self.attr("_code"));
+}
+
+void capture_buffer_init(const Globals &g, const py::object &self, const py::object &path) {
+    g["io"].attr("StringIO").attr("__init__")(self);
+    self.attr("_path") = path.is_none() ? py::str("") : py::str(path);
+}
+
+void capture_buffer_close(const Globals &g, const py::object &self) {
+    py::object all_captured = g["ZELCython"].attr("_CaptureBuffer").attr("all_captured");
+    all_captured[self.attr("_path")] = self.attr("getvalue")();
+    g["io"].attr("StringIO").attr("close")(self);
+}
+
 } // namespace
 
 py::object make_zel_cython(const Globals &g) {
-    ClassBuilder c(g, "ZELCython");
+    ClassBuilder cython(g, "ZELCython");
     py::object modulenode = lazy_module("Cython.Compiler.ModuleNode");
     py::object pipeline = lazy_module("Cython.Compiler.Pipeline");
     py::object errors = py::module_::import("Cython.Compiler.Errors");
-    c.attr("ModuleNode", modulenode);
-    c.attr("Pipeline", pipeline);
-    c.attr("Errors", errors);
+    cython.attr("ModuleNode", modulenode);
+    cython.attr("Pipeline", pipeline);
+    cython.attr("Errors", errors);
     py::module_ main = py::module_::import("Cython.Compiler.Main");
-    c.attr("Context", main.attr("Context"));
-    c.attr("CompilationSource", main.attr("CompilationSource"));
-    c.attr("create_default_resultobj", main.attr("create_default_resultobj"));
+    cython.attr("Context", main.attr("Context"));
+    cython.attr("CompilationSource", main.attr("CompilationSource"));
+    cython.attr("create_default_resultobj", main.attr("create_default_resultobj"));
     py::module_ options = py::module_::import("Cython.Compiler.Options");
-    c.attr("CompilationOptions", options.attr("CompilationOptions"));
-    c.attr("default_options", options.attr("default_options"));
+    cython.attr("CompilationOptions", options.attr("CompilationOptions"));
+    cython.attr("default_options", options.attr("default_options"));
     py::object file_source =
         py::module_::import("Cython.Compiler.Scanning").attr("FileSourceDescriptor");
-    c.attr("FileSourceDescriptor", file_source);
-    c.attr("EncodedString",
-           py::module_::import("Cython.Compiler.StringEncoding").attr("EncodedString"));
+    cython.attr("FileSourceDescriptor", file_source);
+    cython.attr("EncodedString",
+                py::module_::import("Cython.Compiler.StringEncoding").attr("EncodedString"));
 
     py::object string_io = g["io"].attr("StringIO");
 
-    c.attr("CompileError", nested_error_class(c, "CompileError", "ZELCython.Error"));
+    cython.attr("CompileError", nested_error_class(cython, "CompileError", "ZELCython.Error"));
 
-    // The in-memory source reports an encoding, as an opened file does.
-    ClassBuilder encoded_io = c.nested("_EncodedStringIO", py::make_tuple(string_io));
-    encoded_io.property("encoding", [](py::object) { return py::str("UTF-8"); });
-    c.attr("_EncodedStringIO", encoded_io.build());
+    ClassBuilder encoded_io = cython.nested("_EncodedStringIO", py::make_tuple(string_io));
+    encoded_io.property("encoding", encoded_io_encoding);
+    cython.attr("_EncodedStringIO", encoded_io.build());
 
-    ClassBuilder in_memory = c.nested("_InMemorySource", py::make_tuple(file_source));
-    in_memory.method(
-        "__init__",
-        [file_source](py::object self, py::object code, py::object fake_filename) {
-            file_source.attr("__init__")(self, fake_filename);
-            self.attr("_code") = code;
-        },
-        py::arg("self"), py::arg("code"), py::arg("fake_filename"));
-    // A fresh reader each time: the compiler reads the source more than once.
-    in_memory.method(
-        "get_file_object",
-        [](const Globals &g, py::object self, py::object, py::object) {
-            return g["ZELCython"].attr("_EncodedStringIO")(self.attr("_code"));
-        },
-        py::arg("self"), py::arg("encoding") = py::none(), py::arg("error_handling") = py::none());
-    c.attr("_InMemorySource", in_memory.build());
+    ClassBuilder in_memory = cython.nested("_InMemorySource", py::make_tuple(file_source));
+    in_memory.method("__init__", in_memory_source_init, py::arg("self"), py::arg("code"),
+                     py::arg("fake_filename"));
+    in_memory.method("get_file_object", get_file_object, py::arg("self"),
+                     py::arg("encoding") = py::none(), py::arg("error_handling") = py::none());
+    cython.attr("_InMemorySource", in_memory.build());
 
-    ClassBuilder capture = c.nested("_CaptureBuffer", py::make_tuple(string_io));
+    ClassBuilder capture = cython.nested("_CaptureBuffer", py::make_tuple(string_io));
     capture.attr("all_captured", py::dict());
-    capture.method(
-        "__init__",
-        [string_io](py::object self, py::object path) {
-            string_io.attr("__init__")(self);
-            self.attr("_path") = path.is_none() ? py::str("") : py::str(path);
-        },
-        py::arg("self"), py::arg("path") = py::none());
-    capture.method(
-        "close",
-        [string_io](const Globals &g, py::object self) {
-            py::object all_captured = g["ZELCython"].attr("_CaptureBuffer").attr("all_captured");
-            all_captured[self.attr("_path")] = self.attr("getvalue")();
-            string_io.attr("close")(self);
-        },
-        py::arg("self"));
-    c.attr("_CaptureBuffer", capture.build());
+    capture.method("__init__", capture_buffer_init, py::arg("self"), py::arg("path") = py::none());
+    capture.method("close", capture_buffer_close, py::arg("self"));
+    cython.attr("_CaptureBuffer", capture.build());
 
-    c.classmethod(
-        "convert",
-        [](const Globals &g, py::object cls, py::str code, py::str module_name,
-           py::object linenumber_map) {
-            return convert(g, cls, code, module_name, linenumber_map);
-        },
-        py::arg("cls"), py::arg("code"), py::arg("module_name"), py::arg("linenumber_map"));
-    return c.build();
+    cython.classmethod("convert", convert, py::arg("cls"), py::arg("code"), py::arg("module_name"),
+                       py::arg("linenumber_map"));
+    return cython.build();
 }
 
 } // namespace zel
