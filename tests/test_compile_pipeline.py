@@ -142,6 +142,18 @@ def test_crlf_script_is_read_with_universal_newlines(pipeline):
     assert [s.lineno for s in pipeline.tree.body] == [1, 2]
 
 
+@pytest.mark.parametrize("source", [
+    b"\xef\xbb\xbfx = 'caf\xc3\xa9'\n",                           # UTF-8 with a byte-order mark
+    b"# -*- coding: latin-1 -*-\nx = 'caf\xe9'\n",                 # a coding line
+    b"#!/usr/bin/env python\n# vim: set fileencoding=cp1252 :\nx = 'caf\xe9'\n",
+], ids=["bom", "latin-1", "cp1252-second-line"])
+def test_script_is_decoded_as_the_interpreter_decodes_it(pipeline, capsys, source):
+    pipeline.write(source)
+    pipeline.compile()
+    assert capsys.readouterr().out == "# COMPILE..\n"
+    assert pipeline.tree.body[-1].value.value == "café"
+
+
 def expect_fatal(pipeline, capsys):
     with pytest.raises(SystemExit) as stop:
         pipeline.compile()
@@ -153,7 +165,9 @@ def expect_fatal(pipeline, capsys):
     "source, line",
     [
         ("x = = 1\n", "SyntaxError: invalid syntax (<unknown>, line 1)"),
-        (b"x = '\xff'\n", "UnicodeDecodeError: 'utf-8' codec can't decode byte 0xff"),
+        # bytes that are not UTF-8, without a coding line: refused, as the interpreter refuses them
+        (b"x = '\xff'\n", "SyntaxError: invalid or missing encoding declaration"),
+        (b"x = 1\ny = '\xff'\n", "UnicodeDecodeError: 'utf-8' codec can't decode byte 0xff"),
     ],
 )
 def test_unreadable_script_fails_before_compile_line(pipeline, capsys, source, line):

@@ -176,14 +176,14 @@ def test_syntax_error_is_an_internal_error(runner):
     assert built_modules(runner.dir, "syntax") == []
 
 
-def test_script_not_in_utf8(runner):
-    (runner.dir / "latin.py").write_bytes(
-        b"# -*- coding: latin-1 -*-\nimport zel\nprint('caf\xe9')\n")
-    result = runner.run("latin.py")
-    assert result.stdout.startswith(
-        FATAL + "UnicodeDecodeError: 'utf-8' codec can't decode byte 0xe9")
-    assert result.stdout.count("\n") == 1
-    assert result.returncode == INTERNAL_ERROR
+@pytest.mark.parametrize("source", [
+    b"# -*- coding: latin-1 -*-\nimport zel\nprint('caf\xe9')\n",
+    b"\xef\xbb\xbfimport zel\nprint('caf\xc3\xa9')\n",
+], ids=["latin-1", "utf-8-bom"])
+def test_script_in_the_encoding_it_declares(runner, source):
+    (runner.dir / "declared.py").write_bytes(source)
+    result = runner.run("declared.py")
+    assert (result.stdout, result.stderr, result.returncode) == ("# COMPILE..\n# RUN\ncafé\n", "", 0)
 
 
 def test_script_that_cython_rejects(runner):

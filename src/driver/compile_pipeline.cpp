@@ -2,6 +2,7 @@
 // existing build is missing or stale. Every Exception on the way ends the process with one
 // internal-error line and status -1.
 #include "driver/driver_classes.hpp"
+#include "support/closing.hpp"
 #include "support/files.hpp"
 #include "support/pyast.hpp"
 
@@ -11,6 +12,20 @@ namespace {
 // A debug dump beside the script: the script path followed by `suffix`.
 void dump(const py::object &script, const char *suffix, const py::object &text) {
     write_text(script + py::str(suffix), text);
+}
+
+// The script's bytes, as they are on disk.
+py::bytes read_script(const py::object &script) {
+    py::object file = py::module_::import("builtins").attr("open")(script, "rb");
+    py::bytes source;
+    closing(file, [&] { source = file.attr("read")(); });
+    return source;
+}
+
+// The script's text as the interpreter reads it: a UTF-8 byte-order mark or a coding line
+// chooses the encoding (UTF-8 otherwise), and every line ending becomes "\n".
+py::object decode_script(const py::bytes &source) {
+    return py::module_::import("importlib.util").attr("decode_source")(source);
 }
 
 py::object ast_dump(const Globals &g, const py::object &tree) {
@@ -57,7 +72,8 @@ void compile_steps(const Globals &g, const py::object &cls) {
     if (!truthy(cls.attr("rebuild")))
         return;
 
-    py::object tree = g["ast"].attr("parse")(read_text(script));
+    py::bytes source = read_script(script);
+    py::object tree = g["ast"].attr("parse")(decode_script(source));
     bool debug = truthy(cls.attr("debug"));
     if (debug) {
         cls.attr("log_line") = g["Etc"].attr("log_lines")();
