@@ -82,6 +82,20 @@ def test_fresh_build_runs_the_whole_chain(pipeline, capsys):
     assert sorted(os.listdir(pipeline.dir)) == ["a.py"]
 
 
+def test_build_is_recorded_with_the_text_it_was_made_from(pipeline):
+    built = pipeline.dir / ("a" + sysconfig.get_config_var("EXT_SUFFIX"))
+    pipeline.write("x = 1\n")
+
+    def build(src, base_name):
+        built.write_text("built")
+        pipeline.write("x = 2\n")  # the script changes while it is being built
+
+    pipeline.ns.ZELSetupTools.build_module_from_cpp = staticmethod(build)
+    pipeline.compile()
+    record = (pipeline.dir / (built.name + ".zel")).read_text(encoding="utf-8")
+    assert record == pipeline.ns.ZEL.build_record(b"x = 1\n")
+
+
 def test_openmp_flag_reaches_the_emission(pipeline):
     pipeline.write("x = 1\n")
     pipeline.ns.ZELAst.restruct = staticmethod(
@@ -95,6 +109,8 @@ def test_up_to_date_build_is_left_alone(pipeline, capsys):
     pipeline.write("x = 1\n")
     built = pipeline.dir / ("a" + sysconfig.get_config_var("EXT_SUFFIX"))
     built.write_text("built")
+    (pipeline.dir / (built.name + ".zel")).write_text(
+        pipeline.ns.ZEL.build_record(b"x = 1\n"), encoding="utf-8")
     script_time = os.path.getmtime(pipeline.dir / "a.py")
     os.utime(built, (script_time + 10, script_time + 10))
     assert pipeline.compile() is None

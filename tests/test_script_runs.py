@@ -93,6 +93,32 @@ def test_stale_build_is_rebuilt(runner):
     assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\none\n", 0)
 
 
+def test_scripts_of_the_same_name_run_their_own_builds(runner):
+    runner.write("a/main.py", "import zel\nprint('a')\n")
+    runner.write("b/main.py", "import zel\nprint('b')\n")
+    first = runner.run(os.path.join("a", "main.py"))
+    assert first.stdout == "# COMPILE..\n# RUN\na\n"
+    # b/main.py is older than the build of a/main.py
+    built = runner.dir / ("main" + BUILT_SUFFIX)
+    os.utime(runner.dir / "b" / "main.py", (os.path.getmtime(built) - 10,) * 2)
+    second = runner.run(os.path.join("b", "main.py"))
+    assert second.stdout == "# COMPILE..\n# RUN\nb\n"
+    third = runner.run(os.path.join("b", "main.py"))
+    assert third.stdout == "# RUN\nb\n"
+
+
+def test_script_restored_with_its_old_time_is_rebuilt(runner):
+    script = runner.write("restored.py", "import zel\nprint('old')\n")
+    old_time = os.path.getmtime(script)
+    runner.run("restored.py")
+    script.write_text("import zel\nprint('new')\n")
+    assert runner.run("restored.py").stdout == "# COMPILE..\n# RUN\nnew\n"
+    # `cp -p` of the old copy: its text and its time come back, and the build is newer
+    script.write_text("import zel\nprint('old')\n")
+    os.utime(script, (old_time,) * 2)
+    assert runner.run("restored.py").stdout == "# COMPILE..\n# RUN\nold\n"
+
+
 def test_exception_in_a_function_reports_the_script_line(runner):
     source = """\
         import zel

@@ -1,8 +1,9 @@
 // ZEL.compile: from the script's text to a built module in the current directory, when the
 // existing build is missing or stale. Every Exception on the way ends the process with one
 // internal-error line and status -1.
+#include "driver/built_modules.hpp"
 #include "driver/driver_classes.hpp"
-#include "support/closing.hpp"
+#include "driver/script_source.hpp"
 #include "support/files.hpp"
 #include "support/pyast.hpp"
 
@@ -12,20 +13,6 @@ namespace {
 // A debug dump beside the script: the script path followed by `suffix`.
 void dump(const py::object &script, const char *suffix, const py::object &text) {
     write_text(script + py::str(suffix), text);
-}
-
-// The script's bytes, as they are on disk.
-py::bytes read_script(const py::object &script) {
-    py::object file = py::module_::import("builtins").attr("open")(script, "rb");
-    py::bytes source;
-    closing(file, [&] { source = file.attr("read")(); });
-    return source;
-}
-
-// The script's text as the interpreter reads it: a UTF-8 byte-order mark or a coding line
-// chooses the encoding (UTF-8 otherwise), and every line ending becomes "\n".
-py::object decode_script(const py::bytes &source) {
-    return py::module_::import("importlib.util").attr("decode_source")(source);
 }
 
 py::object ast_dump(const Globals &g, const py::object &tree) {
@@ -100,6 +87,10 @@ void compile_steps(const Globals &g, const py::object &cls) {
         dump(script, ".cpp", cpp_text);
 
     build_in_temporary_directory(g, cls, cpp_text);
+    // The record names the bytes that were compiled, even if the script changed meanwhile.
+    py::object record = cls.attr("build_record")(source);
+    for (py::handle build : find_builds(g, cls.attr("stem"), cls.attr("vs")))
+        write_record(py::reinterpret_borrow<py::object>(build), record);
 }
 
 void compile(const Globals &g, const py::object &cls) {

@@ -21,6 +21,7 @@ py::object make_zel(const Globals &g) {
     add_self_check(zel);
     add_cuda_reports(zel);
     add_prepare_path(zel);
+    add_build_record(zel);
     add_unparse(zel);
     add_compile(zel);
     add_run(zel);
