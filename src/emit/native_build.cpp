@@ -2,9 +2,11 @@
 // directory with setuptools, while the standard streams are silenced.
 #include "emit/compiler_switches.hpp"
 #include "emit/emit_classes.hpp"
+#include "support/closing.hpp"
 #include "support/pyast.hpp"
 #include "support/with_context.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace zel {
@@ -60,12 +62,20 @@ void hout_enter(const Globals &g, const py::object &self) {
         return;
     py::object sys = g["sys"];
     py::object os = g["os"];
-    py::object target = act.equal(py::bool_(true)) ? os.attr("devnull") : act;
+    py::object open = g["io"].attr("open");
+    py::object out, err;
+    if (act.equal(py::bool_(true))) {
+        out = open(os.attr("devnull"), "w");
+        err = open(os.attr("devnull"), "w");
+    } else {
+        // A file of its own, which both streams and the child processes append to, so that
+        // no write overwrites another.
+        open(act, "w").attr("close")();
+        out = open(act, "a", "buffering"_a = 1);
+        err = open(act, "a", "buffering"_a = 1);
+    }
     self.attr("o1") = sys.attr("stdout");
     self.attr("o2") = sys.attr("stderr");
-    py::object open = g["io"].attr("open");
-    py::object out = open(target, "w");
-    py::object err = open(target, "w");
     self.attr("fds") = redirect_descriptors(os, out, err);
     sys.attr("stdout") = out;
     sys.attr("stderr") = err;
@@ -119,6 +129,23 @@ class RootLoggerState {
     py::object level_;
 };
 
+// The last lines that the compiler and setuptools wrote during a failed build, on standard
+// error: the reason the build failed, in the compiler's own words.
+void show_build_output(const Globals &g, const py::object &output_path) {
+    const py::ssize_t shown_lines = 30;
+    py::object file =
+        g["io"].attr("open")(output_path, "encoding"_a = "utf-8", "errors"_a = "replace");
+    py::list lines;
+    closing(file, [&] { lines = file.attr("read")().attr("splitlines")(); });
+    py::ssize_t first = std::max<py::ssize_t>(0, py::len(lines) - shown_lines);
+    // Whatever was printed before comes first where both streams end up in one place.
+    g["sys"].attr("stdout").attr("flush")();
+    py::object err = g["sys"].attr("stderr");
+    for (py::ssize_t i = first; i < py::len(lines); ++i)
+        err.attr("write")(py::str(lines[i]) + py::str("\n"));
+    err.attr("flush")();
+}
+
 void build_module_from_cpp(const Globals &g, const py::object &cls, const py::object &src,
                            const py::object &base_name) {
     py::object numpy = py::module_::import("numpy");
@@ -143,9 +170,10 @@ void build_module_from_cpp(const Globals &g, const py::object &cls, const py::ob
     py::dict commands;
     commands["build_ext"] = build_ext_command(g);
 
+    py::object output_path = path.attr("join")(work_dir, "build_output.txt");
     RootLoggerState logger;
     try {
-        with_context(cls.attr("__hout__")(), [&] {
+        with_context(cls.attr("__hout__")(output_path), [&] {
             cls.attr("setup")("script_args"_a = script_args, "name"_a = base_name,
                               "version"_a = "1.0",
                               "description"_a = py::str("module ") + py::str(base_name),
@@ -162,9 +190,12 @@ void build_module_from_cpp(const Globals &g, const py::object &cls, const py::ob
                 PyErr_SetNone(PyExc_KeyboardInterrupt);
                 throw py::error_already_set();
             }
+            show_build_output(g, output_path);
             py::raise_from(e, PyExc_RuntimeError, message.c_str());
             throw py::error_already_set();
         }
+        if (e.matches(PyExc_Exception))
+            show_build_output(g, output_path);
         throw;
     }
     logger.restore();
