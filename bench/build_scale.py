@@ -51,7 +51,7 @@ RUN_AND_MEASURE = r"""
 import json, resource, runpy, sys, time
 script, report, cold_init = sys.argv[1], sys.argv[2], sys.argv[3] == "1"
 if cold_init:
-    from setuptools.command import build_ext
+    from setuptools.command.build_ext import build_ext
     build_extension = build_ext.build_extension
 
     def without_small_code(self, ext):

@@ -194,6 +194,16 @@ def test_unreadable_script_fails_before_compile_line(pipeline, capsys, source, l
     assert pipeline.calls == []
 
 
+def test_read_only_directory_stops_before_anything_is_deleted(pipeline, capsys, monkeypatch):
+    pipeline.write("x = 1\n")
+    stale = pipeline.dir / ("a" + sysconfig.get_config_var("EXT_SUFFIX"))
+    stale.write_text("built from other text")
+    monkeypatch.setattr(os, "access", lambda path, mode: mode != os.W_OK)
+    out = expect_fatal(pipeline, capsys)
+    assert out == f"zel: cannot write the build into the read-only current directory {pipeline.dir}\n"
+    assert pipeline.calls == [] and stale.exists()
+
+
 def test_missing_script(pipeline, capsys):
     out = expect_fatal(pipeline, capsys)
     assert out == FATAL + "SystemError: fatal.0145: `a.py`\n"

@@ -1,5 +1,4 @@
 """The native build: silenced streams and descriptors, the build arguments, real builds."""
-import functools
 import logging
 import os
 import re
@@ -207,8 +206,8 @@ WARNINGS = textwrap.dedent("""\
 
 def test_generated_code_warnings_are_not_shown(starts_processes, zel_ns, dirs, capfd, monkeypatch):
     # the streams left as they are: only the compiler's switches keep it quiet
-    monkeypatch.setattr(zel_ns.ZELSetupTools, "__hout__",
-                        functools.partial(zel_ns.ZELSetupTools.__hout__, False))
+    hout = zel_ns.ZELSetupTools.__hout__
+    monkeypatch.setattr(zel_ns.ZELSetupTools, "__hout__", lambda target: hout(False))
     cpp = dirs.work / "quiet.cpp"
     cpp.write_text(WARNINGS)
     zel_ns.ZELSetupTools.build_module_from_cpp(str(cpp), "quiet")

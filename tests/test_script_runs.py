@@ -84,6 +84,33 @@ def test_plain_script_prints_what_the_interpreter_prints(runner):
     assert (second.stdout, second.stderr, second.returncode) == ("# RUN\n" + expected, "", 0)
 
 
+def test_a_run_that_reuses_its_build_loads_no_compiler(runner):
+    source = """\
+        import zel
+        import sys
+        print(sorted({m.split(".")[0] for m in sys.modules} & {"setuptools", "Cython", "distutils"}))
+        """
+    first = runner.run_script("warm.py", source)
+    assert first.stdout.startswith("# COMPILE..\n# RUN\n['Cython', ")
+    second = runner.run("warm.py")
+    assert (second.stdout, second.returncode) == ("# RUN\n[]\n", 0)
+
+
+def test_read_only_directory_is_found_before_the_compile(runner):
+    runner.write("readonly.py", """\
+        import os
+        real_access = os.access
+        os.access = lambda path, mode, **kw: mode != os.W_OK and real_access(path, mode, **kw)
+        import zel
+        print('never')
+        """)
+    result = runner.run("readonly.py")
+    assert result.stdout == (
+        f"zel: cannot write the build into the read-only current directory {runner.dir}\n")
+    assert (result.stderr, result.returncode) == ("", INTERNAL_ERROR)
+    assert built_modules(runner.dir, "readonly") == []
+
+
 def test_stale_build_is_rebuilt(runner):
     runner.run_script("again.py", "import zel\nprint('one')\n")
     built = runner.dir / ("again" + BUILT_SUFFIX)

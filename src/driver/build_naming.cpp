@@ -55,6 +55,18 @@ bool is_stale(const py::object &cls, const py::object &path, const py::object &s
     return false;
 }
 
+// The build lands in the current directory: one that cannot take it is found before anything
+// is deleted or compiled.
+void check_writable(const Globals &g, const py::object &cls) {
+    py::object os = g["os"];
+    py::object directory = os.attr("getcwd")();
+    if (truthy(os.attr("access")(directory, os.attr("W_OK"))))
+        return;
+    print_line(py::str("{}: cannot write the build into the read-only current directory {}")
+                   .format(cls.attr("name"), directory));
+    g["sys"].attr("exit")(-1);
+}
+
 py::tuple prepare_path(const Globals &g, const py::object &cls, const py::object &file) {
     check_version(g, cls);
     py::object path = g["os"].attr("path");
@@ -68,6 +80,7 @@ py::tuple prepare_path(const Globals &g, const py::object &cls, const py::object
     cls.attr("fl") = builds;
     bool rebuild = is_stale(cls, path, file, builds);
     if (rebuild) {
+        check_writable(g, cls);
         for (py::handle build : builds)
             remove_build(g["os"], py::reinterpret_borrow<py::object>(build));
     }

@@ -9,6 +9,7 @@
 // releases differ in how they read the source (`redirect_compiler_files` copes with both
 // ways) and in where the generated text holds the file name (`rewrite_file_name`).
 #include "emit/emit_classes.hpp"
+#include "support/lazy_attribute.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 #include "support/with_context.hpp"
@@ -217,6 +218,12 @@ py::object convert(const Globals &g, const py::object &cls, const py::str &code,
     directives["boundscheck"] = true;
     directives["wraparound"] = false;
     directives["cdivision"] = true;
+    // Performance hints advise the author of a .pyx file; the author of the script sees only
+    // the phase lines of a build that succeeds, and the errors of one that fails.
+    py::object known_directives =
+        py::module_::import("Cython.Compiler.Options").attr("get_directive_defaults")();
+    if (known_directives.contains("show_performance_hints"))
+        directives["show_performance_hints"] = false;
     settings["compiler_directives"] = directives;
     settings["quiet"] = true;
     settings["annotate"] = false;
@@ -262,29 +269,6 @@ py::object convert(const Globals &g, const py::object &cls, const py::str &code,
     return map_to_script(text, line_map, py::cast<std::string>(module_name), cls, consts);
 }
 
-// The module `name`, loaded on its first attribute access. The module node and the pipeline
-// pull in the compiler's whole builtin scope, most of the start-up of a run that only reuses
-// its build; finding the module now still fails the import when Cython is missing.
-py::object lazy_module(const std::string &name) {
-    py::object modules = py::module_::import("sys").attr("modules");
-    if (modules.contains(name))
-        return modules[py::str(name)];
-    py::module_ util = py::module_::import("importlib.util");
-    py::object spec = util.attr("find_spec")(name);
-    if (spec.is_none()) {
-        PyErr_Format(PyExc_ModuleNotFoundError, "No module named '%s'", name.c_str());
-        throw py::error_already_set();
-    }
-    py::object loader = util.attr("LazyLoader")(spec.attr("loader"));
-    spec.attr("loader") = loader;
-    py::object module = util.attr("module_from_spec")(spec);
-    modules[py::str(name)] = module;
-    loader.attr("exec_module")(module);
-    std::string::size_type dot = name.rfind('.');
-    py::setattr(modules[py::str(name.substr(0, dot))], name.substr(dot + 1).c_str(), module);
-    return module;
-}
-
 // The in-memory source reports an encoding, as an opened file does.
 py::str encoded_io_encoding(const py::object &) {
     return py::str("UTF-8");
@@ -313,28 +297,36 @@ void capture_buffer_close(const Globals &g, const py::object &self) {
     g["io"].attr("StringIO").attr("close")(self);
 }
 
+// Its base, the compiler's source descriptor, is loaded with the compiler.
+py::object make_in_memory_source(const Globals &g, const py::object &zel_cython) {
+    ClassBuilder in_memory(g, "_InMemorySource",
+                           py::make_tuple(zel_cython.attr("FileSourceDescriptor")), "ZELCython");
+    in_memory.method("__init__", in_memory_source_init, py::arg("self"), py::arg("code"),
+                     py::arg("fake_filename"));
+    in_memory.method("get_file_object", get_file_object, py::arg("self"),
+                     py::arg("encoding") = py::none(), py::arg("error_handling") = py::none());
+    return in_memory.build();
+}
+
 } // namespace
 
+// The compiler's modules load on first use: most of a run that reuses its build would
+// otherwise go into importing them. A missing Cython still fails the import at once.
 py::object make_zel_cython(const Globals &g) {
+    require_package("Cython");
+    LazyAttributes lazy(g);
     ClassBuilder cython(g, "ZELCython");
-    py::object modulenode = lazy_module("Cython.Compiler.ModuleNode");
-    py::object pipeline = lazy_module("Cython.Compiler.Pipeline");
-    py::object errors = py::module_::import("Cython.Compiler.Errors");
-    cython.attr("ModuleNode", modulenode);
-    cython.attr("Pipeline", pipeline);
-    cython.attr("Errors", errors);
-    py::module_ main = py::module_::import("Cython.Compiler.Main");
-    cython.attr("Context", main.attr("Context"));
-    cython.attr("CompilationSource", main.attr("CompilationSource"));
-    cython.attr("create_default_resultobj", main.attr("create_default_resultobj"));
-    py::module_ options = py::module_::import("Cython.Compiler.Options");
-    cython.attr("CompilationOptions", options.attr("CompilationOptions"));
-    cython.attr("default_options", options.attr("default_options"));
-    py::object file_source =
-        py::module_::import("Cython.Compiler.Scanning").attr("FileSourceDescriptor");
-    cython.attr("FileSourceDescriptor", file_source);
+    cython.attr("ModuleNode", lazy.module("Cython.Compiler.ModuleNode"));
+    cython.attr("Pipeline", lazy.module("Cython.Compiler.Pipeline"));
+    cython.attr("Errors", lazy.module("Cython.Compiler.Errors"));
+    for (const char *name : {"Context", "CompilationSource", "create_default_resultobj"})
+        cython.attr(name, lazy.import_from("Cython.Compiler.Main", name));
+    for (const char *name : {"CompilationOptions", "default_options"})
+        cython.attr(name, lazy.import_from("Cython.Compiler.Options", name));
+    cython.attr("FileSourceDescriptor",
+                lazy.import_from("Cython.Compiler.Scanning", "FileSourceDescriptor"));
     cython.attr("EncodedString",
-                py::module_::import("Cython.Compiler.StringEncoding").attr("EncodedString"));
+                lazy.import_from("Cython.Compiler.StringEncoding", "EncodedString"));
 
     py::object string_io = g["io"].attr("StringIO");
 
@@ -344,12 +336,7 @@ py::object make_zel_cython(const Globals &g) {
     encoded_io.property("encoding", encoded_io_encoding);
     cython.attr("_EncodedStringIO", encoded_io.build());
 
-    ClassBuilder in_memory = cython.nested("_InMemorySource", py::make_tuple(file_source));
-    in_memory.method("__init__", in_memory_source_init, py::arg("self"), py::arg("code"),
-                     py::arg("fake_filename"));
-    in_memory.method("get_file_object", get_file_object, py::arg("self"),
-                     py::arg("encoding") = py::none(), py::arg("error_handling") = py::none());
-    cython.attr("_InMemorySource", in_memory.build());
+    cython.attr("_InMemorySource", lazy.made_by(make_in_memory_source));
 
     ClassBuilder capture = cython.nested("_CaptureBuffer", py::make_tuple(string_io));
     capture.attr("all_captured", py::dict());

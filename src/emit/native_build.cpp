@@ -3,6 +3,7 @@
 #include "emit/compiler_switches.hpp"
 #include "emit/emit_classes.hpp"
 #include "support/closing.hpp"
+#include "support/lazy_attribute.hpp"
 #include "support/pyast.hpp"
 #include "support/with_context.hpp"
 
@@ -133,6 +134,9 @@ class RootLoggerState {
 // error: the reason the build failed, in the compiler's own words.
 void show_build_output(const Globals &g, const py::object &output_path) {
     const py::ssize_t shown_lines = 30;
+    // Nothing was captured when the streams were left alone.
+    if (!truthy(g["os"].attr("path").attr("exists")(output_path)))
+        return;
     py::object file =
         g["io"].attr("open")(output_path, "encoding"_a = "utf-8", "errors"_a = "replace");
     py::list lines;
@@ -212,11 +216,14 @@ py::object make_stream_silencer(const ClassBuilder &setuptools) {
 
 } // namespace
 
+// setuptools loads on first use, which a run that reuses its build never makes; a missing
+// setuptools still fails the import at once.
 py::object make_zel_setuptools(const Globals &g) {
+    require_package("setuptools");
+    LazyAttributes lazy(g);
     ClassBuilder setuptools(g, "ZELSetupTools");
-    py::module_ package = py::module_::import("setuptools");
-    setuptools.attr("Extension", package.attr("Extension"));
-    setuptools.attr("setup", package.attr("setup"));
+    setuptools.attr("Extension", lazy.import_from("setuptools", "Extension"));
+    setuptools.attr("setup", lazy.import_from("setuptools", "setup"));
     setuptools.attr("__hout__", make_stream_silencer(setuptools));
     setuptools.classmethod("build_module_from_cpp", build_module_from_cpp, py::arg("cls"),
                            py::arg("src"), py::arg("base_name"));
