@@ -170,6 +170,41 @@ def test_exception_in_a_function_reports_the_script_line(runner):
     assert result.returncode == 1
 
 
+def test_frames_are_named_as_the_interpreter_names_them(runner):
+    source = """\
+        import zel
+        import sys
+
+
+        def first(seq):
+            return next(iter(seq))
+
+
+        check = lambda n: {}[n]
+        def nested(n):
+            inner = lambda m: {}[m]
+            return inner(n)
+        def in_generator(n):
+            return first({}[n] for _ in range(1))
+
+
+        case = sys.argv[1]
+        if case == "lambda":
+            check(2)
+        elif case == "nested":
+            nested(3)
+        else:
+            in_generator(4)
+        """
+    runner.run_script("frames.py", source, "lambda")
+    reports = {case: runner.run("frames.py", case) for case in ("lambda", "nested", "generator")}
+    assert {case: (r.stdout.splitlines()[-3], r.returncode) for case, r in reports.items()} == {
+        "lambda": ('File "frames.py",  line 9, in <lambda>', 1),
+        "nested": ('File "frames.py",  line 11, in <lambda>', 1),
+        "generator": ('File "frames.py",  line 14, in <genexpr>', 1),
+    }
+
+
 @pytest.mark.parametrize(
     "ending, err, status",
     [

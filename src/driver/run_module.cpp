@@ -4,6 +4,9 @@
 #include "driver/driver_classes.hpp"
 #include "support/pyast.hpp"
 
+#include <algorithm>
+#include <string>
+
 namespace zel {
 namespace {
 
@@ -43,15 +46,29 @@ py::object add_cuda_dll_directory(const py::object &os) {
     return os.attr("add_dll_directory")(directory);
 }
 
+// Cython names the lambdas of a module "lambda", "lambda1", "lambda2" and so on.
+bool is_lambda_name(const std::string &name) {
+    const std::string word = "lambda";
+    if (name.compare(0, word.size(), word) != 0)
+        return false;
+    return std::all_of(name.begin() + word.size(), name.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // The function name the interpreter would give for a traceback entry. Cython names the
-// entries of a built module after the module: "init <stem>" for its top level and
-// "<stem>.<qualified name>" for functions.
+// entries of a built module after the module: "init <stem>" for its top level,
+// "<stem>.<qualified name>" for functions and lambdas, "genexpr" for generator expressions.
 py::object function_name(const py::object &entry, const py::str &stem) {
     py::str name = entry.attr("name");
     if (name.equal(py::str("init ") + stem))
         return py::str("<module>");
-    if (truthy(name.attr("startswith")(stem + py::str("."))))
-        return name.attr("rpartition")(".")[py::int_(2)];
+    if (truthy(name.attr("startswith")(stem + py::str(".")))) {
+        py::str last = name.attr("rpartition")(".")[py::int_(2)];
+        return is_lambda_name(last) ? py::str("<lambda>") : last;
+    }
+    if (name.equal(py::str("genexpr")) &&
+        py::str(entry.attr("filename")).equal(stem + py::str(".py")))
+        return py::str("<genexpr>");
     return std::move(name);
 }
 
