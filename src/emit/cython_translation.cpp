@@ -313,8 +313,7 @@ py::object make_in_memory_source(const Globals &g, const py::object &zel_cython)
 // The compiler's modules load on first use: most of a run that reuses its build would
 // otherwise go into importing them. A missing Cython still fails the import at once.
 py::object make_zel_cython(const Globals &g) {
-    require_package("Cython");
-    LazyAttributes lazy(g);
+    LazyAttributes lazy(g, "Cython");
     ClassBuilder cython(g, "ZELCython");
     cython.attr("ModuleNode", lazy.module("Cython.Compiler.ModuleNode"));
     cython.attr("Pipeline", lazy.module("Cython.Compiler.Pipeline"));

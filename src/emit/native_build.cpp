@@ -219,8 +219,7 @@ py::object make_stream_silencer(const ClassBuilder &setuptools) {
 // setuptools loads on first use, which a run that reuses its build never makes; a missing
 // setuptools still fails the import at once.
 py::object make_zel_setuptools(const Globals &g) {
-    require_package("setuptools");
-    LazyAttributes lazy(g);
+    LazyAttributes lazy(g, "setuptools");
     ClassBuilder setuptools(g, "ZELSetupTools");
     setuptools.attr("Extension", lazy.import_from("setuptools", "Extension"));
     setuptools.attr("setup", lazy.import_from("setuptools", "setup"));

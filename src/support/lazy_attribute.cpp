@@ -29,8 +29,14 @@ py::object make_attribute_class(const Globals &g) {
 
 } // namespace
 
-LazyAttributes::LazyAttributes(const Globals &g)
-    : globals_(g), attribute_class_(make_attribute_class(g)) {}
+LazyAttributes::LazyAttributes(const Globals &g, const char *package)
+    : globals_(g), attribute_class_(make_attribute_class(g)) {
+    py::object spec = py::module_::import("importlib.util").attr("find_spec")(package);
+    if (spec.is_none()) {
+        PyErr_Format(PyExc_ModuleNotFoundError, "No module named '%s'", package);
+        throw py::error_already_set();
+    }
+}
 
 py::object LazyAttributes::lazy(py::object load) const {
     return attribute_class_(std::move(load));
@@ -51,14 +57,6 @@ py::object LazyAttributes::made_by(py::object (*make)(const Globals &, const py:
     // The namespace is bound by a partial, which the cycle collector sees.
     py::object function = py::cpp_function(make);
     return lazy(py::module_::import("functools").attr("partial")(function, globals_));
-}
-
-void require_package(const char *name) {
-    py::object spec = py::module_::import("importlib.util").attr("find_spec")(name);
-    if (spec.is_none()) {
-        PyErr_Format(PyExc_ModuleNotFoundError, "No module named '%s'", name);
-        throw py::error_already_set();
-    }
 }
 
 } // namespace zel

@@ -11,9 +11,12 @@
 
 namespace zel {
 
+// Attributes loaded from the modules of one package. The package is looked up, without
+// importing it, when the object is made: a missing one fails with ModuleNotFoundError then,
+// as an import would.
 class LazyAttributes {
   public:
-    explicit LazyAttributes(const Globals &g);
+    LazyAttributes(const Globals &g, const char *package);
 
     // `from <module> import <name>`, at the first access.
     py::object import_from(const std::string &module, const std::string &name) const;
@@ -28,9 +31,5 @@ class LazyAttributes {
     Globals globals_;
     py::object attribute_class_;
 };
-
-// Fails with ModuleNotFoundError, as an import would, when the top-level package `name` is
-// not installed; looks it up without importing it.
-void require_package(const char *name);
 
 } // namespace zel
