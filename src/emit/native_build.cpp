@@ -7,7 +7,7 @@
 #include "support/pyast.hpp"
 #include "support/with_context.hpp"
 
-#include <algorithm>
+#include <cstddef>
 #include <string>
 
 namespace zel {
@@ -133,7 +133,7 @@ class RootLoggerState {
 // The last lines that the compiler and setuptools wrote during a failed build, on standard
 // error: the reason the build failed, in the compiler's own words.
 void show_build_output(const Globals &g, const py::object &output_path) {
-    const py::ssize_t shown_lines = 30;
+    const std::size_t shown_lines = 30;
     // Nothing was captured when the streams were left alone.
     if (!truthy(g["os"].attr("path").attr("exists")(output_path)))
         return;
@@ -141,11 +141,11 @@ void show_build_output(const Globals &g, const py::object &output_path) {
         g["io"].attr("open")(output_path, "encoding"_a = "utf-8", "errors"_a = "replace");
     py::list lines;
     closing(file, [&] { lines = file.attr("read")().attr("splitlines")(); });
-    py::ssize_t first = std::max<py::ssize_t>(0, py::len(lines) - shown_lines);
+    std::size_t first = lines.size() > shown_lines ? lines.size() - shown_lines : 0;
     // Whatever was printed before comes first where both streams end up in one place.
     g["sys"].attr("stdout").attr("flush")();
     py::object err = g["sys"].attr("stderr");
-    for (py::ssize_t i = first; i < py::len(lines); ++i)
+    for (std::size_t i = first; i < lines.size(); ++i)
         err.attr("write")(py::str(lines[i]) + py::str("\n"));
     err.attr("flush")();
 }
