@@ -4,9 +4,12 @@
 
 Generates untyped scripts of about the given numbers of lines, functions and module-level
 statements mixed, and runs each once in a fresh directory, so that it is built and then run.
-Prints, per script, the time of that first run and the peak memory of the C++ compiler (its
-largest process), each with its growth per doubling of the script, and the peak memory of the
-Python process (the rewriting and Cython).
+Prints, per script, the wall-clock time of that first run, its processor time (the Python
+process and every compiler process) and the peak memory of the C++ compiler (its largest
+process), these two with their growth per doubling of the script; then the compiler's share of
+the processor time and the peak memory of the Python process (the rewriting and Cython).
+Processor time is what the growth is taken from: unlike wall-clock time it does not depend on
+what else the machine runs.
 """
 import argparse
 import json
@@ -35,14 +38,15 @@ total = total + w{i}
 HEAD = "import zel\ntotal = 0\n"
 TAIL = "print(total)\n"
 
-# Stands in for the C++ compiler: runs it and appends its peak memory to a file. A process
-# started by the large Python process would count that process's memory as its own (fork and
-# exec keep the high-water mark), so the compiler is started from this small one.
+# Stands in for the C++ compiler: runs it and appends its processor time and peak memory to a
+# file. A process started by the large Python process would count that process's memory as its
+# own (fork and exec keep the high-water mark), so the compiler is started from this small one.
 MEASURE_COMPILER = r"""
 import resource, subprocess, sys
 status = subprocess.run(sys.argv[2:]).returncode
+used = resource.getrusage(resource.RUSAGE_CHILDREN)
 with open(sys.argv[1], "a") as f:
-    f.write(f"{resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss}\n")
+    f.write(f"{used.ru_utime + used.ru_stime} {used.ru_maxrss}\n")
 sys.exit(status)
 """
 
@@ -68,9 +72,11 @@ try:
 except SystemExit as stop:
     status = stop.code
 seconds = time.perf_counter() - start
+own, children = resource.getrusage(resource.RUSAGE_SELF), resource.getrusage(resource.RUSAGE_CHILDREN)
 with open(report, "w") as f:
     json.dump({"status": status, "seconds": seconds,
-               "python_kib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss}, f)
+               "cpu_seconds": own.ru_utime + own.ru_stime + children.ru_utime + children.ru_stime,
+               "python_kib": own.ru_maxrss}, f)
 """
 
 
@@ -100,7 +106,9 @@ def build_once(lines, cold_init):
         result = json.loads(report.read_text())
         if result["status"] != 0 or not done.stdout.startswith("# COMPILE..\n# RUN\n"):
             sys.exit(f"the build of {lines} lines failed:\n{done.stdout}{done.stderr}")
-        result["compiler_kib"] = max(map(int, (work / "compiler.txt").read_text().split()))
+        runs = [line.split() for line in (work / "compiler.txt").read_text().splitlines()]
+        result["compiler_seconds"] = sum(float(seconds) for seconds, _ in runs)
+        result["compiler_kib"] = max(int(kib) for _, kib in runs)
     result["lines"] = text.count("\n")
     return result
 
@@ -119,18 +127,20 @@ def main():
                         help="keep Cython's cold module-init function (drop -DCYTHON_SMALL_CODE=)")
     args = parser.parse_args()
 
-    print(f"{'lines':>6} {'build s':>8} {'growth':>7} {'compiler MiB':>13} {'growth':>7} "
-          f"{'python MiB':>11}")
+    print(f"{'lines':>6} {'wall s':>7} {'cpu s':>7} {'growth':>7} {'compiler MiB':>13} "
+          f"{'growth':>7} {'compiler cpu s':>15} {'python MiB':>11}")
     previous = None
     for lines in sorted(args.lines):
         result = build_once(lines, args.cold_init)
         time_growth = memory_growth = "-"
         if previous:
-            time_growth = f"{growth(result['seconds'], previous['seconds'], result['lines'], previous['lines']):.2f}"
-            memory_growth = f"{growth(result['compiler_kib'], previous['compiler_kib'], result['lines'], previous['lines']):.2f}"
-        print(f"{result['lines']:>6} {result['seconds']:>8.1f} {time_growth:>7} "
-              f"{result['compiler_kib'] / 1024:>13.0f} {memory_growth:>7} "
-              f"{result['python_kib'] / 1024:>11.0f}", flush=True)
+            sizes = result["lines"], previous["lines"]
+            time_growth = f"{growth(result['cpu_seconds'], previous['cpu_seconds'], *sizes):.2f}"
+            memory_growth = f"{growth(result['compiler_kib'], previous['compiler_kib'], *sizes):.2f}"
+        print(f"{result['lines']:>6} {result['seconds']:>7.1f} {result['cpu_seconds']:>7.1f} "
+              f"{time_growth:>7} {result['compiler_kib'] / 1024:>13.0f} {memory_growth:>7} "
+              f"{result['compiler_seconds']:>15.1f} {result['python_kib'] / 1024:>11.0f}",
+              flush=True)
         previous = result
 
 

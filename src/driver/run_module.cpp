@@ -3,6 +3,7 @@
 #include "driver/cuda_path.hpp"
 #include "driver/driver_classes.hpp"
 #include "support/pyast.hpp"
+#include "support/text.hpp"
 
 #include <algorithm>
 #include <string>
@@ -49,10 +50,8 @@ py::object add_cuda_dll_directory(const py::object &os) {
 // Cython names the lambdas of a module "lambda", "lambda1", "lambda2" and so on.
 bool is_lambda_name(const std::string &name) {
     const std::string word = "lambda";
-    if (name.compare(0, word.size(), word) != 0)
-        return false;
-    return std::all_of(name.begin() + word.size(), name.end(),
-                       [](char c) { return c >= '0' && c <= '9'; });
+    return starts_with(name, word) && std::all_of(name.begin() + word.size(), name.end(),
+                                                  [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The function name the interpreter would give for a traceback entry. Cython names the
