@@ -1,5 +1,6 @@
 """Built-module naming and the rebuild decision of ZEL.prepare_path."""
 import os
+import pathlib
 import sys
 import types
 
@@ -21,10 +22,14 @@ def script(path, mtime=1_000_000):
     return str(path)
 
 
-def build(name, mtime):
+def build(name, mtime, made_from=None, zel=None):
+    """An empty build file; with a script and ZEL, the record that it was made from that script."""
     with open(name, "w"):
         pass
     os.utime(name, (mtime, mtime))
+    if made_from:
+        with open(name + ".zel", "w", encoding="utf-8") as record:
+            record.write(zel.build_record(pathlib.Path(made_from).read_bytes()))
     return name
 
 
@@ -38,18 +43,53 @@ def build(name, mtime):
 ], ids=["none", "newer", "equal", "older", "newer-and-older", "all-newer"])
 def test_rebuild_decision(zel, tmp_path, offsets, rebuild):
     path = script(tmp_path / "demo.py")
-    builds = {build(f"demo.cpython-{VS}-{i}.so", 1_000_000 + dt) for i, dt in enumerate(offsets)}
+    builds = {build(f"demo.cpython-{VS}-{i}.so", 1_000_000 + dt, path, zel)
+              for i, dt in enumerate(offsets)}
     assert zel.prepare_path(path) == ("demo.py", "demo", rebuild)
     assert set(zel.fl) == builds and isinstance(zel.fl, list)
     assert zel.vs == VS
     left = {b for b in builds if os.path.exists(b)}
     assert left == (set() if rebuild else builds)
+    records = {b for b in builds if os.path.exists(b + ".zel")}
+    assert records == left  # a deleted build takes its record along
+
+
+@pytest.mark.parametrize("made_from", [
+    None,                   # no record
+    "other/demo.py",        # another script of the same name
+    "old/demo.py",          # this script's earlier text
+])
+def test_newer_build_made_from_other_text_is_rebuilt(zel, tmp_path, made_from):
+    path = script(tmp_path / "demo.py")
+    if made_from:
+        other = tmp_path / made_from
+        other.parent.mkdir()
+        other.write_text("import zel\nprint('other')\n")
+    newer = build(f"demo.cpython-{VS}-x.so", 2_000_000, made_from and tmp_path / made_from, zel)
+    assert zel.prepare_path(path) == ("demo.py", "demo", True)
+    assert not os.path.exists(newer) and not os.path.exists(newer + ".zel")
+
+
+def test_build_of_another_zel_version_is_rebuilt(zel, tmp_path, monkeypatch):
+    path = script(tmp_path / "demo.py")
+    monkeypatch.setattr(zel, "__version__", "0.6.9")
+    newer = build(f"demo.cpython-{VS}-x.so", 2_000_000, path, zel)
+    monkeypatch.undo()
+    assert zel.prepare_path(path) == ("demo.py", "demo", True)
+    assert not os.path.exists(newer)
+
+
+def test_build_record_names_version_and_text(zel):
+    record = zel.build_record(b"import zel\n")
+    assert record.startswith("zel 0.7.0 ") and record.endswith("\n")
+    assert record == zel.build_record(b"import zel\n")
+    assert record != zel.build_record(b"import zel\n\n")
 
 
 def test_windows_pattern(zel, zel_ns, tmp_path, monkeypatch):
     monkeypatch.setattr(zel_ns.Etc, "platform", staticmethod(lambda: "Windows"))
     path = script(tmp_path / "demo.py")
-    pyd = build(f"demo.cp{VS}-win_amd64.pyd", 2_000_000)
+    pyd = build(f"demo.cp{VS}-win_amd64.pyd", 2_000_000, path, zel)
     build(f"demo.cpython-{VS}-x86_64-linux-gnu.so", 2_000_000)
     assert zel.prepare_path(path) == ("demo.py", "demo", False)
     assert zel.fl == [pyd]

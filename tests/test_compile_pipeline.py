@@ -82,6 +82,20 @@ def test_fresh_build_runs_the_whole_chain(pipeline, capsys):
     assert sorted(os.listdir(pipeline.dir)) == ["a.py"]
 
 
+def test_build_is_recorded_with_the_text_it_was_made_from(pipeline):
+    built = pipeline.dir / ("a" + sysconfig.get_config_var("EXT_SUFFIX"))
+    pipeline.write("x = 1\n")
+
+    def build(src, base_name):
+        built.write_text("built")
+        pipeline.write("x = 2\n")  # the script changes while it is being built
+
+    pipeline.ns.ZELSetupTools.build_module_from_cpp = staticmethod(build)
+    pipeline.compile()
+    record = (pipeline.dir / (built.name + ".zel")).read_text(encoding="utf-8")
+    assert record == pipeline.ns.ZEL.build_record(b"x = 1\n")
+
+
 def test_openmp_flag_reaches_the_emission(pipeline):
     pipeline.write("x = 1\n")
     pipeline.ns.ZELAst.restruct = staticmethod(
@@ -95,6 +109,8 @@ def test_up_to_date_build_is_left_alone(pipeline, capsys):
     pipeline.write("x = 1\n")
     built = pipeline.dir / ("a" + sysconfig.get_config_var("EXT_SUFFIX"))
     built.write_text("built")
+    (pipeline.dir / (built.name + ".zel")).write_text(
+        pipeline.ns.ZEL.build_record(b"x = 1\n"), encoding="utf-8")
     script_time = os.path.getmtime(pipeline.dir / "a.py")
     os.utime(built, (script_time + 10, script_time + 10))
     assert pipeline.compile() is None
@@ -142,6 +158,18 @@ def test_crlf_script_is_read_with_universal_newlines(pipeline):
     assert [s.lineno for s in pipeline.tree.body] == [1, 2]
 
 
+@pytest.mark.parametrize("source", [
+    b"\xef\xbb\xbfx = 'caf\xc3\xa9'\n",                           # UTF-8 with a byte-order mark
+    b"# -*- coding: latin-1 -*-\nx = 'caf\xe9'\n",                 # a coding line
+    b"#!/usr/bin/env python\n# vim: set fileencoding=cp1252 :\nx = 'caf\xe9'\n",
+], ids=["bom", "latin-1", "cp1252-second-line"])
+def test_script_is_decoded_as_the_interpreter_decodes_it(pipeline, capsys, source):
+    pipeline.write(source)
+    pipeline.compile()
+    assert capsys.readouterr().out == "# COMPILE..\n"
+    assert pipeline.tree.body[-1].value.value == "café"
+
+
 def expect_fatal(pipeline, capsys):
     with pytest.raises(SystemExit) as stop:
         pipeline.compile()
@@ -153,7 +181,9 @@ def expect_fatal(pipeline, capsys):
     "source, line",
     [
         ("x = = 1\n", "SyntaxError: invalid syntax (<unknown>, line 1)"),
-        (b"x = '\xff'\n", "UnicodeDecodeError: 'utf-8' codec can't decode byte 0xff"),
+        # bytes that are not UTF-8, without a coding line: refused, as the interpreter refuses them
+        (b"x = '\xff'\n", "SyntaxError: invalid or missing encoding declaration"),
+        (b"x = 1\ny = '\xff'\n", "UnicodeDecodeError: 'utf-8' codec can't decode byte 0xff"),
     ],
 )
 def test_unreadable_script_fails_before_compile_line(pipeline, capsys, source, line):
@@ -162,6 +192,16 @@ def test_unreadable_script_fails_before_compile_line(pipeline, capsys, source, l
     assert out.startswith(FATAL + line)
     assert out.count("\n") == 1
     assert pipeline.calls == []
+
+
+def test_read_only_directory_stops_before_anything_is_deleted(pipeline, capsys, monkeypatch):
+    pipeline.write("x = 1\n")
+    stale = pipeline.dir / ("a" + sysconfig.get_config_var("EXT_SUFFIX"))
+    stale.write_text("built from other text")
+    monkeypatch.setattr(os, "access", lambda path, mode: mode != os.W_OK)
+    out = expect_fatal(pipeline, capsys)
+    assert out == f"zel: cannot write the build into the read-only current directory {pipeline.dir}\n"
+    assert pipeline.calls == [] and stale.exists()
 
 
 def test_missing_script(pipeline, capsys):

@@ -212,3 +212,22 @@ def test_real_compile_errors_list_script_lines(zel_ns, capsys):
     assert "** cdef int a = 1#lInE4EnIl 4" in out
     assert "** b = undefined_name + 1#lInE5EnIl 5" in out
     assert any("undeclared name not builtin: undefined_name" in line for line in out)
+
+
+UNTYPED_INDEX = (
+    "import numpy#lInE1EnIl\n"
+    "cdef double[:] a = numpy.zeros(3)#lInE2EnIl\n"
+    "i = 1#lInE3EnIl\n"
+    "a[i] = 2#lInE4EnIl\n"
+)
+
+
+def test_real_translation_gives_no_performance_hints(zel_ns, capfd):
+    zel_ns.ZELCython.convert(UNTYPED_INDEX, "demo", line_map(UNTYPED_INDEX))
+    assert capfd.readouterr() == ("", "")
+    pyx = UNTYPED_INDEX + "b = undefined_name#lInE5EnIl\n"
+    with pytest.raises(SystemExit):
+        zel_ns.ZELCython.convert(pyx, "demo", line_map(pyx))
+    out = capfd.readouterr().out
+    assert "undeclared name not builtin: undefined_name" in out
+    assert "performance hint" not in out

@@ -84,3 +84,32 @@ def test_platform_and_enc(etc):
     assert etc.platform() == platform.system()
     value = object()
     assert etc.enc(value) is value
+
+
+@pytest.fixture
+def opened_files(monkeypatch):
+    """Every file that builtins.open hands out from now on."""
+    files = []
+    real_open = open
+
+    def recording_open(*args, **kwargs):
+        files.append(real_open(*args, **kwargs))
+        return files[-1]
+
+    monkeypatch.setattr("builtins.open", recording_open)
+    return files
+
+
+def test_log_closes_the_file_when_the_write_fails(etc, opened_files):
+    with pytest.raises(UnicodeEncodeError):
+        etc.log("\ud800")  # a lone surrogate has no UTF-8 form
+    assert opened_files and all(f.closed for f in opened_files)
+
+
+@pytest.mark.parametrize("content, count", [(b"one\ntwo\n", 2), (b"\xff\n", 1)])
+def test_count_lines_closes_the_file(etc, tmp_path, opened_files, content, count):
+    path = tmp_path / "other.log"
+    path.write_bytes(content)
+    etc.log_file = path
+    assert etc.log_lines() == count
+    assert opened_files and all(f.closed for f in opened_files)

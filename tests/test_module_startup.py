@@ -86,9 +86,38 @@ NESTED = [
 
 @pytest.mark.parametrize("outer, inner, bases", NESTED, ids=[f"{o}.{i}" for o, i, _ in NESTED])
 def test_nested_classes(zel_ns, outer, inner, bases):
-    cls = vars(getattr(zel_ns, outer))[inner]
+    cls = getattr(getattr(zel_ns, outer), inner)
     assert (cls.__module__, cls.__qualname__, cls.__name__) == ("zel.zel", f"{outer}.{inner}", inner)
     assert cls.__bases__ == bases(zel_ns)
+
+
+COMPILER_ATTRIBUTES = [
+    ("ZELSetupTools", "Extension", "setuptools", "Extension"),
+    ("ZELSetupTools", "setup", "setuptools", "setup"),
+    ("ZELCython", "ModuleNode", "Cython.Compiler.ModuleNode", None),
+    ("ZELCython", "Pipeline", "Cython.Compiler.Pipeline", None),
+    ("ZELCython", "Errors", "Cython.Compiler.Errors", None),
+    ("ZELCython", "Context", "Cython.Compiler.Main", "Context"),
+    ("ZELCython", "CompilationSource", "Cython.Compiler.Main", "CompilationSource"),
+    ("ZELCython", "create_default_resultobj", "Cython.Compiler.Main", "create_default_resultobj"),
+    ("ZELCython", "CompilationOptions", "Cython.Compiler.Options", "CompilationOptions"),
+    ("ZELCython", "default_options", "Cython.Compiler.Options", "default_options"),
+    ("ZELCython", "FileSourceDescriptor", "Cython.Compiler.Scanning", "FileSourceDescriptor"),
+    ("ZELCython", "EncodedString", "Cython.Compiler.StringEncoding", "EncodedString"),
+]
+
+
+@pytest.mark.parametrize("owner, name, module, attribute", COMPILER_ATTRIBUTES,
+                         ids=[f"{o}.{n}" for o, n, _, _ in COMPILER_ATTRIBUTES])
+def test_compiler_attributes_load_on_first_use(zel_ns, owner, name, module, attribute):
+    import importlib
+    cls = getattr(zel_ns, owner)
+    expected = importlib.import_module(module)
+    if attribute:
+        expected = getattr(expected, attribute)
+    assert vars(cls)[name] is not expected  # nothing is loaded while the class is made
+    assert getattr(cls, name) is expected
+    assert vars(cls)[name] is expected  # and once loaded, it is a plain class attribute
 
 
 def test_zel_error_class(zel_ns):
@@ -134,6 +163,18 @@ def test_a_dropped_body_run_is_collected():
     del ns
     gc.collect()
     assert [ref for ref in classes if ref() is not None] == []
+
+
+@pytest.mark.parametrize("package", ["setuptools", "Cython"])
+def test_a_missing_build_package_fails_the_import(runner, package):
+    result = runner.run_script("needs.py", f"""\
+        import sys
+        sys.modules[{package!r}] = None  # as if it were not installed
+        import zel
+        """)
+    assert result.stdout == ""
+    assert result.stderr.endswith(f"ModuleNotFoundError: No module named '{package}'\n")
+    assert result.returncode == 1
 
 
 def test_missing_main_module(monkeypatch, keep_module):

@@ -1,5 +1,4 @@
 """The native build: silenced streams and descriptors, the build arguments, real builds."""
-import functools
 import logging
 import os
 import re
@@ -148,8 +147,8 @@ def test_an_interrupted_build_stays_an_interrupt(zel_ns, recorded_setup, tmp_pat
     "compiler, compile_args, link_args",
     [
         ("msvc", ["/nologo", "/O2", "/openmp"], ["/nologo", "/NOEXP", "/NOIMPLIB"]),
-        ("unix", ["-O3", "-fopenmp", "-w"], ["-fopenmp"]),
-        ("mingw32", ["-O3", "-fopenmp", "-w"], ["-fopenmp"]),
+        ("unix", ["-O3", "-fopenmp", "-w", "-g0", "-DCYTHON_SMALL_CODE="], ["-fopenmp"]),
+        ("mingw32", ["-O3", "-fopenmp", "-w", "-g0", "-DCYTHON_SMALL_CODE="], ["-fopenmp"]),
     ],
 )
 def test_switches_follow_the_compiler(zel_ns, recorded_setup, monkeypatch, tmp_path, compiler,
@@ -188,6 +187,7 @@ def test_built_module_runs_with_script_lines(starts_processes, zel_ns, dirs, cap
     assert (list(logging.root.handlers), logging.root.level) == logger
     [built] = os.listdir(dirs.current)  # no build directory beside it
     assert re.fullmatch(r"demo\.cpython-\d+.*\.(so|pyd)", built)
+    assert b".debug_info" not in (dirs.current / built).read_bytes()  # built without -g
     assert any(path.suffix in (".o", ".obj") for path in dirs.work.rglob("*"))
 
     ran = subprocess.run([sys.executable, "-c", "import demo; print(demo.threads()); demo.f(4)"],
@@ -206,23 +206,43 @@ WARNINGS = textwrap.dedent("""\
 
 def test_generated_code_warnings_are_not_shown(starts_processes, zel_ns, dirs, capfd, monkeypatch):
     # the streams left as they are: only the compiler's switches keep it quiet
-    monkeypatch.setattr(zel_ns.ZELSetupTools, "__hout__",
-                        functools.partial(zel_ns.ZELSetupTools.__hout__, False))
+    hout = zel_ns.ZELSetupTools.__hout__
+    monkeypatch.setattr(zel_ns.ZELSetupTools, "__hout__", lambda target: hout(False))
     cpp = dirs.work / "quiet.cpp"
     cpp.write_text(WARNINGS)
     zel_ns.ZELSetupTools.build_module_from_cpp(str(cpp), "quiet")
     assert "warning" not in capfd.readouterr().err
 
 
-@pytest.mark.parametrize("environment", [{}, {"CC": "no-such-compiler", "CXX": "no-such-compiler"}])
-def test_a_failing_build_prints_nothing(starts_processes, zel_ns, dirs, capfd, monkeypatch, environment):
+@pytest.mark.parametrize("environment, shown", [
+    ({}, "was not declared in this scope"),
+    # no compiler, no compiler output (the command line that setuptools logs goes to the
+    # test's log capture here)
+    ({"CC": "no-such-compiler", "CXX": "no-such-compiler"}, ""),
+])
+def test_a_failing_build_shows_the_compilers_last_lines(starts_processes, zel_ns, dirs, capfd,
+                                                         monkeypatch, environment, shown):
     for name, value in environment.items():
         monkeypatch.setenv(name, value)
     cpp = dirs.work / "bad.cpp"
-    cpp.write_text(WARNINGS + "int g() { return undeclared; }\n")
+    cpp.write_text(WARNINGS + "".join(f"int u{i}() {{ return undeclared; }}\n" for i in range(40)))
     streams = sys.stdout, sys.stderr
     with pytest.raises(RuntimeError, match="^error: "):
         zel_ns.ZELSetupTools.build_module_from_cpp(str(cpp), "bad")
     assert (sys.stdout, sys.stderr) == streams
-    assert capfd.readouterr() == ("", "")
+    out, err = capfd.readouterr()
+    assert out == ""
+    assert shown in err
+    assert len(err.splitlines()) <= 30
     assert os.listdir(dirs.current) == []
+
+
+def test_silencer_with_a_path_keeps_every_write(zel_ns, capfd, tmp_path):
+    target = tmp_path / "build.log"
+    target.write_text("from before\n")
+    with zel_ns.ZELSetupTools.__hout__(str(target)):
+        print("out")
+        print("err", file=sys.stderr)
+        os.write(2, b"fd err\n")
+        print("out again")
+    assert target.read_text().splitlines() == ["out", "err", "fd err", "out again"]

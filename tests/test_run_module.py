@@ -13,6 +13,8 @@ import textwrap
 
 import pytest
 
+from conftest import load_classes
+
 DEMO_PYX = textwrap.dedent(
     """\
     import os, sys
@@ -88,6 +90,8 @@ def demo(runner, built_demo):
         built = shutil.copy(built_demo / BUILT_NAME, build_dir / BUILT_NAME)
         later = os.path.getmtime(script) + 10
         os.utime(built, (later, later))
+        with open(f"{built}.zel", "w", encoding="utf-8") as record:
+            record.write(load_classes().ZEL.build_record(script.read_bytes()))
         return script
 
     return place

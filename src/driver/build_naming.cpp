@@ -1,6 +1,8 @@
 // ZEL.prepare_path: the version gate, the script's names, and whether its earlier builds
 // in the current directory are stale (and then deleted).
+#include "driver/built_modules.hpp"
 #include "driver/driver_classes.hpp"
+#include "driver/script_source.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
@@ -29,13 +31,40 @@ py::str build_pattern(const Globals &g, const py::str &stem, const py::object &v
 }
 
 // Rebuild unless at least one earlier build exists and every one is newer than the script.
-bool is_stale(const py::object &path, const py::object &script, const py::list &builds) {
+bool is_older_than_script(const py::object &path, const py::object &script,
+                          const py::list &builds) {
     py::object script_time = path.attr("getmtime")(script);
     for (py::handle build : builds) {
         if (!(script_time < path.attr("getmtime")(build)))
             return true;
     }
     return builds.empty();
+}
+
+// A build is stale when it is older than the script, or was made from other text or by
+// another version of zel.
+bool is_stale(const py::object &cls, const py::object &path, const py::object &script,
+              const py::list &builds) {
+    if (is_older_than_script(path, script, builds))
+        return true;
+    py::object record = cls.attr("build_record")(read_script(script));
+    for (py::handle build : builds) {
+        if (!made_from(py::reinterpret_borrow<py::object>(build), record))
+            return true;
+    }
+    return false;
+}
+
+// The build lands in the current directory: one that cannot take it is found before anything
+// is deleted or compiled.
+void check_writable(const Globals &g, const py::object &cls) {
+    py::object os = g["os"];
+    py::object directory = os.attr("getcwd")();
+    if (truthy(os.attr("access")(directory, os.attr("W_OK"))))
+        return;
+    print_line(py::str("{}: cannot write the build into the read-only current directory {}")
+                   .format(cls.attr("name"), directory));
+    g["sys"].attr("exit")(-1);
 }
 
 py::tuple prepare_path(const Globals &g, const py::object &cls, const py::object &file) {
@@ -47,26 +76,25 @@ py::tuple prepare_path(const Globals &g, const py::object &cls, const py::object
         PyErr_SetObject(PyExc_SystemError, py::str("fatal.0145: `{}`").format(base_name).ptr());
         throw py::error_already_set();
     }
-    py::list builds =
-        py::module_::import("glob").attr("glob")(build_pattern(g, stem, cls.attr("vs")));
+    py::list builds = find_builds(g, stem, cls.attr("vs"));
     cls.attr("fl") = builds;
-    bool rebuild = is_stale(path, file, builds);
+    bool rebuild = is_stale(cls, path, file, builds);
     if (rebuild) {
+        check_writable(g, cls);
         for (py::handle build : builds)
-            g["os"].attr("remove")(build);
+            remove_build(g["os"], py::reinterpret_borrow<py::object>(build));
     }
     return py::make_tuple(base_name, stem, rebuild);
 }
 
 } // namespace
 
+py::list find_builds(const Globals &g, const py::str &stem, const py::object &vs) {
+    return py::module_::import("glob").attr("glob")(build_pattern(g, stem, vs));
+}
+
 void add_prepare_path(ClassBuilder &zel) {
-    zel.classmethod(
-        "prepare_path",
-        [](const Globals &g, py::object cls, py::object file) {
-            return prepare_path(g, cls, file);
-        },
-        py::arg("cls"), py::arg("file"));
+    zel.classmethod("prepare_path", prepare_path, py::arg("cls"), py::arg("file"));
 }
 
 } // namespace zel

@@ -1,7 +1,9 @@
 // ZEL.compile: from the script's text to a built module in the current directory, when the
 // existing build is missing or stale. Every Exception on the way ends the process with one
 // internal-error line and status -1.
+#include "driver/built_modules.hpp"
 #include "driver/driver_classes.hpp"
+#include "driver/script_source.hpp"
 #include "support/files.hpp"
 #include "support/pyast.hpp"
 
@@ -57,7 +59,8 @@ void compile_steps(const Globals &g, const py::object &cls) {
     if (!truthy(cls.attr("rebuild")))
         return;
 
-    py::object tree = g["ast"].attr("parse")(read_text(script));
+    py::bytes source = read_script(script);
+    py::object tree = g["ast"].attr("parse")(decode_script(source));
     bool debug = truthy(cls.attr("debug"));
     if (debug) {
         cls.attr("log_line") = g["Etc"].attr("log_lines")();
@@ -84,25 +87,28 @@ void compile_steps(const Globals &g, const py::object &cls) {
         dump(script, ".cpp", cpp_text);
 
     build_in_temporary_directory(g, cls, cpp_text);
+    // The record names the bytes that were compiled, even if the script changed meanwhile.
+    py::object record = cls.attr("build_record")(source);
+    for (py::handle build : find_builds(g, cls.attr("stem"), cls.attr("vs")))
+        write_record(py::reinterpret_borrow<py::object>(build), record);
+}
+
+void compile(const Globals &g, const py::object &cls) {
+    try {
+        compile_steps(g, cls);
+    } catch (py::error_already_set &e) {
+        // SystemExit and KeyboardInterrupt pass on unchanged.
+        if (!e.matches(PyExc_Exception))
+            throw;
+        print_line(cls.attr("fatal_msg")(caught_exception(e)));
+        g["sys"].attr("exit")(-1);
+    }
 }
 
 } // namespace
 
 void add_compile(ClassBuilder &zel) {
-    zel.classmethod(
-        "compile",
-        [](const Globals &g, py::object cls) {
-            try {
-                compile_steps(g, cls);
-            } catch (py::error_already_set &e) {
-                // SystemExit and KeyboardInterrupt pass on unchanged.
-                if (!e.matches(PyExc_Exception))
-                    throw;
-                print_line(cls.attr("fatal_msg")(caught_exception(e)));
-                g["sys"].attr("exit")(-1);
-            }
-        },
-        py::arg("cls"));
+    zel.classmethod("compile", compile, py::arg("cls"));
 }
 
 } // namespace zel

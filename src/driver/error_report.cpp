@@ -33,10 +33,7 @@ py::str fatal_msg(const Globals &g, const py::object &cls, const py::object &e) 
 } // namespace
 
 void add_fatal_msg(ClassBuilder &zel) {
-    zel.classmethod(
-        "fatal_msg",
-        [](const Globals &g, py::object cls, py::object e) { return fatal_msg(g, cls, e); },
-        py::arg("cls"), py::arg("e"));
+    zel.classmethod("fatal_msg", fatal_msg, py::arg("cls"), py::arg("e"));
 }
 
 } // namespace zel

@@ -1,44 +1,51 @@
 // Etc: the operating system's name, the daily log file and the count of its lines.
 #include "driver/driver_classes.hpp"
+#include "support/closing.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
 namespace {
 
-// Counts the lines an open file yields when iterated.
-py::int_ count_lines(const py::object &file) {
+py::object open_file(const py::object &path, const char *mode) {
+    py::object open = py::module_::import("builtins").attr("open");
+    if (mode[1] == 'b')
+        return open(path, mode);
+    return open(path, mode, py::arg("encoding") = "utf-8");
+}
+
+// The number of lines the file at `path` yields when iterated; the file is closed on every
+// way out.
+py::int_ count_lines(const py::object &path, const char *mode) {
+    py::object file = open_file(path, mode);
     long count = 0;
-    for (py::handle line : file) {
-        (void)line;
-        ++count;
-    }
+    closing(file, [&] {
+        for (py::handle line : file) {
+            (void)line;
+            ++count;
+        }
+    });
     return py::int_(count);
 }
 
+py::object enc(py::object s) {
+    return s;
+}
+
+py::object platform() {
+    return py::module_::import("platform").attr("system")();
+}
+
 py::object log_lines(const py::object &cls) {
-    py::object open = py::module_::import("builtins").attr("open");
     py::object path = cls.attr("log_file");
     try {
-        py::object file = open(path, "r", py::arg("encoding") = "utf-8");
-        py::object closer = file.attr("__exit__");
-        try {
-            py::int_ count = count_lines(file);
-            closer(py::none(), py::none(), py::none());
-            return std::move(count);
-        } catch (py::error_already_set &e) {
-            closer(py::none(), py::none(), py::none());
-            if (!e.matches(PyExc_UnicodeDecodeError))
-                throw;
-        }
+        return count_lines(path, "r");
     } catch (py::error_already_set &e) {
         if (e.matches(PyExc_FileNotFoundError))
             return py::int_(-1);
-        throw;
+        if (!e.matches(PyExc_UnicodeDecodeError))
+            throw;
     }
-    py::object file = open(path, "rb");
-    py::int_ count = count_lines(file);
-    file.attr("close")();
-    return std::move(count);
+    return count_lines(path, "rb");
 }
 
 void log(const Globals &g, const py::object &cls, const py::args &args,
@@ -55,10 +62,19 @@ void log(const Globals &g, const py::object &cls, const py::args &args,
     cls.attr("log_file") = path;
     py::str line = truthy(put_date) ? py::str("[{} {}] {}\n").format(date, time, message)
                                     : py::str("{}\n").format(message);
-    py::object file =
-        py::module_::import("builtins").attr("open")(path, "a", py::arg("encoding") = "utf-8");
-    file.attr("write")(line);
-    file.attr("close")();
+    py::object file = open_file(path, "a");
+    closing(file, [&] { file.attr("write")(line); });
+}
+
+void log2(const Globals &g, const py::object &cls, const py::object &lnum, const py::args &args,
+          const py::object &put_date) {
+    if (!truthy(lnum))
+        return;
+    py::list values;
+    values.append(py::str("{}({})").format(g["__file__"], lnum.attr("f_lineno")));
+    for (py::handle arg : args)
+        values.append(arg);
+    cls.attr("log")(*py::tuple(values), py::arg("put_date") = put_date);
 }
 
 } // namespace
@@ -66,27 +82,11 @@ void log(const Globals &g, const py::object &cls, const py::args &args,
 py::object make_etc(const Globals &g) {
     ClassBuilder etc(g, "Etc");
     etc.attr("log_file", py::str(""));
-    etc.staticmethod("enc", [](py::object s) { return s; });
-    etc.staticmethod("platform", []() { return py::module_::import("platform").attr("system")(); });
-    etc.classmethod("log_lines", log_lines);
-    etc.classmethod(
-        "log",
-        [](const Globals &g, py::object cls, py::args args, py::object put_date) {
-            log(g, cls, args, put_date);
-        },
-        py::arg("cls"), py::arg("put_date") = false);
-    etc.classmethod(
-        "log2",
-        [](const Globals &g, py::object cls, py::object lnum, py::args args, py::object put_date) {
-            if (!truthy(lnum))
-                return;
-            py::list values;
-            values.append(py::str("{}({})").format(g["__file__"], lnum.attr("f_lineno")));
-            for (py::handle arg : args)
-                values.append(arg);
-            cls.attr("log")(*py::tuple(values), py::arg("put_date") = put_date);
-        },
-        py::arg("cls"), py::arg("lnum"), py::arg("put_date") = false);
+    etc.staticmethod("enc", enc, py::arg("s"));
+    etc.staticmethod("platform", platform);
+    etc.classmethod("log_lines", log_lines, py::arg("cls"));
+    etc.classmethod("log", log, py::arg("cls"), py::arg("put_date") = false);
+    etc.classmethod("log2", log2, py::arg("cls"), py::arg("lnum"), py::arg("put_date") = false);
     return etc.build();
 }
 

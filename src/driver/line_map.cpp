@@ -6,16 +6,11 @@
 namespace zel {
 namespace {
 
-// The first statement of `source` parsed as a module of its own.
-py::object parse_statement(const Globals &g, const py::object &source) {
-    return g["ast"].attr("parse")(source).attr("body")[py::int_(0)];
-}
-
 // Puts the prange import and the openmp cimport at the head of the module body.
 void insert_openmp_prefix(const Globals &g, const py::object &tree) {
     py::object pyx_prefix = g["ZELConst"].attr("pyx_prefix");
-    py::object prange_import = parse_statement(g, pyx_prefix[py::int_(0)]);
-    py::object openmp_import = parse_statement(g, pyx_prefix[py::int_(1)]);
+    py::object prange_import = parse_statement(pyx_prefix[py::int_(0)]);
+    py::object openmp_import = parse_statement(pyx_prefix[py::int_(1)]);
     set_tag(openmp_import, g["ZELAst"].attr("cidx"), py::bool_(true));
     openmp_import.attr("lineno") = -1;
     prange_import.attr("lineno") = -1;
@@ -24,6 +19,7 @@ void insert_openmp_prefix(const Globals &g, const py::object &tree) {
     body.attr("insert")(0, prange_import);
 }
 
+// ZEL.unparse (named apart from the support helper that unparses one node).
 py::tuple unparse_tree(const Globals &g, const py::object &tree, const py::object &openmp) {
     if (truthy(openmp) && is_a(tree, "Module"))
         insert_openmp_prefix(g, tree);
@@ -68,12 +64,7 @@ py::tuple unparse_tree(const Globals &g, const py::object &tree, const py::objec
 } // namespace
 
 void add_unparse(ClassBuilder &zel) {
-    zel.staticmethod(
-        "unparse",
-        [](const Globals &g, py::object tree, py::object openmp) {
-            return unparse_tree(g, tree, openmp);
-        },
-        py::arg("tree"), py::arg("openmp") = true);
+    zel.staticmethod("unparse", unparse_tree, py::arg("tree"), py::arg("openmp") = true);
 }
 
 } // namespace zel

@@ -1,7 +1,12 @@
 // ZEL.run: loads the built module from the current directory as `__main__`, runs it in the
 // script's place and ends the process as the interpreter would have ended the script.
+#include "driver/cuda_path.hpp"
 #include "driver/driver_classes.hpp"
 #include "support/pyast.hpp"
+#include "support/text.hpp"
+
+#include <algorithm>
+#include <string>
 
 namespace zel {
 namespace {
@@ -35,26 +40,34 @@ py::object find_built_module(const Globals &g, const py::str &stem) {
 
 // Puts `CUDA_PATH`/bin on the DLL search path, where the platform has one. The handle is
 // returned so that the caller keeps the directory on the path.
-py::object add_cuda_dll_directory(const Globals &g) {
-    py::object os = g["os"];
-    py::object cuda_path = os.attr("environ").attr("get")("CUDA_PATH");
-    if (!truthy(cuda_path) || !py::hasattr(os, "add_dll_directory"))
+py::object add_cuda_dll_directory(const py::object &os) {
+    py::object directory = cuda_dll_directory(os);
+    if (directory.is_none())
         return py::none();
-    py::object bin = os.attr("path").attr("join")(cuda_path, "bin");
-    if (!truthy(os.attr("path").attr("isdir")(bin)))
-        return py::none();
-    return os.attr("add_dll_directory")(bin);
+    return os.attr("add_dll_directory")(directory);
+}
+
+// Cython names the lambdas of a module "lambda", "lambda1", "lambda2" and so on.
+bool is_lambda_name(const std::string &name) {
+    const std::string word = "lambda";
+    return starts_with(name, word) && std::all_of(name.begin() + word.size(), name.end(),
+                                                  [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The function name the interpreter would give for a traceback entry. Cython names the
-// entries of a built module after the module: "init <stem>" for its top level and
-// "<stem>.<qualified name>" for functions.
+// entries of a built module after the module: "init <stem>" for its top level,
+// "<stem>.<qualified name>" for functions and lambdas, "genexpr" for generator expressions.
 py::object function_name(const py::object &entry, const py::str &stem) {
     py::str name = entry.attr("name");
     if (name.equal(py::str("init ") + stem))
         return py::str("<module>");
-    if (truthy(name.attr("startswith")(stem + py::str("."))))
-        return name.attr("rpartition")(".")[py::int_(2)];
+    if (truthy(name.attr("startswith")(stem + py::str(".")))) {
+        py::str last = name.attr("rpartition")(".")[py::int_(2)];
+        return is_lambda_name(last) ? py::str("<lambda>") : last;
+    }
+    if (name.equal(py::str("genexpr")) &&
+        py::str(entry.attr("filename")).equal(stem + py::str(".py")))
+        return py::str("<genexpr>");
     return std::move(name);
 }
 
@@ -81,7 +94,7 @@ void report(const Globals &g, const py::object &cls, const py::object &exc) {
     print_line(exc);
 }
 
-void run_built_module(const Globals &g, const py::object &cls) {
+void run(const Globals &g, const py::object &cls) {
     if (truthy(cls.attr("debug")))
         print_debug_lines(g, cls);
     print_line("# RUN");
@@ -92,7 +105,7 @@ void run_built_module(const Globals &g, const py::object &cls) {
         print_line(cls.attr("name"), "[Fatal.1421] module not found:", stem);
         g["sys"].attr("exit")(9);
     }
-    py::object dll_directory = add_cuda_dll_directory(g);
+    py::object dll_directory = add_cuda_dll_directory(g["os"]);
 
     py::object module = py::module_::import("importlib.util").attr("module_from_spec")(spec);
     module.attr("__name__") = "__main__";
@@ -119,24 +132,23 @@ void run_built_module(const Globals &g, const py::object &cls) {
     g["sys"].attr("exit")(status);
 }
 
+// The exception with a traceback of its deepest entry alone.
+py::object keep_deepest_frame(const py::object &exc) {
+    py::object tb = exc.attr("__traceback__");
+    if (tb.is_none())
+        return exc;
+    while (!tb.attr("tb_next").is_none())
+        tb = tb.attr("tb_next");
+    py::object single = py::module_::import("types").attr("TracebackType")(
+        py::none(), tb.attr("tb_frame"), tb.attr("tb_lasti"), tb.attr("tb_lineno"));
+    return exc.attr("with_traceback")(single);
+}
+
 } // namespace
 
 void add_run(ClassBuilder &zel) {
-    zel.classmethod(
-        "run", [](const Globals &g, py::object cls) { run_built_module(g, cls); }, py::arg("cls"));
-    zel.staticmethod(
-        "keep_deepest_frame",
-        [](py::object exc) {
-            py::object tb = exc.attr("__traceback__");
-            if (tb.is_none())
-                return exc;
-            while (!tb.attr("tb_next").is_none())
-                tb = tb.attr("tb_next");
-            py::object single = py::module_::import("types").attr("TracebackType")(
-                py::none(), tb.attr("tb_frame"), tb.attr("tb_lasti"), tb.attr("tb_lineno"));
-            return exc.attr("with_traceback")(single);
-        },
-        py::arg("exc"));
+    zel.staticmethod("keep_deepest_frame", keep_deepest_frame, py::arg("exc"));
+    zel.classmethod("run", run, py::arg("cls"));
 }
 
 } // namespace zel

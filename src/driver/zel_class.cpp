@@ -18,7 +18,10 @@ py::object make_zel(const Globals &g) {
     zel.attr("Error", nested_error_class(zel, "Error", "ZEL.Error"));
     add_fatal_msg(zel);
     add_module_command(zel);
+    add_self_check(zel);
+    add_cuda_reports(zel);
     add_prepare_path(zel);
+    add_build_record(zel);
     add_unparse(zel);
     add_compile(zel);
     add_run(zel);

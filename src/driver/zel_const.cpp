@@ -16,30 +16,30 @@ py::dict parameters(py::list args, py::list defaults, py::list keyword_only) {
 } // namespace
 
 py::object make_zel_const(const Globals &g) {
-    ClassBuilder c(g, "ZELConst");
+    ClassBuilder consts(g, "ZELConst");
     py::object ast_none = ast_class("Constant")(py::none());
-    c.attr("ast_None", ast_none);
-    c.attr("cpp_prefix", py::str("#pragma warning(disable: 4244 4996 4018 4101 4305 4700 4701 "
-                                 "4702 4715 4800 4819 4551)\n"));
+    consts.attr("ast_None", ast_none);
+    consts.attr("cpp_prefix", py::str("#pragma warning(disable: 4244 4996 4018 4101 4305 4700 4701 "
+                                      "4702 4715 4800 4819 4551)\n"));
     py::str zelrange("_cp_prange_");
-    c.attr("zelrange", zelrange);
+    consts.attr("zelrange", zelrange);
     py::list pyx_prefix;
     pyx_prefix.append(py::str("from cython.parallel import prange as ") + py::str(zelrange));
     pyx_prefix.append("import openmp");
     pyx_prefix.append("r(0,nogil=True,num_threads=openmp.omp_get_max_threads(),schedule='guided')");
-    c.attr("pyx_prefix", pyx_prefix);
-    c.attr("pattern1", py::str("#lInE"));
-    c.attr("pattern2", py::str("EnIl"));
-    c.attr("pattern3", py::str("Cython file:"));
+    consts.attr("pyx_prefix", pyx_prefix);
+    consts.attr("pattern1", py::str("#lInE"));
+    consts.attr("pattern2", py::str("EnIl"));
+    consts.attr("pattern3", py::str("Cython file:"));
 
     py::list dtype_defaults;
     dtype_defaults.append(false);
     dtype_defaults.append(py::none());
     dtype_defaults.append(py::none());
-    c.attr("param_numpy_dtype", parameters(str_list({"dtype", "align", "copy", "metadata"}),
-                                           dtype_defaults, py::list()));
-    c.attr("param_numpy_zeros", parameters(str_list({"shape", "dtype", "order"}),
-                                           str_list({"numpy.float64", "C"}), py::list()));
+    consts.attr("param_numpy_dtype", parameters(str_list({"dtype", "align", "copy", "metadata"}),
+                                                dtype_defaults, py::list()));
+    consts.attr("param_numpy_zeros", parameters(str_list({"shape", "dtype", "order"}),
+                                                str_list({"numpy.float64", "C"}), py::list()));
 
     py::list genfromtxt_args = str_list(
         {"fname",          "dtype",       "comments",       "delimiter",      "skip_header",
@@ -50,9 +50,9 @@ py::object make_zel_const(const Globals &g) {
     py::list genfromtxt_defaults;
     for (int i = 0; i < 21; ++i)
         genfromtxt_defaults.append(ast_none); // one shared node in every default place
-    c.attr("param_numpy_genfromtxt",
-           parameters(genfromtxt_args, genfromtxt_defaults, str_list({"ndmin", "like"})));
-    return c.build();
+    consts.attr("param_numpy_genfromtxt",
+                parameters(genfromtxt_args, genfromtxt_defaults, str_list({"ndmin", "like"})));
+    return consts.build();
 }
 
 } // namespace zel

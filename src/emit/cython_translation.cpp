@@ -9,6 +9,7 @@
 // releases differ in how they read the source (`redirect_compiler_files` copes with both
 // ways) and in where the generated text holds the file name (`rewrite_file_name`).
 #include "emit/emit_classes.hpp"
+#include "support/lazy_attribute.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 #include "support/with_context.hpp"
@@ -219,6 +220,12 @@ py::object convert(const Globals &g, const py::object &cls, const py::str &code,
     // Cython checks a divisor for zero only with Python's division: a C division by zero
     // would end the process with a signal instead of raising ZeroDivisionError.
     directives["cdivision"] = false;
+    // Performance hints advise the author of a .pyx file; the author of the script sees only
+    // the phase lines of a build that succeeds, and the errors of one that fails.
+    py::object known_directives =
+        py::module_::import("Cython.Compiler.Options").attr("get_directive_defaults")();
+    if (known_directives.contains("show_performance_hints"))
+        directives["show_performance_hints"] = false;
     settings["compiler_directives"] = directives;
     settings["quiet"] = true;
     settings["annotate"] = false;
@@ -264,105 +271,83 @@ py::object convert(const Globals &g, const py::object &cls, const py::str &code,
     return map_to_script(text, line_map, py::cast<std::string>(module_name), cls, consts);
 }
 
-// The module `name`, loaded on its first attribute access. The module node and the pipeline
-// pull in the compiler's whole builtin scope, most of the start-up of a run that only reuses
-// its build; finding the module now still fails the import when Cython is missing.
-py::object lazy_module(const std::string &name) {
-    py::object modules = py::module_::import("sys").attr("modules");
-    if (modules.contains(name))
-        return modules[py::str(name)];
-    py::module_ util = py::module_::import("importlib.util");
-    py::object spec = util.attr("find_spec")(name);
-    if (spec.is_none()) {
-        PyErr_Format(PyExc_ModuleNotFoundError, "No module named '%s'", name.c_str());
-        throw py::error_already_set();
-    }
-    py::object loader = util.attr("LazyLoader")(spec.attr("loader"));
-    spec.attr("loader") = loader;
-    py::object module = util.attr("module_from_spec")(spec);
-    modules[py::str(name)] = module;
-    loader.attr("exec_module")(module);
-    std::string::size_type dot = name.rfind('.');
-    py::setattr(modules[py::str(name.substr(0, dot))], name.substr(dot + 1).c_str(), module);
-    return module;
+// The in-memory source reports an encoding, as an opened file does.
+py::str encoded_io_encoding(const py::object &) {
+    return py::str("UTF-8");
+}
+
+void in_memory_source_init(const Globals &g, const py::object &self, const py::object &code,
+                           const py::object &fake_filename) {
+    g["ZELCython"].attr("FileSourceDescriptor").attr("__init__")(self, fake_filename);
+    self.attr("_code") = code;
+}
+
+// A fresh reader each time: the compiler reads the source more than once.
+py::object get_file_object(const Globals &g, const py::object &self, const py::object &,
+                           const py::object &) {
+    return g["ZELCython"].attr("_EncodedStringIO")(self.attr("_code"));
+}
+
+void capture_buffer_init(const Globals &g, const py::object &self, const py::object &path) {
+    g["io"].attr("StringIO").attr("__init__")(self);
+    self.attr("_path") = path.is_none() ? py::str("") : py::str(path);
+}
+
+void capture_buffer_close(const Globals &g, const py::object &self) {
+    py::object all_captured = g["ZELCython"].attr("_CaptureBuffer").attr("all_captured");
+    all_captured[self.attr("_path")] = self.attr("getvalue")();
+    g["io"].attr("StringIO").attr("close")(self);
+}
+
+// Its base, the compiler's source descriptor, is loaded with the compiler.
+py::object make_in_memory_source(const Globals &g, const py::object &zel_cython) {
+    ClassBuilder in_memory(g, "_InMemorySource",
+                           py::make_tuple(zel_cython.attr("FileSourceDescriptor")), "ZELCython");
+    in_memory.method("__init__", in_memory_source_init, py::arg("self"), py::arg("code"),
+                     py::arg("fake_filename"));
+    in_memory.method("get_file_object", get_file_object, py::arg("self"),
+                     py::arg("encoding") = py::none(), py::arg("error_handling") = py::none());
+    return in_memory.build();
 }
 
 } // namespace
 
+// The compiler's modules load on first use: most of a run that reuses its build would
+// otherwise go into importing them. A missing Cython still fails the import at once.
 py::object make_zel_cython(const Globals &g) {
-    ClassBuilder c(g, "ZELCython");
-    py::object modulenode = lazy_module("Cython.Compiler.ModuleNode");
-    py::object pipeline = lazy_module("Cython.Compiler.Pipeline");
-    py::object errors = py::module_::import("Cython.Compiler.Errors");
-    c.attr("ModuleNode", modulenode);
-    c.attr("Pipeline", pipeline);
-    c.attr("Errors", errors);
-    py::module_ main = py::module_::import("Cython.Compiler.Main");
-    c.attr("Context", main.attr("Context"));
-    c.attr("CompilationSource", main.attr("CompilationSource"));
-    c.attr("create_default_resultobj", main.attr("create_default_resultobj"));
-    py::module_ options = py::module_::import("Cython.Compiler.Options");
-    c.attr("CompilationOptions", options.attr("CompilationOptions"));
-    c.attr("default_options", options.attr("default_options"));
-    py::object file_source =
-        py::module_::import("Cython.Compiler.Scanning").attr("FileSourceDescriptor");
-    c.attr("FileSourceDescriptor", file_source);
-    c.attr("EncodedString",
-           py::module_::import("Cython.Compiler.StringEncoding").attr("EncodedString"));
+    LazyAttributes lazy(g, "Cython");
+    ClassBuilder cython(g, "ZELCython");
+    cython.attr("ModuleNode", lazy.module("Cython.Compiler.ModuleNode"));
+    cython.attr("Pipeline", lazy.module("Cython.Compiler.Pipeline"));
+    cython.attr("Errors", lazy.module("Cython.Compiler.Errors"));
+    for (const char *name : {"Context", "CompilationSource", "create_default_resultobj"})
+        cython.attr(name, lazy.import_from("Cython.Compiler.Main", name));
+    for (const char *name : {"CompilationOptions", "default_options"})
+        cython.attr(name, lazy.import_from("Cython.Compiler.Options", name));
+    cython.attr("FileSourceDescriptor",
+                lazy.import_from("Cython.Compiler.Scanning", "FileSourceDescriptor"));
+    cython.attr("EncodedString",
+                lazy.import_from("Cython.Compiler.StringEncoding", "EncodedString"));
 
     py::object string_io = g["io"].attr("StringIO");
 
-    c.attr("CompileError", nested_error_class(c, "CompileError", "ZELCython.Error"));
+    cython.attr("CompileError", nested_error_class(cython, "CompileError", "ZELCython.Error"));
 
-    // The in-memory source reports an encoding, as an opened file does.
-    ClassBuilder encoded_io = c.nested("_EncodedStringIO", py::make_tuple(string_io));
-    encoded_io.property("encoding", [](py::object) { return py::str("UTF-8"); });
-    c.attr("_EncodedStringIO", encoded_io.build());
+    ClassBuilder encoded_io = cython.nested("_EncodedStringIO", py::make_tuple(string_io));
+    encoded_io.property("encoding", encoded_io_encoding);
+    cython.attr("_EncodedStringIO", encoded_io.build());
 
-    ClassBuilder in_memory = c.nested("_InMemorySource", py::make_tuple(file_source));
-    in_memory.method(
-        "__init__",
-        [file_source](py::object self, py::object code, py::object fake_filename) {
-            file_source.attr("__init__")(self, fake_filename);
-            self.attr("_code") = code;
-        },
-        py::arg("self"), py::arg("code"), py::arg("fake_filename"));
-    // A fresh reader each time: the compiler reads the source more than once.
-    in_memory.method(
-        "get_file_object",
-        [](const Globals &g, py::object self, py::object, py::object) {
-            return g["ZELCython"].attr("_EncodedStringIO")(self.attr("_code"));
-        },
-        py::arg("self"), py::arg("encoding") = py::none(), py::arg("error_handling") = py::none());
-    c.attr("_InMemorySource", in_memory.build());
+    cython.attr("_InMemorySource", lazy.made_by(make_in_memory_source));
 
-    ClassBuilder capture = c.nested("_CaptureBuffer", py::make_tuple(string_io));
+    ClassBuilder capture = cython.nested("_CaptureBuffer", py::make_tuple(string_io));
     capture.attr("all_captured", py::dict());
-    capture.method(
-        "__init__",
-        [string_io](py::object self, py::object path) {
-            string_io.attr("__init__")(self);
-            self.attr("_path") = path.is_none() ? py::str("") : py::str(path);
-        },
-        py::arg("self"), py::arg("path") = py::none());
-    capture.method(
-        "close",
-        [string_io](const Globals &g, py::object self) {
-            py::object all_captured = g["ZELCython"].attr("_CaptureBuffer").attr("all_captured");
-            all_captured[self.attr("_path")] = self.attr("getvalue")();
-            string_io.attr("close")(self);
-        },
-        py::arg("self"));
-    c.attr("_CaptureBuffer", capture.build());
+    capture.method("__init__", capture_buffer_init, py::arg("self"), py::arg("path") = py::none());
+    capture.method("close", capture_buffer_close, py::arg("self"));
+    cython.attr("_CaptureBuffer", capture.build());
 
-    c.classmethod(
-        "convert",
-        [](const Globals &g, py::object cls, py::str code, py::str module_name,
-           py::object linenumber_map) {
-            return convert(g, cls, code, module_name, linenumber_map);
-        },
-        py::arg("cls"), py::arg("code"), py::arg("module_name"), py::arg("linenumber_map"));
-    return c.build();
+    cython.classmethod("convert", convert, py::arg("cls"), py::arg("code"), py::arg("module_name"),
+                       py::arg("linenumber_map"));
+    return cython.build();
 }
 
 } // namespace zel

@@ -1,9 +1,13 @@
 // ZELSetupTools: builds the generated C++ file into an extension module in the current
 // directory with setuptools, while the standard streams are silenced.
+#include "emit/compiler_switches.hpp"
 #include "emit/emit_classes.hpp"
+#include "support/closing.hpp"
+#include "support/lazy_attribute.hpp"
 #include "support/pyast.hpp"
 #include "support/with_context.hpp"
 
+#include <cstddef>
 #include <string>
 
 namespace zel {
@@ -49,66 +53,62 @@ void restore_descriptors(const py::object &os, const py::list &saved) {
     }
 }
 
-void add_stream_silencer(ClassBuilder &hout) {
-    hout.method(
-        "__init__", [](py::object self, py::object act) { self.attr("act") = act; },
-        py::arg("self"), py::arg("act") = py::bool_(true));
-
-    hout.method(
-        "__enter__",
-        [](const Globals &g, py::object self) {
-            py::object act = self.attr("act");
-            if (!truthy(act))
-                return;
-            py::object sys = g["sys"];
-            py::object os = g["os"];
-            py::object target = act.equal(py::bool_(true)) ? os.attr("devnull") : act;
-            self.attr("o1") = sys.attr("stdout");
-            self.attr("o2") = sys.attr("stderr");
-            py::object open = g["io"].attr("open");
-            py::object out = open(target, "w");
-            py::object err = open(target, "w");
-            self.attr("fds") = redirect_descriptors(os, out, err);
-            sys.attr("stdout") = out;
-            sys.attr("stderr") = err;
-        },
-        py::arg("self"));
-
-    hout.method(
-        "__exit__",
-        [](const Globals &g, py::object self, py::object, py::object, py::object) {
-            if (!truthy(self.attr("act")))
-                return;
-            py::object sys = g["sys"];
-            restore_descriptors(g["os"], self.attr("fds"));
-            sys.attr("stdout").attr("close")();
-            sys.attr("stderr").attr("close")();
-            sys.attr("stdout") = self.attr("o1");
-            sys.attr("stderr") = self.attr("o2");
-        },
-        py::arg("self"), py::arg("exc_type"), py::arg("exc_val"), py::arg("exc_tb"));
+void hout_init(const py::object &self, const py::object &act) {
+    self.attr("act") = act;
 }
 
-// setuptools' build_ext with the switches of the compiler it found: the Microsoft switches
-// for MSVC, their GCC and Clang equivalents (optimisation, OpenMP when compiling and
-// linking, no warnings from generated code) for every other compiler.
+void hout_enter(const Globals &g, const py::object &self) {
+    py::object act = self.attr("act");
+    if (!truthy(act))
+        return;
+    py::object sys = g["sys"];
+    py::object os = g["os"];
+    py::object open = g["io"].attr("open");
+    py::object out, err;
+    if (act.equal(py::bool_(true))) {
+        out = open(os.attr("devnull"), "w");
+        err = open(os.attr("devnull"), "w");
+    } else {
+        // A file of its own, which both streams and the child processes append to, so that
+        // no write overwrites another.
+        open(act, "w").attr("close")();
+        out = open(act, "a", "buffering"_a = 1);
+        err = open(act, "a", "buffering"_a = 1);
+    }
+    self.attr("o1") = sys.attr("stdout");
+    self.attr("o2") = sys.attr("stderr");
+    self.attr("fds") = redirect_descriptors(os, out, err);
+    sys.attr("stdout") = out;
+    sys.attr("stderr") = err;
+}
+
+void hout_exit(const Globals &g, const py::object &self, const py::object &, const py::object &,
+               const py::object &) {
+    if (!truthy(self.attr("act")))
+        return;
+    py::object sys = g["sys"];
+    restore_descriptors(g["os"], self.attr("fds"));
+    sys.attr("stdout").attr("close")();
+    sys.attr("stderr").attr("close")();
+    sys.attr("stdout") = self.attr("o1");
+    sys.attr("stderr") = self.attr("o2");
+}
+
+py::object setuptools_build_ext() {
+    return py::module_::import("setuptools.command.build_ext").attr("build_ext");
+}
+
+// setuptools' build_ext, building with the switches of the compiler it found.
+void build_extension(const py::object &self, const py::object &ext) {
+    bool msvc = is_msvc(self.attr("compiler"));
+    ext.attr("extra_compile_args") = module_compile_switches(msvc);
+    ext.attr("extra_link_args") = module_link_switches(msvc);
+    setuptools_build_ext().attr("build_extension")(self, ext);
+}
+
 py::object build_ext_command(const Globals &g) {
-    py::object base = py::module_::import("setuptools.command.build_ext").attr("build_ext");
-    ClassBuilder command(g, "build_ext", py::make_tuple(base), "ZELSetupTools");
-    command.method(
-        "build_extension",
-        [base](py::object self, py::object ext) {
-            bool msvc = py::str(self.attr("compiler").attr("compiler_type")).equal(py::str("msvc"));
-            if (msvc) {
-                ext.attr("extra_compile_args") = str_list({"/nologo", "/O2", "/openmp"});
-                ext.attr("extra_link_args") = str_list({"/nologo", "/NOEXP", "/NOIMPLIB"});
-            } else {
-                ext.attr("extra_compile_args") = str_list({"-O3", "-fopenmp", "-w"});
-                ext.attr("extra_link_args") = str_list({"-fopenmp"});
-            }
-            base.attr("build_extension")(self, ext);
-        },
-        py::arg("self"), py::arg("ext"));
+    ClassBuilder command(g, "build_ext", py::make_tuple(setuptools_build_ext()), "ZELSetupTools");
+    command.method("build_extension", build_extension, py::arg("self"), py::arg("ext"));
     return command.build();
 }
 
@@ -129,6 +129,26 @@ class RootLoggerState {
     py::object handlers_;
     py::object level_;
 };
+
+// The last lines that the compiler and setuptools wrote during a failed build, on standard
+// error: the reason the build failed, in the compiler's own words.
+void show_build_output(const Globals &g, const py::object &output_path) {
+    const std::size_t shown_lines = 30;
+    // Nothing was captured when the streams were left alone.
+    if (!truthy(g["os"].attr("path").attr("exists")(output_path)))
+        return;
+    py::object file =
+        g["io"].attr("open")(output_path, "encoding"_a = "utf-8", "errors"_a = "replace");
+    py::list lines;
+    closing(file, [&] { lines = file.attr("read")().attr("splitlines")(); });
+    std::size_t first = lines.size() > shown_lines ? lines.size() - shown_lines : 0;
+    // Whatever was printed before comes first where both streams end up in one place.
+    g["sys"].attr("stdout").attr("flush")();
+    py::object err = g["sys"].attr("stderr");
+    for (std::size_t i = first; i < lines.size(); ++i)
+        err.attr("write")(py::str(lines[i]) + py::str("\n"));
+    err.attr("flush")();
+}
 
 void build_module_from_cpp(const Globals &g, const py::object &cls, const py::object &src,
                            const py::object &base_name) {
@@ -154,9 +174,10 @@ void build_module_from_cpp(const Globals &g, const py::object &cls, const py::ob
     py::dict commands;
     commands["build_ext"] = build_ext_command(g);
 
+    py::object output_path = path.attr("join")(work_dir, "build_output.txt");
     RootLoggerState logger;
     try {
-        with_context(cls.attr("__hout__")(), [&] {
+        with_context(cls.attr("__hout__")(output_path), [&] {
             cls.attr("setup")("script_args"_a = script_args, "name"_a = base_name,
                               "version"_a = "1.0",
                               "description"_a = py::str("module ") + py::str(base_name),
@@ -173,31 +194,39 @@ void build_module_from_cpp(const Globals &g, const py::object &cls, const py::ob
                 PyErr_SetNone(PyExc_KeyboardInterrupt);
                 throw py::error_already_set();
             }
+            show_build_output(g, output_path);
             py::raise_from(e, PyExc_RuntimeError, message.c_str());
             throw py::error_already_set();
         }
+        if (e.matches(PyExc_Exception))
+            show_build_output(g, output_path);
         throw;
     }
     logger.restore();
 }
 
+py::object make_stream_silencer(const ClassBuilder &setuptools) {
+    ClassBuilder hout = setuptools.nested("__hout__");
+    hout.method("__init__", hout_init, py::arg("self"), py::arg("act") = py::bool_(true));
+    hout.method("__enter__", hout_enter, py::arg("self"));
+    hout.method("__exit__", hout_exit, py::arg("self"), py::arg("exc_type"), py::arg("exc_val"),
+                py::arg("exc_tb"));
+    return hout.build();
+}
+
 } // namespace
 
+// setuptools loads on first use, which a run that reuses its build never makes; a missing
+// setuptools still fails the import at once.
 py::object make_zel_setuptools(const Globals &g) {
-    ClassBuilder s(g, "ZELSetupTools");
-    py::module_ setuptools = py::module_::import("setuptools");
-    s.attr("Extension", setuptools.attr("Extension"));
-    s.attr("setup", setuptools.attr("setup"));
-    ClassBuilder hout = s.nested("__hout__");
-    add_stream_silencer(hout);
-    s.attr("__hout__", hout.build());
-    s.classmethod(
-        "build_module_from_cpp",
-        [](const Globals &g, py::object cls, py::object src, py::object base_name) {
-            build_module_from_cpp(g, cls, src, base_name);
-        },
-        py::arg("cls"), py::arg("src"), py::arg("base_name"));
-    return s.build();
+    LazyAttributes lazy(g, "setuptools");
+    ClassBuilder setuptools(g, "ZELSetupTools");
+    setuptools.attr("Extension", lazy.import_from("setuptools", "Extension"));
+    setuptools.attr("setup", lazy.import_from("setuptools", "setup"));
+    setuptools.attr("__hout__", make_stream_silencer(setuptools));
+    setuptools.classmethod("build_module_from_cpp", build_module_from_cpp, py::arg("cls"),
+                           py::arg("src"), py::arg("base_name"));
+    return setuptools.build();
 }
 
 } // namespace zel

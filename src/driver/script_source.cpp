@@ -1,0 +1,17 @@
+#include "driver/script_source.hpp"
+#include "support/closing.hpp"
+
+namespace zel {
+
+py::bytes read_script(const py::object &script) {
+    py::object file = py::module_::import("builtins").attr("open")(script, "rb");
+    py::bytes source;
+    closing(file, [&] { source = file.attr("read")(); });
+    return source;
+}
+
+py::object decode_script(const py::bytes &source) {
+    return py::module_::import("importlib.util").attr("decode_source")(source);
+}
+
+} // namespace zel
