@@ -1,5 +1,6 @@
 """Command mode: the answer to the first argument, and the three test actions."""
 import os
+import re
 import stat
 import subprocess
 import sys
@@ -188,7 +189,9 @@ def test_self_check_passes(starts_processes, tmp_path):
     assert [line.split(":")[0] for line in lines[:-1]] == [
         "[ok] Python", "[ok] Cython", "[ok] numpy", "[ok] setuptools", "[ok] C++ compiler",
         "[ok] OpenMP", "[ok] compile and run"]
-    assert lines[-2] == '[ok] compile and run: a script printed "zel self-check 45"'
+    checked = r'\[ok\] compile and run: a script printed "zel self-check 45 on (\d+) threads"'
+    threads = re.fullmatch(checked, lines[-2])
+    assert threads and 1 <= int(threads[1]) <= (os.cpu_count() or 1)
     assert os.listdir(tmp_path) == []
 
 

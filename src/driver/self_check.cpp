@@ -5,6 +5,7 @@
 #include "emit/compiler_switches.hpp"
 #include "support/files.hpp"
 #include "support/pyast.hpp"
+#include "support/text.hpp"
 
 #include <string>
 #include <utility>
@@ -12,14 +13,20 @@
 namespace zel {
 namespace {
 
-// The self-check's script: parallel-free, so it needs only the compile road itself.
+// The self-check's script: a typed loop, and a parallel loop that counts the threads it ran on.
 const char *const check_script = "import zel\n"
+                                 "import numpy as np\n"
                                  "\n"
-                                 "total = 0\n"
+                                 "total: int = 0\n"
+                                 "i: int\n"
                                  "for i in range(10):\n"
                                  "    total += i\n"
-                                 "print('zel self-check', total)\n";
-const char *const check_script_output = "zel self-check 45";
+                                 "ran = np.zeros(1024, 'i8')\n"
+                                 "for i in zel.range(10000):\n"
+                                 "    ran[openmp.omp_get_thread_num()] = 1\n"
+                                 "print('zel self-check', total, 'on', np.asarray(ran).sum(), "
+                                 "'threads')\n";
+const char *const check_script_output = "zel self-check 45 on ";
 
 const char *const openmp_check_source = "#include <omp.h>\n"
                                         "#include <cstdio>\n"
@@ -154,7 +161,8 @@ std::pair<bool, std::string> check_compile_and_run(const Globals &g) {
         py::object done = run_process(command, dir, env);
         py::str output = last_line(done.attr("stdout"));
         bool ok = py::int_(0).equal(done.attr("returncode")) &&
-                  output.equal(py::str(check_script_output));
+                  starts_with(std::string(output), check_script_output) &&
+                  ends_with(std::string(output), " threads");
         if (ok) {
             result = {true, "a script printed \"" + std::string(output) + "\""};
             return;
