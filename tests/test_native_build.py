@@ -147,8 +147,8 @@ def test_an_interrupted_build_stays_an_interrupt(zel_ns, recorded_setup, tmp_pat
     "compiler, compile_args, link_args",
     [
         ("msvc", ["/nologo", "/O2", "/openmp"], ["/nologo", "/NOEXP", "/NOIMPLIB"]),
-        ("unix", ["-O2", "-fopenmp", "-w", "-g0", "-DCYTHON_SMALL_CODE="], ["-fopenmp"]),
-        ("mingw32", ["-O2", "-fopenmp", "-w", "-g0", "-DCYTHON_SMALL_CODE="], ["-fopenmp"]),
+        ("unix", ["-O2", "-funswitch-loops", "-fopenmp", "-w", "-g0", "-DCYTHON_SMALL_CODE="], ["-fopenmp"]),
+        ("mingw32", ["-O2", "-funswitch-loops", "-fopenmp", "-w", "-g0", "-DCYTHON_SMALL_CODE="], ["-fopenmp"]),
     ],
 )
 def test_switches_follow_the_compiler(zel_ns, recorded_setup, monkeypatch, tmp_path, compiler,
