@@ -9,39 +9,16 @@ doubling. Goals: at most 2.2 per doubling, and 8k lines in under a second.
 """
 import argparse
 import ast
+import pathlib
 import statistics
 import sys
 import time
-import types
+
+# Fresh classes come from the test suite's loader, which runs the module body again.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
+from conftest import load_classes  # noqa: E402
 
 SIZES = [1000, 2000, 4000, 8000]
-
-
-class _Stop(Exception):
-    pass
-
-
-def fresh_classes():
-    """A new run of zel's module body, stopped at its dispatch: fresh classes and registries."""
-    captured = {}
-
-    class StandInMain(types.ModuleType):
-        @property
-        def __file__(self):
-            captured.update(vars(sys.modules["zel.zel"]))
-            raise _Stop
-
-    saved = sys.modules.get("__main__")
-    sys.modules["__main__"] = StandInMain("__main__")
-    try:
-        import zel.zel  # noqa: F401
-    except _Stop:
-        pass
-    finally:
-        sys.modules["__main__"] = saved
-        for name in ("zel.zel", "zel"):
-            sys.modules.pop(name, None)
-    return types.SimpleNamespace(**captured)
 
 
 def script(lines):
@@ -54,7 +31,7 @@ def script(lines):
 
 
 def rewrite_time(source):
-    ns = fresh_classes()
+    ns = load_classes()
     tree = ast.parse(source)
     start = time.perf_counter()
     ns.ZELAst.restruct(tree)
