@@ -189,9 +189,10 @@ def test_self_check_passes(starts_processes, tmp_path):
     assert [line.split(":")[0] for line in lines[:-1]] == [
         "[ok] Python", "[ok] Cython", "[ok] numpy", "[ok] setuptools", "[ok] C++ compiler",
         "[ok] OpenMP", "[ok] compile and run"]
+    offered = re.fullmatch(r"\[ok\] OpenMP: (\d+) threads in a parallel region", lines[-3])
     checked = r'\[ok\] compile and run: a script printed "zel self-check 45 on (\d+) threads"'
     threads = re.fullmatch(checked, lines[-2])
-    assert threads and 1 <= int(threads[1]) <= (os.cpu_count() or 1)
+    assert offered and threads and threads[1] == offered[1]
     assert os.listdir(tmp_path) == []
 
 

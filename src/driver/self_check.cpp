@@ -13,7 +13,8 @@
 namespace zel {
 namespace {
 
-// The self-check's script: a typed loop, and a parallel loop that counts the threads it ran on.
+// The self-check's script: a typed loop, and a parallel loop that counts the distinct threads
+// it ran on. The loop is long enough that every thread of the team gets iterations of its own.
 const char *const check_script = "import zel\n"
                                  "import numpy as np\n"
                                  "\n"
@@ -22,7 +23,7 @@ const char *const check_script = "import zel\n"
                                  "for i in range(10):\n"
                                  "    total += i\n"
                                  "ran = np.zeros(1024, 'i8')\n"
-                                 "for i in zel.range(10000):\n"
+                                 "for i in zel.range(1000000):\n"
                                  "    ran[openmp.omp_get_thread_num()] = 1\n"
                                  "print('zel self-check', total, 'on', np.asarray(ran).sum(), "
                                  "'threads')\n";
@@ -112,7 +113,9 @@ std::pair<bool, std::string> check_compiler(const py::object &path) {
     return {ok, detail};
 }
 
-std::pair<bool, std::string> check_openmp(const py::object &path) {
+// Also gives the number of threads a parallel region runs on here, which the script's parallel
+// loop must reach.
+std::pair<bool, std::string> check_openmp(const py::object &path, long &threads) {
     py::object compiler = setuptools_compiler();
     bool msvc = is_msvc(compiler);
     std::pair<bool, std::string> result;
@@ -131,17 +134,18 @@ std::pair<bool, std::string> check_openmp(const py::object &path) {
         command.append(program);
         py::object done = run_process(command, dir);
         bool ok = py::int_(0).equal(done.attr("returncode"));
-        result = {ok,
-                  ok ? std::string(last_line(done.attr("stdout"))) + " threads in a parallel region"
-                     : "the OpenMP program ended with status " +
-                           std::string(py::str(done.attr("returncode")))};
+        if (ok)
+            threads = py::int_(last_line(done.attr("stdout"))).cast<long>();
+        result = {ok, ok ? std::to_string(threads) + " threads in a parallel region"
+                         : "the OpenMP program ended with status " +
+                               std::string(py::str(done.attr("returncode")))};
     });
     return result;
 }
 
 // Builds and runs a tiny script through `python script.py` in a fresh directory, with this
 // very installation of the package on the module search path.
-std::pair<bool, std::string> check_compile_and_run(const Globals &g) {
+std::pair<bool, std::string> check_compile_and_run(const Globals &g, long threads) {
     py::object os = g["os"];
     py::object path = os.attr("path");
     py::object package_parent = path.attr("dirname")(path.attr("dirname")(g["__file__"]));
@@ -159,17 +163,22 @@ std::pair<bool, std::string> check_compile_and_run(const Globals &g) {
         command.append(g["sys"].attr("executable"));
         command.append("zel_check.py");
         py::object done = run_process(command, dir, env);
-        py::str output = last_line(done.attr("stdout"));
+        std::string output = py::str(last_line(done.attr("stdout")));
         bool ok = py::int_(0).equal(done.attr("returncode")) &&
-                  starts_with(std::string(output), check_script_output) &&
-                  ends_with(std::string(output), " threads");
+                  starts_with(output, check_script_output) && ends_with(output, " threads");
         if (ok) {
-            result = {true, "a script printed \"" + std::string(output) + "\""};
+            std::string printed = "a script printed \"" + output + "\"";
+            std::string count = output.substr(std::string(check_script_output).size());
+            bool all_threads = std::stol(count) >= threads;
+            result = {all_threads, all_threads ? printed
+                                               : printed + ", but a parallel region runs on " +
+                                                     std::to_string(threads) + " threads"};
             return;
         }
         py::str error = last_line(done.attr("stderr"));
         result = {false, "status " + std::string(py::str(done.attr("returncode"))) +
-                             ", last line \"" + std::string(truthy(error) ? error : output) + "\""};
+                             ", last line \"" + (truthy(error) ? std::string(error) : output) +
+                             "\""};
     });
     return result;
 }
@@ -181,9 +190,10 @@ void build_test(const Globals &g, const py::object &) {
     for (const char *name : {"Cython", "numpy", "setuptools"})
         report.run(name, [&] { return check_importable(name); });
     report.run("C++ compiler", [&] { return check_compiler(path); });
-    report.run("OpenMP", [&] { return check_openmp(path); });
+    long threads = 0;
+    report.run("OpenMP", [&] { return check_openmp(path, threads); });
     if (report.failed() == 0)
-        report.run("compile and run", [&] { return check_compile_and_run(g); });
+        report.run("compile and run", [&] { return check_compile_and_run(g, threads); });
     else
         print_line("[skipped] compile and run: an earlier check failed");
     if (report.failed() == 0) {
