@@ -81,7 +81,7 @@ def test_build_of_another_zel_version_is_rebuilt(zel, tmp_path, monkeypatch):
 
 def test_build_record_names_version_and_text(zel):
     record = zel.build_record(b"import zel\n")
-    assert record.startswith("zel 0.7.0 ") and record.endswith("\n")
+    assert record.startswith(f"zel {zel.__version__} ") and record.endswith("\n")
     assert record == zel.build_record(b"import zel\n")
     assert record != zel.build_record(b"import zel\n\n")
 

@@ -6,7 +6,7 @@ import types
 
 import pytest
 
-FATAL = "[Internal error occured in version 0.7.0] "
+from messages import FATAL
 
 
 class Pipeline:

@@ -1,7 +1,7 @@
 """ZEL.fatal_msg: the one-line report of an unexpected failure during a compile."""
 import pytest
 
-PREFIX = "[Internal error occured in version 0.7.0] "
+from messages import FATAL
 
 
 def raised(exc):
@@ -25,7 +25,7 @@ def test_report_line(zel_ns, capsys, make, text, with_traceback):
     e = make(zel_ns)
     if with_traceback:
         e = raised(e)
-    assert zel_ns.ZEL.fatal_msg(e) == PREFIX + text
+    assert zel_ns.ZEL.fatal_msg(e) == FATAL + text
     assert capsys.readouterr().out == ""
 
 
@@ -33,7 +33,7 @@ def test_debug_mode_lists_nothing_outside_the_module(zel_ns, capsys):
     # The module's own functions add no traceback entries under its file name, so even in
     # debug mode the line carries no " at " suffix and nothing is printed.
     zel_ns.ZEL.debug = True
-    assert zel_ns.ZEL.fatal_msg(raised(ValueError("bad"))) == PREFIX + "ValueError: bad"
+    assert zel_ns.ZEL.fatal_msg(raised(ValueError("bad"))) == FATAL + "ValueError: bad"
     assert capsys.readouterr().out == ""
 
 
@@ -46,7 +46,7 @@ def test_debug_mode_lists_entries_of_the_module_file(zel_ns, capsys):
     namespace = {}
     exec(code, namespace)
     e = raised_from(namespace["outer"])
-    assert zel_ns.ZEL.fatal_msg(e) == PREFIX + "ValueError: deep at 2"
+    assert zel_ns.ZEL.fatal_msg(e) == FATAL + "ValueError: deep at 2"
     lines = capsys.readouterr().out.splitlines()
     assert lines == [f'# DEBUG: "{own_file}":6:5 outer', f'# DEBUG: "{own_file}":2:5 inner']
 

@@ -1,5 +1,6 @@
 """Module start-up: the class table, the entry's checks and the import-time dispatch."""
 import importlib.machinery
+import importlib.metadata
 import io
 import importlib.util
 import os
@@ -135,7 +136,7 @@ def test_zel_class_attributes(zel_ns):
     assert own[:7] == ["__version__", "name", "debug", "rebuild", "log_line", "main_module",
                        "Error"]
     assert (zel.__version__, zel.name, zel.debug, zel.rebuild, zel.log_line) == (
-        "0.7.0", "zel", False, False, -1)
+        importlib.metadata.version("zel"), "zel", False, False, -1)
     # The stand-in main module of the fixture was the `__main__` entry when the class was made.
     assert type(zel.main_module).__name__ == "StandInMain"
     methods = ["fatal_msg", "module_command", "prepare_path"]

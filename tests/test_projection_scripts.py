@@ -1,7 +1,8 @@
 """Projection loops in real scripts: the faults that end the compile, with their lines and statuses."""
 import pytest
 
-FATAL = "[Internal error occured in version 0.7.0] "
+from messages import FATAL
+
 # SystemExit(-1) as the operating system reports it.
 INTERNAL_ERROR = 255
 

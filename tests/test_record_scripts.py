@@ -1,6 +1,8 @@
 """Record tables run as scripts: faults, and constructs that stay as written."""
 import pytest
 
+from messages import FATAL
+
 UNDERSTOOD_OR_NOT = '''
 import zel
 import numpy as np
@@ -131,4 +133,4 @@ def test_subscript_of_pointer_ends_the_compile(runner, body, message):
 def test_record_text_length_that_is_no_number_is_an_internal_error(runner):
     result = runner.run_script("bad.py", "import zel\nimport numpy as np\ndt = np.dtype([('a', 'Sx')])\n")
     assert result.returncode == 255
-    assert result.stdout.splitlines()[-1].startswith("[Internal error occured in version 0.7.0] ValueError: ")
+    assert result.stdout.splitlines()[-1].startswith(FATAL + "ValueError: ")

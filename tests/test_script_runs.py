@@ -6,7 +6,8 @@ import sysconfig
 
 import pytest
 
-FATAL = "[Internal error occured in version 0.7.0] "
+from messages import FATAL
+
 BUILT_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
 # SystemExit(-1) as the operating system reports it.
 INTERNAL_ERROR = 255

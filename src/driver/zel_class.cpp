@@ -4,7 +4,7 @@
 namespace zel {
 py::object make_zel(const Globals &g) {
     ClassBuilder zel(g, "ZEL");
-    zel.attr("__version__", py::str("0.7.0"));
+    zel.attr("__version__", py::str(ZEL_VERSION));
     zel.attr("name", py::str("zel"));
     zel.attr("debug", py::bool_(false));
     zel.attr("rebuild", py::bool_(false));
