@@ -80,6 +80,16 @@ def test_finalize_after_an_unnumbered_last_line_adds_nothing(zel_ns):
     assert "".join(source) == "a = 1#lInE1EnIl\nb = 2"
 
 
+def test_a_failing_line_number_is_not_taken_for_a_missing_one(zel_ns):
+    class Broken(ast.Pass):
+        @property
+        def lineno(self):
+            raise RuntimeError("no line")
+
+    with pytest.raises(RuntimeError, match="no line"):
+        emit(zel_ns, ast.Module(body=[Broken()], type_ignores=[]))
+
+
 def test_constructor_state(zel_ns):
     unparser = zel_ns.ZELUnparser()
     assert (unparser._pending_lineno, unparser._open_lineno, unparser._line_closed,

@@ -17,7 +17,7 @@ CudaPath read_cuda_path(const py::object &os) {
 }
 
 bool has_dll_search_path(const py::object &os) {
-    return py::hasattr(os, "add_dll_directory");
+    return has_attr(os, "add_dll_directory");
 }
 
 py::object cuda_dll_directory(const py::object &os) {

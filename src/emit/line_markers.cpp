@@ -28,7 +28,7 @@ void zel_unparser_init(const Globals &g, const py::object &self, const py::kwarg
 
 // The number is taken before the node's emitter runs, so the lines it begins carry it.
 void traverse(const Globals &g, const py::object &self, const py::object &node) {
-    if (py::isinstance(node, self.attr("_LINE_STARTING_TYPES")) && py::hasattr(node, "lineno"))
+    if (py::isinstance(node, self.attr("_LINE_STARTING_TYPES")) && has_attr(node, "lineno"))
         self.attr("_pending_lineno") = node.attr("lineno");
     host_unparser(g).attr("traverse")(self, node);
 }

@@ -168,7 +168,7 @@ void drop_per_access_checks(const py::object &node, const py::object &ci,
                             const std::string &check_source) {
     py::object check = parse_statement(py::str(check_source));
     for (py::handle part : py::module_::import("ast").attr("walk")(check))
-        if (py::hasattr(part, "lineno"))
+        if (has_attr(part, "lineno"))
             part.attr("lineno") = node.attr("lineno");
     py::object loop = ast_class("For")(node.attr("target"), node.attr("iter"), node.attr("body"),
                                        node.attr("orelse"));

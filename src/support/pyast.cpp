@@ -43,18 +43,30 @@ bool is_a(py::handle value, const char *name) {
     return is_instance(value, ast_class(name));
 }
 
-py::object attr_or(py::handle value, py::handle name, py::object absent) {
+namespace {
+// The attribute, or a null object when the lookup raised AttributeError.
+py::object optional_attr(py::handle value, py::handle name) {
     PyObject *found = PyObject_GetAttr(value.ptr(), name.ptr());
     if (found)
         return py::reinterpret_steal<py::object>(found);
     if (!PyErr_ExceptionMatches(PyExc_AttributeError))
         throw py::error_already_set();
     PyErr_Clear();
-    return absent;
+    return py::object();
+}
+} // namespace
+
+py::object attr_or(py::handle value, py::handle name, py::object absent) {
+    py::object found = optional_attr(value, name);
+    return found ? found : absent;
 }
 
 py::object attr_or(py::handle value, const char *name, py::object absent) {
     return attr_or(value, py::str(name), std::move(absent));
+}
+
+bool has_attr(py::handle value, const char *name) {
+    return bool(optional_attr(value, py::str(name)));
 }
 
 void set_tag(py::handle node, py::handle name, py::handle value) {

@@ -27,6 +27,8 @@ bool is_a(py::handle value, const char *name);
 // (an interrupt, a failing property) propagates. How every optional attribute is read.
 py::object attr_or(py::handle value, py::handle name, py::object absent = py::none());
 py::object attr_or(py::handle value, const char *name, py::object absent = py::none());
+// Whether `value` has the attribute, on the same terms: only AttributeError means absent.
+bool has_attr(py::handle value, const char *name);
 
 // A tag of a node or record, None when it has none.
 inline py::object get_tag(py::handle node, py::handle name) {
