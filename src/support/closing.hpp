@@ -10,14 +10,20 @@
 namespace zel {
 namespace py = pybind11;
 
-template <typename Body> void closing(const py::object &resource, Body &&body) {
+// Runs `body`, then `resource.<release>()` on every way out.
+template <typename Body>
+void releasing(const py::object &resource, const char *release, Body &&body) {
     try {
         std::forward<Body>(body)();
     } catch (...) {
-        resource.attr("close")();
+        resource.attr(release)();
         throw;
     }
-    resource.attr("close")();
+    resource.attr(release)();
+}
+
+template <typename Body> void closing(const py::object &resource, Body &&body) {
+    releasing(resource, "close", std::forward<Body>(body));
 }
 
 } // namespace zel

@@ -2,6 +2,8 @@
 // paths, encodings and errors behave as they do in Python code.
 #pragma once
 
+#include "support/closing.hpp"
+
 #include <pybind11/pybind11.h>
 
 #include <utility>
@@ -18,13 +20,7 @@ void write_text(const py::object &path, const py::object &text);
 // Runs `body` with the path (str) of a fresh temporary directory, removed however it ends.
 template <typename Body> void in_temp_dir(Body &&body) {
     py::object dir = py::module_::import("tempfile").attr("TemporaryDirectory")();
-    try {
-        std::forward<Body>(body)(py::str(dir.attr("name")));
-    } catch (...) {
-        dir.attr("cleanup")();
-        throw;
-    }
-    dir.attr("cleanup")();
+    releasing(dir, "cleanup", [&] { std::forward<Body>(body)(py::str(dir.attr("name"))); });
 }
 
 } // namespace zel
