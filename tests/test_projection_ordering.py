@@ -141,14 +141,19 @@ def test_arguments_of_exactly_list_or_dict(zel_ns, method, args, bad):
 
 
 @pytest.mark.parametrize(
-    "source, dump",
+    "source, expected",
     [
-        ("range(x-1,-1,-1)", "Call(func=Name(id='range', ctx=Load()), args=[BinOp(left=Name(id='x', ctx=Load()), op=Sub(), right=Constant(value=1)), UnaryOp(op=USub(), operand=Constant(value=1)), UnaryOp(op=USub(), operand=Constant(value=1))], keywords=[])"),
-        ("x = 1", "Assign(targets=[Name(id='x', ctx=Store())], value=Constant(value=1))"),
+        ("range(x-1,-1,-1)", ast.Call(
+            ast.Name("range", ast.Load()),
+            [ast.BinOp(ast.Name("x", ast.Load()), ast.Sub(), ast.Constant(1)),
+             ast.UnaryOp(ast.USub(), ast.Constant(1)), ast.UnaryOp(ast.USub(), ast.Constant(1))],
+            [])),
+        ("x = 1", ast.Assign([ast.Name("x", ast.Store())], ast.Constant(1))),
     ],
 )
-def test_partial_gives_the_expression_or_statement(zel_ns, source, dump):
-    assert ast.dump(zel_ns.ZELProjection.partial(source)) == dump
+def test_partial_gives_the_expression_or_statement(zel_ns, source, expected):
+    # Compared as dumps of the interpreter's own making, which differ between its versions.
+    assert ast.dump(zel_ns.ZELProjection.partial(source)) == ast.dump(expected)
 
 
 def test_partial_of_several_statements_gives_the_list(zel_ns):
