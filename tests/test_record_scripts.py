@@ -177,6 +177,14 @@ def pick(n):
     return p['v']
 
 print(pick(500))
+
+def bump(i: int) -> int:
+    p: rec = c[i]
+    p['v'] += 5
+    return p['v']
+
+c = np.zeros(10, rec)
+print(bump(3), bump(3), c[3]['v'])
 '''
 
 # Text members that fill their length have no NUL: every read stays within the member.

@@ -190,3 +190,37 @@ class TestProjectionBody:
         zel_ns.ZELAst.reform_Subscript(node, block)
         assert ast.unparse(node) == result
         assert getattr(node, zel_ns.ZELAst.tidx) == mark
+
+
+def lines_after_table(ns, body):
+    lines = pyx_lines(ns, "import zel" + RECORDS + body)
+    return lines[lines.index("cdef _struct_dt[::1] tbl = np.zeros(10, dt)") + 1:]
+
+
+@pytest.mark.parametrize(
+    "body, written",
+    [
+        # A struct pointer keeps its array through a hidden view assigned in front of it.
+        ("p: dt = tbl[0]\nfor i in range(3):\n    p = tbl[i]",
+         ["cdef _struct_dt[::1] _zel_keep_p", "_zel_keep_p = tbl", "cdef _struct_dt* p = &tbl[0]",
+          "for i in range(3):", "    _zel_keep_p = tbl", "    p = &tbl[i]"]),
+        # A parallel body cannot assign the view: it is assigned in front of the loop.
+        ("n: ((10,), 'i8') = np.zeros(10, 'i8')\nfor i in zel.range(10):\n    q: dt = tbl[i]\n    n[i] = q['qty']",
+         ["_zel_keep_q = tbl", "with _zel_cython_.boundscheck(False), _zel_cython_.initializedcheck(False):"]),
+        ("def f(i: int) -> int:\n    q: dt = tbl[i]\n    return q['qty']",
+         ["cdef long long f(long long i) nogil:", "    cdef _struct_dt[::1] _zel_keep_q",
+          "    _zel_keep_q = tbl", "    cdef _struct_dt* q = &tbl[i]", "    return q.qty"]),
+        # A char* variable points into a copy of its own; a C function returns a copy.
+        ("def g(i: int) -> 'S8':\n    u: 'S8' = tbl[i]['name']\n    return u",
+         ["cdef char* g(long long i) nogil:", "    cdef _zel_textbuf_ _zel_text_u",
+          "    _zel_text_u = _zel_textcopy_(tbl[i].name, 8)", "    cdef char* u = _zel_text_u.s",
+          "    return _zel_textret_(u, -1)"]),
+        ("def h(i: int) -> 'S8':\n    return tbl[i].name",
+         ["cdef char* h(long long i) nogil:", "    return _zel_textret_(tbl[i].name, 8)"]),
+        ("def k(t: 'S8') -> 'S8':\n    return t", ["cdef char* k(char* t) nogil:", "    return t"]),
+    ],
+)
+def test_pointers_and_texts_do_not_outlive_what_they_point_into(zel_ns, body, written):
+    lines = lines_after_table(zel_ns, body)
+    start = lines.index(written[0])
+    assert lines[start:start + len(written)] == written
