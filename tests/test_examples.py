@@ -46,9 +46,10 @@ CASES = {
             "cdef long long _lookup_stock(_struct_stock[::1] tbl,char* ticker):",
             "cdef _struct_stock[::1] table = np.genfromtxt(path, dtype=stock, delimiter=',', skip_header=1)",
             "print('BETA at row', _lookup_stock(table, b'BETA'), 'price', table[_lookup_stock(table, b'BETA')].price)",
-            "    if _zel_fieldcmp_(table[i].ticker, b'GAMMA', 6) == 0:",
+            "    if _zel_fieldcmp_(table[i].ticker, 6, b'GAMMA', 7) == 0:",
             "print('highest price', _zel_field_(top.ticker, 6), top.price)",
             "cdef _struct_stock* top = &table[0]",
+            "        _zel_keep_top = table",
             "        top = &table[i]",
         ],
         [

@@ -134,3 +134,180 @@ def test_record_text_length_that_is_no_number_is_an_internal_error(runner):
     result = runner.run_script("bad.py", "import zel\nimport numpy as np\ndt = np.dtype([('a', 'Sx')])\n")
     assert result.returncode == 255
     assert result.stdout.splitlines()[-1].startswith(FATAL + "ValueError: ")
+
+
+def cpython_prints(runner, source):
+    """What CPython prints for the script without zel, `zel.range` read as `range`."""
+    result = runner.run_script("reference.py", source.replace("import zel\n", "import builtins as zel\n", 1))
+    assert result.returncode == 0, result.stderr
+    return result.stdout.splitlines()
+
+
+# A record, or a text taken from one, outlives the array variable it came from: numpy's
+# element keeps its array alive, and the bytes are a value of their own.
+OUTLIVED_ARRAYS = '''
+import zel
+import numpy as np
+
+rec = np.dtype([('v', 'i8'), ('name', 'S8')])
+a = np.zeros(1000, rec)
+a[0]['name'] = b'KEEPME'
+top: rec = a[0]
+s: 'S8' = a[0]['name']
+a = np.zeros(3, rec)
+filler = [np.ones(2000) for _ in range(20)]
+top['v'] = 12345
+print(top['v'], top['name'], s, len(s), a[0]['v'])
+a[0]['name'] = b'OTHER'
+print(s)
+
+b = np.zeros(1000, rec)
+for i in range(1000):
+    b[i]['v'] = i
+    here: rec = b[i]
+for j in zel.range(1000):
+    last: rec = b[j]
+b = np.zeros(3, rec)
+filler = [np.ones(2000) for _ in range(20)]
+print(here['v'], last['v'])
+
+def pick(n):
+    t = np.zeros(n, rec)
+    t[n - 1]['v'] = 7
+    p: rec = t[n - 1]
+    t = np.zeros(1, rec)
+    return p['v']
+
+print(pick(500))
+
+def bump(i: int) -> int:
+    p: rec = c[i]
+    p['v'] += 5
+    return p['v']
+
+c = np.zeros(10, rec)
+print(bump(3), bump(3), c[3]['v'])
+'''
+
+# Text members that fill their length have no NUL: every read stays within the member.
+FULL_MEMBERS = '''
+import zel
+import numpy as np
+
+rec = np.dtype([('name', 'S8'), ('k', 'i4')])
+a = np.zeros(4, rec)
+b = np.zeros(4, rec)
+for i in range(4):
+    a[i]['k'] = 7
+    b[i]['k'] = 9
+a[0]['name'] = b'ABCDEFGH'
+b[0]['name'] = b'ABCDEFGH'
+a[1]['name'] = b'ABC'
+b[1]['name'] = b'ABCD'
+s: 'S8' = a[0]['name']
+print(len(s), s)
+
+def same(i: int) -> int:
+    if a[i]['name'] == b[i]['name']:
+        return 1
+    return 0
+
+def get(i: int) -> 'S8':
+    return a[i]['name']
+
+def copied(i: int) -> 'S8':
+    u: 'S8' = b[i]['name']
+    return u
+
+def is_full(t: 'S8') -> int:
+    if t == b'ABCDEFGH':
+        return 1
+    return 0
+
+def passes(i: int) -> int:
+    return is_full(a[i]['name'])
+
+print([same(i) for i in range(4)], get(0), get(1), copied(0), passes(0), passes(1))
+hits: ((4,), 'i8') = np.zeros(4, 'i8')
+for j in zel.range(4):
+    w: 'S8' = a[j]['name']
+    if a[j]['name'] == b[j]['name']:
+        hits[j] += 1
+    if w == b[j]['name']:
+        hits[j] += 10
+print(hits.tolist())
+'''
+
+# != compares contents as == does, also on attributes of record elements and on char* variables.
+TEXT_INEQUALITY = '''
+import zel
+import numpy as np
+
+rec = np.dtype([('name', 'S8'), ('k', 'i4')])
+a: ((3,), rec) = np.rec.array(np.zeros(3, rec))
+b: ((3,), rec) = np.rec.array(np.zeros(3, rec))
+a[0]['name'] = b'same'
+b[0]['name'] = b'same'
+a[1]['name'] = b'ABCDEFGH'
+b[1]['name'] = b'ABCDEFGH'
+a[2]['name'] = b'left'
+b[2]['name'] = b'right'
+
+def differ(i: int) -> int:
+    if a[i]['name'] != b[i]['name']:
+        return 1
+    return 0
+
+def same_attribute(i: int) -> int:
+    if a[i].name == b[i].name:
+        return 1
+    return 0
+
+def differ_attribute(i: int) -> int:
+    if a[i].name != b[i].name:
+        return 1
+    return 0
+
+def differ_copies(i: int) -> int:
+    x: 'S8' = a[i]['name']
+    y: 'S8' = b[i]['name']
+    if x != y:
+        return 1
+    return 0
+
+print([(differ(i), same_attribute(i), differ_attribute(i), differ_copies(i)) for i in range(3)])
+flags: ((3,), 'i8') = np.zeros(3, 'i8')
+for i in zel.range(3):
+    if a[i]['name'] != b[i]['name']:
+        flags[i] += 1
+    if a[i].name == b[i].name:
+        flags[i] += 10
+print(flags.tolist(), a[1].name != b[1].name, a[2].name == b[2].name)
+'''
+
+
+@pytest.mark.parametrize("name, source", [("outlived.py", OUTLIVED_ARRAYS), ("full.py", FULL_MEMBERS),
+                                          ("inequality.py", TEXT_INEQUALITY)])
+def test_records_and_texts_print_what_cpython_prints(runner, name, source):
+    result = runner.run_script(name, source)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines()[2:] == cpython_prints(runner, source)
+
+
+def test_lookup_by_a_key_taken_from_a_full_member(runner):
+    result = runner.run_script("key.py", '''
+import zel
+import numpy as np
+
+rec = np.dtype([('name', 'S8'), ('k', 'i4')])
+a = np.zeros(3, rec)
+for i in range(3):
+    a[i]['k'] = 7
+a[1]['name'] = b'ABCDEFGH'
+a[2]['name'] = b'ABC'
+k: 'S8' = a[1]['name']
+j: 'S8' = a[2]['name']
+print(a(k), a(j), a(a[1]['name']), a(b'ABCDEFGH\\x07'))
+''')
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines()[2:] == ["1 2 1 -1"]

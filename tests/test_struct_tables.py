@@ -7,21 +7,39 @@ import pytest
 from pyx_helpers import emit
 
 STRCMP = "from libc.string cimport strcmp as _zel_strcmp_"
-# Written after STRCMP when a struct has a text member: reads and comparisons bounded by its length.
-TEXT_HELPERS = [
-    "from libc.string cimport strlen as _zel_strlen_, strncmp as _zel_strncmp_, "
-    "memmove as _zel_memmove_, memset as _zel_memset_",
-    'cdef extern from "string.h" nogil:',
-    '    size_t _zel_strnlen_ "strnlen"(const char* s, size_t n)',
-    "cdef inline int _zel_fieldcmp_(const char* field, const char* key, size_t n) noexcept nogil:",
-    "    return _zel_strncmp_(field, key, n) != 0 or _zel_strlen_(key) > n",
-    "cdef inline bytes _zel_field_(const char* field, size_t n):",
-    "    return field[:_zel_strnlen_(field, n)]",
-    "cdef inline void _zel_setfield_(char* field, size_t n, const char* value, size_t m) noexcept nogil:",
-    "    cdef size_t k = _zel_strnlen_(value, n if n < m else m)",
-    "    _zel_memmove_(field, value, k)",
-    "    _zel_memset_(field + k, 0, n - k)",
-]
+
+
+def text_helpers(longest):
+    """Written after STRCMP when a struct has a text member: reads, copies and comparisons
+    bounded by its length; copies are as long as the longest member."""
+    return [
+        "from libc.string cimport memcmp as _zel_memcmp_, memcpy as _zel_memcpy_, "
+        "memmove as _zel_memmove_, memset as _zel_memset_",
+        'cdef extern from "string.h" nogil:',
+        '    size_t _zel_strnlen_ "strnlen"(const char* s, size_t n)',
+        "cdef extern from *:",
+        f'    "static thread_local char _zel_kept[{longest + 1}]; static char *_zel_textret(const char *text, '
+        f"long long n) {{ size_t k = strnlen(text, n < 0 ? {longest} : (size_t)n); memcpy(_zel_kept, text, k); "
+        '_zel_kept[k] = 0; return _zel_kept; }"',
+        '    char* _zel_textret_ "_zel_textret"(const char* text, long long n) nogil',
+        "ctypedef struct _zel_textbuf_:",
+        f"    char s[{longest + 1}]",
+        "cdef inline int _zel_fieldcmp_(const char* a, size_t n, const char* b, size_t m) noexcept nogil:",
+        "    cdef size_t k = _zel_strnlen_(a, n)",
+        "    return k != _zel_strnlen_(b, m) or _zel_memcmp_(a, b, k) != 0",
+        "cdef inline bytes _zel_field_(const char* field, size_t n):",
+        "    return field[:_zel_strnlen_(field, n)]",
+        "cdef inline _zel_textbuf_ _zel_textcopy_(const char* field, size_t n) noexcept nogil:",
+        "    cdef _zel_textbuf_ copy",
+        "    cdef size_t k = _zel_strnlen_(field, n)",
+        "    _zel_memcpy_(copy.s, field, k)",
+        "    copy.s[k] = 0",
+        "    return copy",
+        "cdef inline void _zel_setfield_(char* field, size_t n, const char* value, size_t m) noexcept nogil:",
+        "    cdef size_t k = _zel_strnlen_(value, n if n < m else m)",
+        "    _zel_memmove_(field, value, k)",
+        "    _zel_memset_(field + k, 0, n - k)",
+    ]
 
 
 def emit_source(ns, source, rewrite=True):
@@ -55,7 +73,7 @@ def test_struct_members_and_dimensions(zel_ns):
         "cdef public packed struct _struct_row_f:",
         "    long long k",
         STRCMP,
-        *TEXT_HELPERS,
+        *text_helpers(16),
     ]
     assert A.struct_def is None
 
@@ -64,17 +82,17 @@ def test_lookup_functions_compare_text_fields_within_their_length(zel_ns):
     info = record(zel_ns, "", ("name", "char", ast.Constant(8)), ("c", "char"), ("qty", "int"))
     zel_ns.ZELAst.lookup_def["_lookup_dt"] = (2, "_struct_dt", info)
     zel_ns.ZELAst.lookup_def["_lookup_one"] = (1, "_struct_one", info)
-    assert emit_source(zel_ns, "import zel", rewrite=False)[1:] == TEXT_HELPERS + [
+    assert emit_source(zel_ns, "import zel", rewrite=False)[1:] == text_helpers(8) + [
         "cdef long long _lookup_dt(_struct_dt[::1] tbl,char* name,char c):",
         "    cdef long long idx",
         "    for idx in range(len(tbl)):",
-        "        if _zel_fieldcmp_(tbl[idx].name,name,8)==0 and tbl[idx].c==c:",
+        "        if _zel_fieldcmp_(tbl[idx].name,8,name,9)==0 and tbl[idx].c==c:",
         "            return idx",
         "    return -1",
         "cdef long long _lookup_one(_struct_one[::1] tbl,char* name):",
         "    cdef long long idx",
         "    for idx in range(len(tbl)):",
-        "        if _zel_fieldcmp_(tbl[idx].name,name,8)==0:",
+        "        if _zel_fieldcmp_(tbl[idx].name,8,name,9)==0:",
         "            return idx",
         "    return -1",
     ]
@@ -136,18 +154,20 @@ def test_records_script_block_and_declarations(zel_ns):
         "    double price",
         "    int qty[3]",
         STRCMP,
-        *TEXT_HELPERS,
+        *text_helpers(5),
         "cdef long long _lookup_dt(_struct_dt[::1] tbl,char* name):",
         "    cdef long long idx",
         "    for idx in range(len(tbl)):",
-        "        if _zel_fieldcmp_(tbl[idx].name,name,5)==0:",
+        "        if _zel_fieldcmp_(tbl[idx].name,5,name,6)==0:",
         "            return idx",
         "    return -1",
         "import numpy as np",
         "cimport numpy as np",
         "dt = np.dtype([('name', 'S5'), ('price', 'f8'), ('qty', 'i4', (3,))])",
         "cdef _struct_dt[::1] rec = np.genfromtxt('stock.csv', dtype=dt, delimiter=',')",
+        "cdef _struct_dt[::1] _zel_keep_p",
+        "_zel_keep_p = rec",
         "cdef _struct_dt* p = &rec[2]",
         "i = _lookup_dt(rec, 'abc')",
-        "ok = _zel_fieldcmp_(rec[i].name, 'abc', 5) == 0",
+        "ok = _zel_fieldcmp_(rec[i].name, 5, 'abc', 6) == 0",
     ]

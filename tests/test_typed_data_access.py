@@ -43,19 +43,26 @@ def test_typed_array_in_compiled_function_stays_a_view(zel_ns):
     [
         ("s == 'abc'", "_zel_strcmp_(s, 'abc') == 0"),
         ("'abc' == s", "'abc' == s"),
-        ("s != 'abc'", "s != 'abc'"),
+        # != compares contents where the left side is a C string in C, not its address.
+        ("s != 'abc'", "_zel_strcmp_(s, 'abc') != 0"),
         ("s == t == u", "s == t == u"),
-        ("tbl[i]['name'] == 'abc'", "_zel_fieldcmp_(tbl[i].name, 'abc', 8) == 0"),
-        ("tbl[i]['tag'] == 'x'", "_zel_fieldcmp_(tbl[i].tag, 'x', 1) == 0"),
+        ("tbl[i]['name'] == 'abc'", "_zel_fieldcmp_(tbl[i].name, 8, 'abc', 9) == 0"),
+        ("tbl[i]['tag'] == 'x'", "_zel_fieldcmp_(tbl[i].tag, 1, 'x', 2) == 0"),
         ("tbl[i]['name'] != 'abc'", "_zel_field_(tbl[i].name, 8) != 'abc'"),
         ("'abc' == tbl[i]['name']", "'abc' == _zel_field_(tbl[i].name, 8)"),
         ("tbl[i]['name']", "_zel_field_(tbl[i].name, 8)"),
         ("tbl[i]['qty'] == 3", "tbl[i].qty == 3"),
-        ("p['name'] == 'abc'", "_zel_fieldcmp_(p.name, 'abc', 8) == 0"),
+        ("p['name'] == 'abc'", "_zel_fieldcmp_(p.name, 8, 'abc', 9) == 0"),
+        # Both sides text members: each read within its own length; also written as attributes.
+        ("tbl[1]['name'] == tbl[2]['grid']", "_zel_fieldcmp_(tbl[1].name, 8, tbl[2].grid, 2) == 0"),
+        ("p.name == tbl[1].name", "_zel_fieldcmp_(p.name, 8, tbl[1].name, 8) == 0"),
+        ("s == tbl[1]['name']", "_zel_fieldcmp_(s, 9, tbl[1].name, 8) == 0"),
+        ("s != tbl[1].name", "_zel_fieldcmp_(s, 9, tbl[1].name, 8) != 0"),
+        ("tbl[1].name", "_zel_field_(tbl[1].name, 8)"),
         ("p['name']", "_zel_field_(p.name, 8)"),
         ("p['qty'] == 3", "p.qty == 3"),
         ("tbl('abc').qty == 3", "tbl[_lookup_dt(tbl, 'abc')].qty == 3"),
-        ("tbl('abc').name == 'abc'", "_zel_fieldcmp_(tbl[_lookup_dt(tbl, 'abc')].name, 'abc', 8) == 0"),
+        ("tbl('abc').name == 'abc'", "_zel_fieldcmp_(tbl[_lookup_dt(tbl, 'abc')].name, 8, 'abc', 9) == 0"),
     ],
 )
 def test_string_equality_on_c_strings(zel_ns, comparison, result):
@@ -66,10 +73,10 @@ def test_string_equality_on_c_strings(zel_ns, comparison, result):
 @pytest.mark.parametrize(
     "statement, written",
     [
-        # Stored in a char* variable: the member itself, a pointer into the table.
-        ("t: 'S8' = tbl[0]['name']", "t: 'S8' = tbl[0].name"),
-        ("s = tbl[0]['name']", "s = tbl[0].name"),
-        ("s = p['name']", "s = p.name"),
+        # Stored in a char* variable: a C string copied from the member (statements in front).
+        ("t: 'S8' = tbl[0]['name']", "t: 'S8' = _zel_text_t.s"),
+        ("s = tbl[0]['name']", "s = _zel_text_s.s"),
+        ("s = p['name']", "s = _zel_text_s.s"),
         ("x = tbl[0]['name']", "x = _zel_field_(tbl[0].name, 8)"),
         # Stored in a text member: cut to its length and padded with NULs.
         ("tbl[i]['name'] = b'abc'", "_zel_setfield_(tbl[i].name, 8, b'abc', 8)"),
@@ -96,15 +103,20 @@ def f(i: 'i4') -> 'S8':
 """
     body = rewrite(zel_ns, source).body[-1].body
     assert [ast.unparse(stmt) for stmt in body] == [
-        "g(tbl[i].name)",
-        "if _zel_fieldcmp_(tbl[i].name, b'x', 8) == 0:\n    _zel_setfield_(tbl[i].tag, 1, tbl[i].name, 8)",
-        "return tbl[i].name",
+        "g(_zel_textcopy_(tbl[i].name, 8).s)",
+        "if _zel_fieldcmp_(tbl[i].name, 8, b'x', 9) == 0:\n    _zel_setfield_(tbl[i].tag, 1, tbl[i].name, 8)",
+        "return _zel_textret_(tbl[i].name, 8)",
     ]
 
 
 def test_char_pointer_takes_the_text_not_its_address(zel_ns):
     lines = pyx_lines(zel_ns, RECORDS + "s: 'S8' = b'abc'\ns = b'xy'\ns = tbl[1]['name']")
-    assert lines[-2:] == ["s = b'xy'", "s = tbl[1].name"]
+    assert lines[-4:] == [
+        "s = b'xy'",
+        "cdef _zel_textbuf_ _zel_text_s",
+        "_zel_text_s = _zel_textcopy_(tbl[1].name, 8)",
+        "s = _zel_text_s.s",
+    ]
 
 
 @pytest.mark.parametrize("index", ["tbl[i][j]", "tbl[i][0]", "tbl[i][k + 1]"])
@@ -178,3 +190,37 @@ class TestProjectionBody:
         zel_ns.ZELAst.reform_Subscript(node, block)
         assert ast.unparse(node) == result
         assert getattr(node, zel_ns.ZELAst.tidx) == mark
+
+
+def lines_after_table(ns, body):
+    lines = pyx_lines(ns, "import zel" + RECORDS + body)
+    return lines[lines.index("cdef _struct_dt[::1] tbl = np.zeros(10, dt)") + 1:]
+
+
+@pytest.mark.parametrize(
+    "body, written",
+    [
+        # A struct pointer keeps its array through a hidden view assigned in front of it.
+        ("p: dt = tbl[0]\nfor i in range(3):\n    p = tbl[i]",
+         ["cdef _struct_dt[::1] _zel_keep_p", "_zel_keep_p = tbl", "cdef _struct_dt* p = &tbl[0]",
+          "for i in range(3):", "    _zel_keep_p = tbl", "    p = &tbl[i]"]),
+        # A parallel body cannot assign the view: it is assigned in front of the loop.
+        ("n: ((10,), 'i8') = np.zeros(10, 'i8')\nfor i in zel.range(10):\n    q: dt = tbl[i]\n    n[i] = q['qty']",
+         ["_zel_keep_q = tbl", "with _zel_cython_.boundscheck(False), _zel_cython_.initializedcheck(False):"]),
+        ("def f(i: int) -> int:\n    q: dt = tbl[i]\n    return q['qty']",
+         ["cdef long long f(long long i) nogil:", "    cdef _struct_dt[::1] _zel_keep_q",
+          "    _zel_keep_q = tbl", "    cdef _struct_dt* q = &tbl[i]", "    return q.qty"]),
+        # A char* variable points into a copy of its own; a C function returns a copy.
+        ("def g(i: int) -> 'S8':\n    u: 'S8' = tbl[i]['name']\n    return u",
+         ["cdef char* g(long long i) nogil:", "    cdef _zel_textbuf_ _zel_text_u",
+          "    _zel_text_u = _zel_textcopy_(tbl[i].name, 8)", "    cdef char* u = _zel_text_u.s",
+          "    return _zel_textret_(u, -1)"]),
+        ("def h(i: int) -> 'S8':\n    return tbl[i].name",
+         ["cdef char* h(long long i) nogil:", "    return _zel_textret_(tbl[i].name, 8)"]),
+        ("def k(t: 'S8') -> 'S8':\n    return t", ["cdef char* k(char* t) nogil:", "    return t"]),
+    ],
+)
+def test_pointers_and_texts_do_not_outlive_what_they_point_into(zel_ns, body, written):
+    lines = lines_after_table(zel_ns, body)
+    start = lines.index(written[0])
+    assert lines[start:start + len(written)] == written

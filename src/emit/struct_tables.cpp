@@ -5,6 +5,7 @@
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 
@@ -38,11 +39,11 @@ long long text_length(py::handle d) {
 }
 
 // numpy lays record fields out without padding, so the struct that views them is packed.
-// Returns whether some struct has a text member.
-bool write_structs(std::ostringstream &out, const py::object &struct_def) {
-    bool has_text = false;
+// Returns the length of the longest text member, 0 when no struct has one.
+long long write_structs(std::ostringstream &out, const py::object &struct_def) {
+    long long longest = 0;
     if (struct_def.is_none())
-        return has_text;
+        return longest;
     for (auto item : py::dict(struct_def)) {
         py::handle o = item.second;
         out << "cdef public packed struct " << struct_type_name(item.first, o) << ":\n";
@@ -50,26 +51,51 @@ bool write_structs(std::ostringstream &out, const py::object &struct_def) {
         for (size_t i = 0; i < py::len(var); ++i) {
             out << "    " << text_of(typ[i]) << " " << text_of(var[i]) << dimension_suffix(shp[i])
                 << "\n";
-            has_text = has_text || is_text(typ[i], shp[i]);
+            if (is_text(typ[i], shp[i]))
+                longest = std::max(longest, text_length(shp[i]));
         }
     }
-    return has_text;
+    return longest;
 }
 
 // numpy stores a text that fills its member without a terminating NUL: members are read and
-// compared within their length. _zel_fieldcmp_ is 0 when the member holds exactly the key.
-// _zel_setfield_ stores as numpy does: the value cut to the member's n bytes (and to the m
-// bytes of the member it comes from), the rest filled with NULs; source and member may be one.
-void write_text_helpers(std::ostringstream &out) {
-    out << "from libc.string cimport strlen as _zel_strlen_, strncmp as _zel_strncmp_, "
+// compared within their length. _zel_fieldcmp_ is 0 when the texts up to their first NUL,
+// each within its bound, are equal. _zel_field_ reads a member as bytes. _zel_textcopy_ makes
+// a member a C string of its own, in a buffer as long as the longest member and a NUL, held by
+// value so that each thread of a parallel loop has its own. _zel_textret_ returns such a text
+// from a C function in a buffer of the thread's, until its next return. _zel_setfield_ stores
+// as numpy does: the value cut to the member's n bytes (and to the m bytes of the member it
+// comes from), the rest filled with NULs; source and member may be one.
+void write_text_helpers(std::ostringstream &out, long long longest) {
+    std::string size = std::to_string(longest + 1), bound = std::to_string(longest);
+    out << "from libc.string cimport memcmp as _zel_memcmp_, memcpy as _zel_memcpy_, "
            "memmove as _zel_memmove_, memset as _zel_memset_\n"
            "cdef extern from \"string.h\" nogil:\n"
            "    size_t _zel_strnlen_ \"strnlen\"(const char* s, size_t n)\n"
-           "cdef inline int _zel_fieldcmp_(const char* field, const char* key, size_t n) "
+           "cdef extern from *:\n"
+           "    \"static thread_local char _zel_kept["
+        << size
+        << "]; static char *_zel_textret(const char *text, long long n) "
+           "{ size_t k = strnlen(text, n < 0 ? "
+        << bound
+        << " : (size_t)n); memcpy(_zel_kept, text, k); _zel_kept[k] = 0; return _zel_kept; }\"\n"
+           "    char* _zel_textret_ \"_zel_textret\"(const char* text, long long n) nogil\n"
+           "ctypedef struct _zel_textbuf_:\n"
+           "    char s["
+        << size
+        << "]\n"
+           "cdef inline int _zel_fieldcmp_(const char* a, size_t n, const char* b, size_t m) "
            "noexcept nogil:\n"
-           "    return _zel_strncmp_(field, key, n) != 0 or _zel_strlen_(key) > n\n"
+           "    cdef size_t k = _zel_strnlen_(a, n)\n"
+           "    return k != _zel_strnlen_(b, m) or _zel_memcmp_(a, b, k) != 0\n"
            "cdef inline bytes _zel_field_(const char* field, size_t n):\n"
            "    return field[:_zel_strnlen_(field, n)]\n"
+           "cdef inline _zel_textbuf_ _zel_textcopy_(const char* field, size_t n) noexcept nogil:\n"
+           "    cdef _zel_textbuf_ copy\n"
+           "    cdef size_t k = _zel_strnlen_(field, n)\n"
+           "    _zel_memcpy_(copy.s, field, k)\n"
+           "    copy.s[k] = 0\n"
+           "    return copy\n"
            "cdef inline void _zel_setfield_(char* field, size_t n, const char* value, size_t m) "
            "noexcept nogil:\n"
            "    cdef size_t k = _zel_strnlen_(value, n if n < m else m)\n"
@@ -77,15 +103,17 @@ void write_text_helpers(std::ostringstream &out) {
            "    _zel_memset_(field + k, 0, n - k)\n";
 }
 
-bool lookups_compare_text(const py::object &lookup_def) {
+// The length of the longest text member that a lookup compares, 0 when none does.
+long long longest_lookup_text(const py::object &lookup_def) {
+    long long longest = 0;
     for (auto item : py::dict(lookup_def)) {
         py::tuple entry(py::reinterpret_borrow<py::object>(item.second));
         py::list typ = entry[2].attr("typ"), shp = entry[2].attr("shp");
         for (size_t i = 0; i < entry[0].cast<size_t>(); ++i)
             if (is_text(typ[i], shp[i]))
-                return true;
+                longest = std::max(longest, text_length(shp[i]));
     }
-    return false;
+    return longest;
 }
 
 // One function per registered lookup: the index of the first row whose leading fields equal
@@ -106,8 +134,8 @@ void write_lookups(std::ostringstream &out, const py::object &lookup_def) {
             if (i > 0)
                 out << " and ";
             if (is_text(typ[i], shp[i]))
-                out << "_zel_fieldcmp_(tbl[idx]." << v << "," << v << "," << text_length(shp[i])
-                    << ")==0";
+                out << "_zel_fieldcmp_(tbl[idx]." << v << "," << text_length(shp[i]) << "," << v
+                    << "," << text_length(shp[i]) + 1 << ")==0";
             else
                 out << "tbl[idx]." << v << "==" << v;
         }
@@ -120,11 +148,11 @@ void fill_struct_lookup_code(const Globals &g, const py::object &self) {
         return;
     py::object zel_ast = g["ZELAst"];
     std::ostringstream out;
-    bool has_text = write_structs(out, zel_ast.attr("struct_def"));
-    has_text = lookups_compare_text(zel_ast.attr("lookup_def")) || has_text;
+    long long longest = std::max(write_structs(out, zel_ast.attr("struct_def")),
+                                 longest_lookup_text(zel_ast.attr("lookup_def")));
     out << "from libc.string cimport strcmp as _zel_strcmp_\n";
-    if (has_text)
-        write_text_helpers(out);
+    if (longest > 0)
+        write_text_helpers(out, longest);
     write_lookups(out, zel_ast.attr("lookup_def"));
     std::istringstream lines(out.str());
     for (std::string line; std::getline(lines, line);)

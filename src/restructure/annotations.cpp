@@ -2,6 +2,7 @@
 // C-contiguous memory views and record structs, and the `cdef` declarations of annotated
 // names, in place at depth 0 or hoisted out of loops and branches.
 #include "restructure/blocks.hpp"
+#include "restructure/record_pointers.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
 #include "restructure/type_names.hpp"
@@ -182,6 +183,8 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
         if (earlier.equal(cdf)) {
             ci.attr("set_symbol")(name, sym);
             reduce_to_assignment(node);
+            if (truthy(get_tag(value, cls.attr("ref_idx"))))
+                keep_table_alive(cls, node, name, ci);
         } else {
             ci.attr("set_symbol")(name, node);
         }
@@ -195,6 +198,8 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
     } else {
         hoist_declaration(cls, node, cdf, ci);
     }
+    if (truthy(get_tag(value, cls.attr("ref_idx"))))
+        keep_table_alive(cls, node, name, ci);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Assignments: names bound by an assignment enter the block's symbol table, a new array
 // at depth 0 is declared with its typed memory view, a re-pointed struct pointer takes the
 // address of its value; and the two queries of a variable's declared type.
+#include "restructure/record_pointers.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
 #include "restructure/text_fields.hpp"
@@ -56,8 +57,10 @@ void assign_plain(const py::object &cls, const py::object &node, const py::objec
         py::object target_type = get_tag(target, cls.attr("didx"));
         if (truthy(target_type)) {
             std::string text = py::str(target_type).cast<std::string>();
-            if (text.back() == '*' && text != "char*")
+            if (text.back() == '*' && text != "char*") {
                 set_tag(value, cls.attr("ref_idx"), py::bool_(true));
+                keep_table_alive(cls, node, target.attr("id"), ci);
+            }
         }
     }
 }

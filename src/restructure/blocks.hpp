@@ -14,4 +14,14 @@ py::object depth0_block(py::object block);
 // body has grown.
 py::dict declarations(const py::object &block);
 
+// Declares the hidden C variable `name` of C type `cdf` once in the depth-0 block around `ci`,
+// in front of the statement being walked. Returns the C type of its first declaration.
+py::object declare_hidden(const py::object &cls, const py::object &ci, const py::str &name,
+                          const py::object &cdf, const py::object &lineno);
+
+// Puts `stmt` right before `current` in the statement list of `ci`'s block that holds it, with
+// the line of `current`; the walk passes it by, as it stands rewritten.
+void insert_before(const py::object &cls, const py::object &ci, const py::object &current,
+                   const py::object &stmt);
+
 } // namespace zel

@@ -3,6 +3,7 @@
 // zel fold to constants, and len() of a typed array inside compiled code reads its shape.
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
@@ -19,12 +20,14 @@ py::object make_tuple_node(py::list elements) {
 void walk_arguments(const py::object &cls, const py::object &node, const py::object &ci) {
     cls.attr("reform_Stmt")(node.attr("args"), ci);
     cls.attr("reform_Stmt")(node.attr("keywords"), ci);
+    pass_text_arguments(node);
 }
 
 // tbl(k1, k2) through a struct view becomes _lookup_<block><key>(tbl, k1, k2).
 void reform_lookup_call(const py::object &cls, const py::object &node, const py::object &ci,
                         const py::object &sym) {
     cls.attr("reform_Stmt")(node.attr("args"), ci);
+    pass_text_arguments(node);
     py::tuple view = cls.attr("get_struct_view")(sym.attr("view"));
     py::object key = view[0], sinfo = view[1];
     if (!truthy(key))

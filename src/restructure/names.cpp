@@ -170,13 +170,31 @@ void reform_Subscript(const py::object &cls, const py::object &node, const py::o
     }
 }
 
+// The record description of the struct that `value` is: an element of a typed array of
+// records, or the record a struct pointer points to; else None.
+py::object record_of_value(const py::object &cls, const py::object &value, const py::object &ci) {
+    py::object view = get_tag(value, cls.attr("vidx").cast<py::object>());
+    if (!view.is_none())
+        return py::tuple(cls.attr("get_struct_view")(view[py::int_(0)]))[1];
+    if (!is_a(value, "Name"))
+        return py::none();
+    py::object sym = variable_of(cls, ci, value);
+    std::string cdf = truthy(sym) ? type_text(sym.attr("cdf")) : "";
+    return ends_with(cdf, "*") ? record_of_pointer(cls, cdf) : py::none();
+}
+
 // A field access on a lookup call reads the looked-up element of the table; its text fields
-// read and compare like those of any element.
+// read and compare like those of any element, as do those written as attributes of an element
+// (`tbl[i].name`) or of a struct pointer (`p.name`).
 void reform_Attribute(const py::object &cls, const py::object &node, const py::object &ci) {
     cls.attr("reform_Stmt")(node.attr("value"), ci);
     py::object table = get_tag(node.attr("value"), cls.attr("lidx").cast<py::object>());
-    if (!truthy(table))
+    if (!truthy(table)) {
+        py::object sinfo = record_of_value(cls, node.attr("value"), ci);
+        if (truthy(sinfo))
+            mark_text_field(cls, node, sinfo, ci);
         return;
+    }
     node.attr("value") = ast_class("Subscript")(table, node.attr("value"));
     py::object sym = variable_of(cls, ci, table);
     if (!truthy(sym))
@@ -186,28 +204,49 @@ void reform_Attribute(const py::object &cls, const py::object &node, const py::o
         mark_text_field(cls, node, sinfo, ci);
 }
 
+bool is_text_constant(py::handle node) {
+    return is_a(node, "Constant") && (py::isinstance<py::bytes>(node.attr("value")) ||
+                                      py::isinstance<py::str>(node.attr("value")));
+}
+
+// `a == b` on C strings compares contents: `_zel_strcmp_(a, b) == 0`; so does `a != b` where
+// `a` is a C string in C (a char* variable or a text member read in place), which would
+// otherwise compare addresses; a member read as bytes is compared by the interpreter. With a
+// text member on either side each operand is read within its bound,
+// `_zel_fieldcmp_(a, n, b, m)`, where a C string is read at most one byte past the member it
+// is compared with.
 void reform_Compare(const py::object &cls, const py::object &node, const py::object &ci) {
     cls.attr("reform_Stmt")(node.attr("left"), ci);
     cls.attr("reform_Stmt")(node.attr("comparators"), ci);
     py::list ops = node.attr("ops");
-    if (py::len(ops) != 1 || !is_a(ops[0], "Eq"))
+    if (py::len(ops) != 1 || !(is_a(ops[0], "Eq") || is_a(ops[0], "NotEq")))
         return;
-    py::object left = node.attr("left");
-    std::string dt = type_text(get_tag(left, cls.attr("didx").cast<py::object>()));
-    if (dt.compare(0, 5, "char*") != 0)
-        return;
+    bool equality = is_a(ops[0], "Eq");
     py::list comparators = node.attr("comparators");
+    py::object left = node.attr("left"), right = comparators[0];
+    std::optional<TextField> left_text = text_field_of(left), right_text = text_field_of(right);
+    bool left_is_c_string =
+        type_text(get_tag(left, cls.attr("didx").cast<py::object>())).compare(0, 5, "char*") == 0;
+    // A text constant compared with a member read in place (compiled code) is compared in C.
+    bool right_in_place = right_text && is_a(right, "Attribute") && is_text_constant(left);
+    if (!left_is_c_string && !right_in_place)
+        return;
+    if (!equality && !right_in_place && is_a(left, "Call"))
+        return;
     py::list args;
     std::string compare = "_zel_strcmp_";
-    if (std::optional<TextField> text = text_field_of(left)) {
-        // Within the member's length: _zel_fieldcmp_(field, key, length).
+    if (left_text || right_text) {
         compare = "_zel_fieldcmp_";
-        args.append(text->field);
-        args.append(comparators[0]);
-        args.append(ast_class("Constant")(text->length));
+        auto past = [](const TextField &text) {
+            return py::int_(text.length.cast<long long>() + 1);
+        };
+        args.append(left_text ? left_text->field : left);
+        args.append(ast_class("Constant")(left_text ? left_text->length : past(*right_text)));
+        args.append(right_text ? right_text->field : right);
+        args.append(ast_class("Constant")(right_text ? right_text->length : past(*left_text)));
     } else {
         args.append(left);
-        args.append(comparators[0]);
+        args.append(right);
     }
     comparators[0] = ast_class("Constant")(0);
     node.attr("left") = ast_class("Call")(ast_class("Name")(compare), args, py::list());

@@ -185,6 +185,62 @@ py::dict declarations(const py::object &block) {
     return found;
 }
 
+py::object declare_hidden(const py::object &cls, const py::object &ci, const py::str &name,
+                          const py::object &cdf, const py::object &lineno) {
+    py::dict declared = declarations(ci);
+    if (declared.contains(name))
+        return get_tag(declared[name], cls.attr("didx"));
+    py::object decl = ast_class("AnnAssign")(ast_class("Name")(name, ast_class("Store")()),
+                                             ast_class("Constant")(cdf), py::none(), 1);
+    decl.attr("lineno") = lineno;
+    set_tag(decl, cls.attr("didx"), cdf);
+    set_tag(decl, cls.attr("cidx"), py::bool_(true));
+    py::setattr(decl, cls.attr("dup_chk_idx"), py::bool_(true));
+    declared[name] = decl;
+    ci.attr("insert_stmt")(decl);
+    return cdf;
+}
+
+namespace {
+
+// The statement list that holds `stmt`: one of the block's own lists, or, for a statement walked
+// with the block around it (a final block), one inside the statement being walked.
+py::list list_holding(const py::object &ci, const py::object &stmt) {
+    auto holder = [&](py::handle owner) -> py::object {
+        for (const char *field : {"body", "orelse", "finalbody"}) {
+            py::object list = attr_or(owner, field);
+            if (!PyList_Check(list.ptr()))
+                continue;
+            for (py::handle item : list)
+                if (item.is(stmt))
+                    return list;
+        }
+        return py::none();
+    };
+    py::object found = holder(ci.attr("node"));
+    py::object current = get_tag(ci, "curr");
+    if (found.is_none() && !current.is_none())
+        for (py::handle owner : py::module_::import("ast").attr("walk")(current))
+            if (!(found = holder(owner)).is_none())
+                break;
+    if (found.is_none())
+        throw std::runtime_error("statement not found in its block: " + unparse(stmt));
+    return found;
+}
+
+} // namespace
+
+void insert_before(const py::object &cls, const py::object &ci, const py::object &current,
+                   const py::object &stmt) {
+    py::list list = list_holding(ci, current);
+    Py_ssize_t position = 0;
+    while (!py::object(list[position]).is(current))
+        ++position;
+    stmt.attr("lineno") = current.attr("lineno");
+    py::setattr(stmt, cls.attr("dup_chk_idx"), py::bool_(true));
+    list.insert(position, stmt);
+}
+
 void add_records(ClassBuilder &zel_ast) {
     zel_ast.attr("RestructureError",
                  nested_error_class(zel_ast, "RestructureError", "ZELAst.Error"));

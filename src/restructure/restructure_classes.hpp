@@ -34,6 +34,7 @@ void add_annotation_rewriting(ClassBuilder &zel_ast); // type expressions, annot
 void add_assignment_rewriting(ClassBuilder &zel_ast); // assignments and type queries
 void add_call_rewriting(ClassBuilder &zel_ast);       // calls, numpy and pseudo-calls
 void add_name_rewriting(ClassBuilder &zel_ast);       // names, subscripts, attributes, comparisons
+void add_text_field_rewriting(ClassBuilder &zel_ast); // results of C functions that return text
 void add_function_rewriting(ClassBuilder &zel_ast);   // typed function definitions
 void add_loop_rewriting(ClassBuilder &zel_ast);       // for statements and parallel loops
 void add_projection_rewriting(ClassBuilder &zel_ast); // projection loops, reference walk

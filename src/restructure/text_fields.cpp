@@ -1,5 +1,8 @@
-// Fixed-length text members of records: bounded reads, reads in place, and padded stores.
+// Fixed-length text members of records: bounded reads, reads in place, copies where a C
+// string is wanted, and padded stores.
 #include "restructure/text_fields.hpp"
+#include "restructure/blocks.hpp"
+#include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
 #include "support/pyast.hpp"
 
@@ -44,8 +47,32 @@ std::string stored_type(const py::object &cls, const py::object &value, const py
     return type_text(cls.attr("get_cdef_type")(targets[0], ci));
 }
 
-bool read_in_place(const py::object &cls, const py::object &node, const py::object &ci) {
-    return truthy(ci.attr("get_attr")(cls.attr("midx"))) || stored_type(cls, node, ci) == "char*";
+// The copy of a text that a char* variable points into: `_zel_text_<name>`.
+py::str text_copy_name(py::handle name) {
+    return py::str("_zel_text_" + text_of(name));
+}
+
+py::object stored_name(const py::object &stmt) {
+    return is_a(stmt, "AnnAssign") ? stmt.attr("target").attr("id")
+                                   : stmt.attr("targets")[py::int_(0)].attr("id");
+}
+
+// `s = tbl[i].name` becomes `_zel_text_s = _zel_textcopy_(tbl[i].name, n)` in front of
+// `s = _zel_text_s.s`: the member's bytes up to its first NUL, at most n, and a NUL.
+void copy_into_variable(const py::object &cls, const py::object &node, const py::object &length,
+                        const py::object &ci) {
+    py::object stmt = get_tag(ci, "curr");
+    py::str copy = text_copy_name(stored_name(stmt));
+    declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
+    py::list args;
+    args.append(ast_class("Attribute")(node.attr("value"), node.attr("attr"), ast_class("Load")()));
+    args.append(ast_class("Constant")(length));
+    py::list targets;
+    targets.append(ast_class("Name")(copy, ast_class("Store")()));
+    py::object call = ast_class("Call")(ast_class("Name")("_zel_textcopy_"), args, py::list());
+    insert_before(cls, ci, stmt, ast_class("Assign")(targets, call));
+    node.attr("value") = ast_class("Name")(copy, ast_class("Load")());
+    node.attr("attr") = py::str("s");
 }
 
 // The field access becomes _zel_field_(field, length): bytes up to the first NUL or the length.
@@ -73,8 +100,12 @@ void mark_text_field(const py::object &cls, const py::object &node, const py::ob
             continue;
         py::object length = member_length(shp[i]);
         set_tag(node, cls.attr("didx"), py::str("char*"));
+        if (is_a(get_tag(node, "ctx"), "Load") && stored_type(cls, node, ci) == "char*") {
+            copy_into_variable(cls, node, length, ci);
+            return;
+        }
         set_tag(node, length_tag, length);
-        if (is_a(get_tag(node, "ctx"), "Load") && !read_in_place(cls, node, ci))
+        if (is_a(get_tag(node, "ctx"), "Load") && !truthy(ci.attr("get_attr")(cls.attr("midx"))))
             make_bounded_read(node, length);
         return;
     }
@@ -108,6 +139,52 @@ void store_text_field(const py::object &node) {
     set_class(node, "Expr");
     py::delattr(node, "targets");
     node.attr("value") = ast_class("Call")(ast_class("Name")("_zel_setfield_"), args, py::list());
+}
+
+void pass_text_arguments(const py::object &node) {
+    py::list args = node.attr("args");
+    for (size_t i = 0; i < py::len(args); ++i) {
+        std::optional<TextField> text = text_field_of(args[i]);
+        if (!text || !is_a(args[i], "Attribute"))
+            continue;
+        py::list copy_args;
+        copy_args.append(text->field);
+        copy_args.append(ast_class("Constant")(text->length));
+        py::object copy =
+            ast_class("Call")(ast_class("Name")("_zel_textcopy_"), copy_args, py::list());
+        args[i] = ast_class("Attribute")(copy, "s", ast_class("Load")());
+    }
+}
+
+namespace {
+
+void reform_Return(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::object value = node.attr("value");
+    if (value.is_none())
+        return;
+    cls.attr("reform_Stmt")(value, ci);
+    py::object function = depth0_block(ci).attr("node");
+    if (!is_a(function, "FunctionDef") ||
+        !equals(get_tag(function, cls.attr("didx")), py::str("char*")))
+        return;
+    py::object length;
+    if (std::optional<TextField> text = text_field_of(value); text && is_a(value, "Attribute"))
+        length = text->length;
+    else if (is_a(value, "Name") && declarations(ci).contains(text_copy_name(value.attr("id"))))
+        length = py::int_(-1);
+    else
+        return;
+    py::list args;
+    args.append(value);
+    args.append(ast_class("Constant")(length));
+    node.attr("value") = ast_class("Call")(ast_class("Name")("_zel_textret_"), args, py::list());
+}
+
+} // namespace
+
+void add_text_field_rewriting(ClassBuilder &zel_ast) {
+    zel_ast.classmethod("reform_Return", reform_Return, py::arg("cls"), py::arg("node"),
+                        py::arg("ci"));
 }
 
 } // namespace zel

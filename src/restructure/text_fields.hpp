@@ -1,8 +1,9 @@
 // Fixed-length text members of records (a numpy 'S8' field is a char[8] member). numpy stores
 // a value that fills the member without a terminating NUL, so a member is never taken for a
 // C string where its end matters: a read that leaves the table as a Python object is bounded
-// by the length, a comparison stays within it, and a store copies at most the length and pads
-// the rest with NULs, as numpy does.
+// by the length, a comparison stays within it, a store copies at most the length and pads
+// the rest with NULs, as numpy does, and where a C string is wanted (a char* variable, an
+// argument, a result) the member is copied into one.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -20,9 +21,10 @@ struct TextField {
 
 // Marks the field access `node` (`tbl[i].name`, `p.name`) when its member in the record
 // description `sinfo` is a text. A read becomes the bounded read _zel_field_(field, length),
-// except where the field itself, a char* into the table, is what is wanted: in compiled code,
-// which holds no Python objects, and as the value that the statement being walked stores in
-// a char* variable.
+// except in compiled code, which holds no Python objects and reads the member in place, and
+// as the value that the statement being walked stores in a char* variable: that variable
+// points into a copy of its own, `_zel_text_<name>`, made in front of the statement, so it
+// holds a C string that no longer depends on the table, as a Python bytes value would.
 void mark_text_field(const py::object &cls, const py::object &node, const py::object &sinfo,
                      const py::object &ci);
 
@@ -34,5 +36,9 @@ std::optional<TextField> text_field_of(const py::object &node);
 // the value's bytes up to its first NUL, at most n (and at most m, the length of the text
 // member it comes from), then NULs up to n. Other assignments stay.
 void store_text_field(const py::object &node);
+
+// Compiled code passes a text member to a call as a C string: a copy bounded by its length
+// that lives through the call.
+void pass_text_arguments(const py::object &node);
 
 } // namespace zel

@@ -1,0 +1,57 @@
+// Struct pointers keep the typed array they point into alive.
+#include "restructure/record_pointers.hpp"
+#include "restructure/blocks.hpp"
+#include "restructure/symbols.hpp"
+#include "support/pyast.hpp"
+#include "support/text.hpp"
+
+#include <string>
+
+namespace zel {
+namespace {
+
+// The block of the parallel loop around `ci`, or None: the outermost block of compiled code,
+// when it is the body of a loop rather than of a typed function.
+py::object parallel_body(const py::object &cls, py::object block) {
+    py::object midx = cls.attr("midx");
+    if (!truthy(block.attr("get_attr")(midx)))
+        return py::none();
+    for (py::object prev = block.attr("prev"); truthy(prev) && truthy(prev.attr("get_attr")(midx));
+         prev = block.attr("prev"))
+        block = prev;
+    return is_a(block.attr("node"), "For") ? block : py::none();
+}
+
+} // namespace
+
+void keep_table_alive(const py::object &cls, const py::object &stmt, const py::object &pointer,
+                      const py::object &ci) {
+    py::object value = stmt.attr("value");
+    if (!is_a(value, "Subscript") || !is_a(value.attr("value"), "Name"))
+        return;
+    py::object table = value.attr("value");
+    if (!truthy(variable_of(cls, ci, table)))
+        return;
+    py::object view_type = cls.attr("get_cdef_type")(table, ci);
+    if (!py::isinstance<py::str>(view_type) || !ends_with(text_of(view_type), "::1]"))
+        return;
+    // One hidden view per pointer and view type: a pointer set from arrays of two shapes
+    // keeps each of them.
+    std::string name = "_zel_keep_" + text_of(pointer);
+    py::object lineno = stmt.attr("lineno");
+    if (!equals(declare_hidden(cls, ci, py::str(name), view_type, lineno), view_type)) {
+        name += "_" + text_of(table.attr("id"));
+        declare_hidden(cls, ci, py::str(name), view_type, lineno);
+    }
+    py::list targets;
+    targets.append(ast_class("Name")(name, ast_class("Store")()));
+    py::object keep =
+        ast_class("Assign")(targets, ast_class("Name")(table.attr("id"), ast_class("Load")()));
+    py::object loop = parallel_body(cls, ci);
+    if (loop.is_none())
+        insert_before(cls, ci, stmt, keep);
+    else
+        insert_before(cls, loop.attr("prev"), loop.attr("node"), keep);
+}
+
+} // namespace zel
