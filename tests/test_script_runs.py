@@ -61,20 +61,13 @@ else:
 """
 
 
-def interpreted(runner, source, name="plain_reference.py"):
-    """What CPython prints for the script without zel."""
-    result = runner.run_script(name, source.replace("import zel\n", "", 1))
-    assert result.returncode == 0, result.stderr
-    return result.stdout
-
-
 def built_modules(directory, stem):
     return sorted(p.name for p in directory.iterdir() if p.name.startswith(stem + ".") and
                   p.name.endswith(BUILT_SUFFIX))
 
 
 def test_plain_script_prints_what_the_interpreter_prints(runner):
-    expected = interpreted(runner, PLAIN)
+    expected = runner.interpreted(PLAIN)
     first = runner.run_script("plain.py", PLAIN)
     assert (first.stdout, first.stderr, first.returncode) == (
         "# COMPILE..\n# RUN\n" + expected, "", 0)
