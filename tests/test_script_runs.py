@@ -3,6 +3,7 @@ import os
 import subprocess
 import sys
 import sysconfig
+import textwrap
 
 import pytest
 
@@ -240,6 +241,31 @@ def test_script_run_from_another_directory(runner):
     assert built_modules(runner.dir / "project", "report") == []
     again = runner.run(script, cwd=runner.dir / "work")
     assert again.stdout.startswith("# RUN\n2.0\n")
+
+
+def test_script_finds_its_own_place_through_its_file_name(runner):
+    source = """\
+        import zel
+        import os
+
+        here = os.path.dirname(__file__)
+        with open(os.path.join(here, "data.txt")) as f:
+            print(f.read().strip())
+
+
+        def where():
+            return __file__
+
+
+        print(os.path.isabs(__file__), os.path.basename(where()), globals()["__file__"] == __file__)
+        """
+    runner.write("sub/job.py", source)
+    runner.write("sub/data.txt", "beside the script\n")
+    runner.write("data.txt", "in the current directory\n")
+    expected = runner.interpreted(textwrap.dedent(source), name="sub/plain.py")
+    for run in ("# COMPILE..\n# RUN\n", "# RUN\n"):
+        result = runner.run(os.path.join("sub", "job.py"))
+        assert (result.stdout, result.returncode) == (run + expected.replace("plain", "job"), 0)
 
 
 def test_empty_script(runner):
