@@ -268,6 +268,29 @@ def test_script_finds_its_own_place_through_its_file_name(runner):
         assert (result.stdout, result.returncode) == (run + expected.replace("plain", "job"), 0)
 
 
+# Modules that zel, the Cython compiler or setuptools import, while the script's own
+# directory, which holds a script of the same name, heads the module search path.
+MODULE_NAMES = ["random", "tempfile", "glob", "hashlib", "logging", "shutil", "platform",
+                "string", "datetime", "collections", "typing", "copy", "subprocess"]
+
+
+@pytest.mark.parametrize("name", MODULE_NAMES)
+def test_script_named_like_a_module_zel_imports(runner, name):
+    runner.write("helper.py", "WORD = 'beside'\n")
+    source = """\
+        import zel
+        import sys, os
+        import helper
+        print("ran as", __name__, helper.WORD, sys.path[0] == os.path.dirname(__file__))
+        """
+    runner.write(name + ".py", source)
+    expected = "ran as __main__ beside True\n"
+    # The second run reuses the build, after a shorter way through zel's imports.
+    for run in ("# COMPILE..\n# RUN\n", "# RUN\n"):
+        result = runner.run(name + ".py")
+        assert (result.stdout, result.stderr, result.returncode) == (run + expected, "", 0)
+
+
 def test_empty_script(runner):
     # The script empties its own file before zel reads it.
     result = runner.run_script("empty.py", "open(__file__, 'w').close()\nimport zel\n")
