@@ -136,6 +136,7 @@ def test_annotation_with_another_c_type_is_a_fault(zel_ns, capsys, source, line)
         "y: float = 1.5\ny: str = 'a'",  # no C type: an assignment, as any other
         "y = 'a'\ny: int = 4",  # an untyped name stays untyped
         "n: int = 1\ndef f():\n    n: float = 0.5",  # another variable: f's own
+        "def g(x: 'f8', y):\n    x: int = 3",  # a parameter of a list written untyped
     ],
 )
 def test_annotation_of_a_known_name_without_another_c_type(zel_ns, source):

@@ -133,13 +133,19 @@ py::object declared_before(const py::object &cls, const py::object &node, const 
 }
 
 // The C type of the typed binding of `name` in the C scope of `ci`: its blocks out to the
-// nearest depth-0 block. An enclosing function's or the module's name is another variable.
+// nearest depth-0 block. An enclosing function's or the module's name is another variable,
+// and a parameter of a list written untyped is a Python object.
 py::object type_in_scope(const py::object &cls, const py::object &ci, const py::object &name) {
     for (py::object block = ci; truthy(block); block = block.attr("prev")) {
         py::object entry = block.attr("symbol").attr("get")(name);
-        if (truthy(entry))
-            return py::isinstance(entry, cls.attr("VariableInfo")) ? py::object(entry.attr("cdf"))
-                                                                   : py::none();
+        if (truthy(entry)) {
+            if (!py::isinstance(entry, cls.attr("VariableInfo")))
+                return py::none();
+            if (is_a(entry.attr("org_node"), "arg") &&
+                !truthy(get_tag(block.attr("node").attr("args"), cls.attr("didx"))))
+                return py::none();
+            return entry.attr("cdf");
+        }
         if (block.attr("depth").cast<long>() == 0)
             break;
     }
