@@ -70,6 +70,12 @@ class ScriptRunner:
         self.write(name, source)
         return self.run(name, *args, **kw)
 
+    def interpreted(self, source, name="plain_reference.py"):
+        """What CPython prints for the script without zel."""
+        result = self.run_script(name, source.replace("import zel\n", "", 1))
+        assert result.returncode == 0, result.stderr
+        return result.stdout
+
 
 @pytest.fixture
 def runner(tmp_path):

@@ -82,6 +82,32 @@ def test_openmp_prefix_heads_the_module(zel_ns):
 
 
 @pytest.mark.parametrize(
+    "source, head",
+    [
+        ('"""doc"""\nfrom __future__ import annotations\nx = 1', 2),
+        ("from __future__ import annotations\nfrom __future__ import division\nx = 1", 2),
+        # The docstring as the compile leaves it.
+        ("pass\nfrom __future__ import annotations\nx = 1", 2),
+        ('"""doc"""\nx = 1', 1),
+    ],
+)
+def test_openmp_prefix_follows_docstring_and_future_imports(zel_ns, source, head):
+    tree = ast.parse(source)
+    leading = tree.body[:head]
+    unparse_pieces(zel_ns, [], tree=tree, openmp=True)
+    assert tree.body[:head] == leading
+    assert [ast.unparse(s) for s in tree.body[head:head + 2]] == [
+        "from cython.parallel import prange as _cp_prange_", "import openmp"]
+
+
+def test_parallel_script_with_future_import_runs(runner):
+    source = ('"""A parallel sum."""\nfrom __future__ import annotations\nimport zel\n\n'
+              "total: int = 0\nfor i in zel.range(5):\n    total += i\nprint(total)\n")
+    result = runner.run_script("future.py", source)
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n10\n", 0)
+
+
+@pytest.mark.parametrize(
     "tree, openmp",
     [
         (ast.parse("x = 1"), False),

@@ -19,8 +19,9 @@ def project(zel_ns):
         for name, shape in ARRAYS:
             pair = ast.parse(f"({shape}, 'f8')", mode="eval").body
             root.set_symbol(name, A.VariableInfo(ast.arg(name), "double", call=pair))
-        A.reform_Projection(module.body[0], root)
-        return module.body[0]
+        loop = module.body[0]
+        A.reform_Projection(loop, root)
+        return loop
 
     return run
 
@@ -65,12 +66,15 @@ def test_reference_entries(zel_ns, source, found):
     "source, marks, found",
     [
         ("y[t] = x[t - 1]", ["T", "-"], [("y", "w", "T"), ("t", "r", None), ("x", "r", "-")]),
-        # The first occurrence decides the mark.
-        ("y[t] = x[t] + x[t + 1]", [None, "T", "+"], [("y", "w", None), ("t", "r", None), ("x", "r", "T")]),
+        # Every subscript counts, in either order: an offset outweighs the current step.
+        ("y[t] = x[t] + x[t + 1]", [None, "T", "+"], [("y", "w", None), ("t", "r", None), ("x", "r", "+")]),
+        ("y[t] = x[t + 1] + x[t]", [None, "+", "T"], [("y", "w", None), ("t", "r", None), ("x", "r", "+")]),
+        ("y[t] = x[t - 1] + x[t + 1] + x[t - 1]", [None, "-", "+", "-"],
+         [("y", "w", None), ("t", "r", None), ("x", "r", "-+")]),
         ("y = x[t + 1][0]", ["+", None], [("y", "w", None), ("x", "r", None), ("t", "r", None)]),
     ],
 )
-def test_first_subscript_of_a_name_gives_its_mark(zel_ns, source, marks, found):
+def test_subscripts_of_a_name_give_its_mark(zel_ns, source, marks, found):
     # ast.walk meets the outer subscript of x[t + 1][0] first.
     assert entries(zel_ns, source, marks) == [[n, m, 0, "", s] for n, m, s in found]
 
@@ -101,7 +105,9 @@ def test_reference_walk_refuses(zel_ns, node, text):
 @pytest.mark.parametrize(
     "index, mark",
     [("t", "T"), ("t - 1", "-"), ("t + k", "+"), ("t * 2", None), ("1 + t", None), ("s - 1", None),
-     ("s", None), ("(t, 1)", None)],
+     ("s", None), ("(t, 1)", None), ("()", None),
+     # Written out in full: the last element marks the index.
+     ("(r, t)", "T"), ("(r, t + 1)", "+"), ("(a, b, t - 2)", "-"), ("(t + 1, r)", None)],
 )
 def test_time_slice_marks(zel_ns, index, mark):
     A = zel_ns.ZELAst
@@ -141,8 +147,13 @@ def test_statements_ordered_and_split_by_direction(project):
         ("y[t] = x[t - 1]", ["y"], ["i"], ["x"], []),
         # Read and written in one statement: written only.
         ("x[t] = x[t - 1] + y[t]", ["x"], ["i", "y"], [], []),
-        # Met first at the current step: the later offset does not count.
-        ("y[t] = x[t] + x[t - 1]", ["y"], ["i", "x"], [], []),
+        # Every offset at which a name is read counts, whatever the order of the operands.
+        ("y[t] = x[t] + x[t - 1]", ["y"], ["i"], ["x"], []),
+        ("y[t] = x[t] + x[t + 1]", ["y"], ["i"], [], ["x"]),
+        ("y[t] = x[t + 1] + x[t]", ["y"], ["i"], [], ["x"]),
+        # Indices written out in full are marked as completed ones.
+        ("y[i, t] = x[i, t + 1]", ["y"], ["i"], [], ["x"]),
+        ("y[i, t] = x[i, t - 1] + z[i, t]", ["y"], ["i", "z"], ["x"], []),
         ("y[t] = z[t + 2]", ["y"], ["i"], [], ["z"]),
         ("for a, b in pairs(m):\n    s = a + b", ["a", "b", "s"], [], [], []),
         ("q = f(k=x)", ["q"], [], [], []),
@@ -214,6 +225,69 @@ def test_else_clause_runs_after_the_loops(project):
     assert ast.unparse(loop) == "if True:\n    for t in range(n):\n        a = t\n    done = 1"
 
 
+def test_indices_written_in_full_order_as_completed_ones(project):
+    loop = project("""\
+        for t in zel.projection(i, n):
+            x[i, t] = v[t]
+            y[i, t] = x[i, t + 1]
+        """)
+    assert ast.unparse(loop) == textwrap.dedent("""\
+        if True:
+            for t in range(n):
+                x[i, t] = v[t]
+            for t in range(n - 1, -1, -1):
+                y[i, t] = x[i, t + 1]""")
+
+
+def test_else_clause_after_loops_that_may_break(project):
+    loop = project("""\
+        for t in zel.projection(n):
+            v[t] = t
+            if t == 2:
+                break
+            y[t] = x[t + 1]
+            for k in range(3):
+                break
+        else:
+            done = 1
+        """)
+    assert ast.unparse(loop) == textwrap.dedent("""\
+        if True:
+            _zel_loops_ended_ = 0
+            for t in range(n):
+                v[t,] = t
+                if t == 2:
+                    break
+            else:
+                _zel_loops_ended_ += 1
+            for t in range(n - 1, -1, -1):
+                y[t] = x[t + 1]
+            for t in range(n):
+                for k in range(3):
+                    break
+            if _zel_loops_ended_ == 1:
+                done = 1""")
+
+
+@pytest.mark.parametrize(
+    "body, counted",
+    [
+        ("if t == 2:\n    break", True),
+        ("with c:\n    break", True),
+        # A nested loop's else clause breaks the projection's loop, its body only itself.
+        ("for k in range(3):\n    pass\nelse:\n    break", True),
+        ("for k in range(3):\n    break", False),
+        ("while c:\n    break", False),
+        ("def g():\n    for k in c:\n        break", False),
+    ],
+)
+def test_else_clause_waits_only_for_loops_that_break(project, body, counted):
+    loop = project("for t in zel.projection(n):\n    v[t] = t\n" + textwrap.indent(body, "    ") +
+                   "\nelse:\n    done = 1")
+    assert ("_zel_loops_ended_" in ast.unparse(loop)) == counted
+    assert ast.unparse(loop.body[-1]).endswith("done = 1")
+
+
 def test_tuple_target_is_refused_untouched(zel_ns, capsys):
     module = ast.parse("\n\nfor (t, s) in zel.projection(i, n):\n    x[t] = 1")
     before = ast.dump(module)
@@ -248,12 +322,13 @@ def test_entry_without_read_or_write_is_a_fault(project, zel_ns, capsys, monkeyp
     "body, error, lines",
     [
         ("y[t] = x[t - 1] + z[t + 1]", ValueError, ["ValueError.3788: `None`."]),
+        ("y[t] = x[t + 1] + x[t] + x[t - 1]", ValueError, ["ValueError.3788: `None`."]),
         # Then the names as a set, in the set's own order.
         ("y[t] = x[t]\nx[t] = y[t]", ReferenceError,
          ["Circular reference error: ['x', 'y']", {"x", "y"}]),
         ("y[t] = x[t]\n변수 = 1", SyntaxError, ["Encoding error `변수` at line 3"]),
     ],
-    ids=["both offsets", "cycle", "non-ascii name"],
+    ids=["both offsets", "one name at both offsets", "cycle", "non-ascii name"],
 )
 def test_ordering_faults_are_raised(project, body, error, lines):
     source = "for t in zel.projection(i, n):\n" + textwrap.indent(body, "    ")

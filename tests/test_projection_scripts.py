@@ -43,3 +43,74 @@ def test_dependency_cycle_is_an_internal_error(runner):
     # The names once more as the interpreter shows a set: in its own order.
     assert lines[2:] in (["{'x', 'y'}"], ["{'y', 'x'}"])
     assert result.returncode == INTERNAL_ERROR
+
+
+def test_else_clause_runs_only_without_break(runner):
+    # One group per loop, so the interpreter's plain loop is the reference.
+    source = """\
+import zel
+import numpy as np
+
+
+def first_steps(x: ((0,), 'f8'), stop: int) -> int:
+    ended: int = 0
+    for t in zel.projection(x.shape[0]):
+        x[t] = t * 2.0
+        if t == stop:
+            break
+    else:
+        ended = 1
+    return ended
+
+
+n: int = 4
+x = np.zeros((n,), 'f8')
+for t in zel.projection(n):
+    x[t] = t
+    if t == 2:
+        break
+else:
+    print('else ran')
+print(x.tolist())
+for t in zel.projection(n):
+    x[t] = t + 1
+else:
+    print('else ran without break')
+print(first_steps(x, 1), first_steps(x, 9), x.tolist())
+"""
+    expected = runner.interpreted(source.replace("zel.projection", "range"))
+    result = runner.run_script("orelse.py", source)
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
+
+
+def test_reads_ahead_wait_for_their_writers(runner):
+    # The operands in either order, and indices written out in full: every statement that
+    # reads ahead runs after all steps of what it reads.
+    source = """\
+import zel
+import numpy as np
+
+n: int = 6
+rows: int = 2
+a = np.zeros((n,), 'f8')
+b = np.zeros((n,), 'f8')
+c = np.zeros((n,), 'f8')
+for t in zel.projection(n):
+    b[t] = t * 1.0
+    a[t] = b[t] + b[t + 1] if t + 1 < n else b[t]
+    c[t] = b[t + 1] + b[t] if t + 1 < n else b[t]
+print(a.tolist(), c.tolist())
+x = np.zeros((rows, n), 'f8')
+y = np.zeros((rows, n), 'f8')
+for r in range(rows):
+    for t in zel.projection(r, n):
+        y[r, t] = x[r, t + 1] if t + 1 < n else 0.0
+        x[r, t] = t + 10.0 * r
+print(y.tolist())
+"""
+    result = runner.run_script("ahead.py", source)
+    assert result.stdout == (
+        "# COMPILE..\n# RUN\n"
+        "[1.0, 3.0, 5.0, 7.0, 9.0, 5.0] [1.0, 3.0, 5.0, 7.0, 9.0, 5.0]\n"
+        "[[1.0, 2.0, 3.0, 4.0, 5.0, 0.0], [11.0, 12.0, 13.0, 14.0, 15.0, 0.0]]\n")
+    assert result.returncode == 0

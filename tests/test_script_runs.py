@@ -3,6 +3,7 @@ import os
 import subprocess
 import sys
 import sysconfig
+import textwrap
 
 import pytest
 
@@ -62,20 +63,13 @@ else:
 """
 
 
-def interpreted(runner, source, name="plain_reference.py"):
-    """What CPython prints for the script without zel."""
-    result = runner.run_script(name, source.replace("import zel\n", "", 1))
-    assert result.returncode == 0, result.stderr
-    return result.stdout
-
-
 def built_modules(directory, stem):
     return sorted(p.name for p in directory.iterdir() if p.name.startswith(stem + ".") and
                   p.name.endswith(BUILT_SUFFIX))
 
 
 def test_plain_script_prints_what_the_interpreter_prints(runner):
-    expected = interpreted(runner, PLAIN)
+    expected = runner.interpreted(PLAIN)
     first = runner.run_script("plain.py", PLAIN)
     assert (first.stdout, first.stderr, first.returncode) == (
         "# COMPILE..\n# RUN\n" + expected, "", 0)
@@ -248,6 +242,54 @@ def test_script_run_from_another_directory(runner):
     assert built_modules(runner.dir / "project", "report") == []
     again = runner.run(script, cwd=runner.dir / "work")
     assert again.stdout.startswith("# RUN\n2.0\n")
+
+
+def test_script_finds_its_own_place_through_its_file_name(runner):
+    source = """\
+        import zel
+        import os
+
+        here = os.path.dirname(__file__)
+        with open(os.path.join(here, "data.txt")) as f:
+            print(f.read().strip())
+
+
+        def where():
+            return __file__
+
+
+        print(os.path.isabs(__file__), os.path.basename(where()), globals()["__file__"] == __file__)
+        """
+    runner.write("sub/job.py", source)
+    runner.write("sub/data.txt", "beside the script\n")
+    runner.write("data.txt", "in the current directory\n")
+    expected = runner.interpreted(textwrap.dedent(source), name="sub/plain.py")
+    for run in ("# COMPILE..\n# RUN\n", "# RUN\n"):
+        result = runner.run(os.path.join("sub", "job.py"))
+        assert (result.stdout, result.returncode) == (run + expected.replace("plain", "job"), 0)
+
+
+# Modules that zel, the Cython compiler or setuptools import, while the script's own
+# directory, which holds a script of the same name, heads the module search path.
+MODULE_NAMES = ["random", "tempfile", "glob", "hashlib", "logging", "shutil", "platform",
+                "string", "datetime", "collections", "typing", "copy", "subprocess"]
+
+
+@pytest.mark.parametrize("name", MODULE_NAMES)
+def test_script_named_like_a_module_zel_imports(runner, name):
+    runner.write("helper.py", "WORD = 'beside'\n")
+    source = """\
+        import zel
+        import sys, os
+        import helper
+        print("ran as", __name__, helper.WORD, sys.path[0] == os.path.dirname(__file__))
+        """
+    runner.write(name + ".py", source)
+    expected = "ran as __main__ beside True\n"
+    # The second run reuses the build, after a shorter way through zel's imports.
+    for run in ("# COMPILE..\n# RUN\n", "# RUN\n"):
+        result = runner.run(name + ".py")
+        assert (result.stdout, result.stderr, result.returncode) == (run + expected, "", 0)
 
 
 def test_empty_script(runner):

@@ -97,8 +97,6 @@ def test_a_name_hoisted_from_sibling_blocks_is_declared_once(zel_ns):
             t: float = 1.0
         for j in range(3):
             t: float = 2.0
-        for k in range(3):
-            t: int = 3
         t: float = 4.0
         """,
     )
@@ -109,10 +107,40 @@ def test_a_name_hoisted_from_sibling_blocks_is_declared_once(zel_ns):
         "    t : float = 1.0",  # known in its block: as written
         "for j in range(3):",
         "    t = 2.0",
-        "for k in range(3):",
-        "    t : int = 3",  # another C type: as written
         "t = 4.0",
     ]
+
+
+@pytest.mark.parametrize(
+    "source, line",
+    [
+        ("y: float = 1.5\nprint(y)\ny: int = 4", "`y` is declared double; it cannot be annotated `int` again. line 3"),
+        ("for i in range(3):\n    t: float = 0.0\nfor k in range(3):\n    t: int = 3",
+         "`t` is declared double; it cannot be annotated `int` again. line 4"),
+        ("def f(x: 'f8'):\n    if x:\n        x: 'i4' = 1",
+         "`x` is declared double; it cannot be annotated `'i4'` again. line 3"),
+        ("n: int = 1\nfor i in range(2):\n    n: 'S8' = b''", "`n` is declared long long; it cannot be annotated `'S8'` again. line 3"),
+    ],
+)
+def test_annotation_with_another_c_type_is_a_fault(zel_ns, capsys, source, line):
+    with pytest.raises(SystemExit) as stop:
+        rewrite(zel_ns, source)
+    assert stop.value.code == 10
+    assert capsys.readouterr().out == line + "\n"
+
+
+@pytest.mark.parametrize(
+    "source",
+    [
+        "y: float = 1.5\ny: 'f8' = 2.5",  # the same C type
+        "y: float = 1.5\ny: str = 'a'",  # no C type: an assignment, as any other
+        "y = 'a'\ny: int = 4",  # an untyped name stays untyped
+        "n: int = 1\ndef f():\n    n: float = 0.5",  # another variable: f's own
+        "def g(x: 'f8', y):\n    x: int = 3",  # a parameter of a list written untyped
+    ],
+)
+def test_annotation_of_a_known_name_without_another_c_type(zel_ns, source):
+    rewrite(zel_ns, source)
 
 
 def test_struct_pointer_declaration_and_repointing(zel_ns):

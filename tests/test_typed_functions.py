@@ -109,3 +109,49 @@ def test_typed_function_runs_with_typed_locals(zel_ns):
         "    cdef double s = w * h",
         "    return s",
     ]
+
+
+# Annotations that zel gives no C type, as code written for other compilers spells its types.
+FOREIGN_ANNOTATIONS = """\
+import zel
+import numpy as np
+
+
+def scale(a: 'int[:]', k):
+    return [int(v * k) for v in a]
+
+
+def product(r: 'double[:, :]', y: 'float[:,:]'):
+    return (r * y).sum()
+
+
+def fill(buf: 'double[:]', v):
+    buf[:2] = v
+    return buf
+
+
+def twice(n: int, step):
+    return n * step
+
+
+def doubled(x: 'f8') -> str:
+    return x * 2
+
+
+def local_view():
+    w: 'double[:]' = np.arange(3.0)
+    w = w * 2
+    return w.tolist()
+
+
+print(scale(np.arange(3), 2))
+print(product(np.ones((2, 2)), np.full((2, 2), 0.5)))
+print(fill(np.zeros(8), np.array([1.0, 2.0])).tolist())
+print(twice(2.5, 2), doubled(1.5), local_view())
+"""
+
+
+def test_annotations_without_c_type_do_not_type_the_build(runner):
+    expected = runner.interpreted(FOREIGN_ANNOTATIONS)
+    result = runner.run_script("foreign.py", FOREIGN_ANNOTATIONS)
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)

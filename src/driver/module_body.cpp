@@ -1,6 +1,7 @@
 #include "driver/module_body.hpp"
 
 #include "driver/driver_classes.hpp"
+#include "driver/script_directory.hpp"
 #include "emit/emit_classes.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "support/pyast.hpp"
@@ -47,8 +48,9 @@ bool main_module_has_file(const py::object &main_module) {
     return false;
 }
 
-// Compile and run the importing script, or answer a command when there is no script.
-void dispatch(Globals &g, py::handle quit) {
+// Compile and run the importing script, or answer a command when there is no script. The
+// build runs with the script's directory back on the module search path.
+void dispatch(Globals &g, py::handle quit, ScriptDirectoryOffPath &script_directory) {
     py::object zel_class = g["ZEL"];
     bool has_file = main_module_has_file(zel_class.attr("main_module"));
     if (!has_file || py::str(g["__name__"]).equal(py::str("__main__"))) {
@@ -59,6 +61,7 @@ void dispatch(Globals &g, py::handle quit) {
         zel_class.attr("module_command")(py::reinterpret_steal<py::list>(rest));
     } else {
         zel_class.attr("compile")();
+        script_directory.restore();
         zel_class.attr("run")();
     }
     quit(0);
@@ -70,10 +73,11 @@ int run_module_body(PyObject *module, PyObject *quit) {
     try {
         py::object quit_builtin = py::reinterpret_borrow<py::object>(quit);
         Globals g = py::reinterpret_borrow<Globals>(PyModule_GetDict(module));
+        ScriptDirectoryOffPath script_directory;
         load_ast_classes();
         import_module_globals(g);
         create_classes(g);
-        dispatch(g, quit_builtin);
+        dispatch(g, quit_builtin, script_directory);
         return 0;
     } catch (py::error_already_set &e) {
         e.restore();

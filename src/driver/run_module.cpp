@@ -109,6 +109,8 @@ void run(const Globals &g, const py::object &cls) {
 
     py::object module = py::module_::import("importlib.util").attr("module_from_spec")(spec);
     module.attr("__name__") = "__main__";
+    // The script reads its own place, as under the interpreter; the build stays where it is.
+    module.attr("__file__") = cls.attr("main_module").attr("__file__");
     g["sys"].attr("modules")["__main__"] = module;
 
     int status = 0;

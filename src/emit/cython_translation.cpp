@@ -220,6 +220,9 @@ py::object convert(const Globals &g, const py::object &cls, const py::str &code,
     // Cython checks a divisor for zero only with Python's division: a C division by zero
     // would end the process with a signal instead of raising ZeroDivisionError.
     directives["cdivision"] = false;
+    // What zel types it writes as `cdef` declarations; an annotation it leaves alone stays
+    // a plain Python annotation, as the interpreter reads it, instead of a Cython type.
+    directives["annotation_typing"] = false;
     // Performance hints advise the author of a .pyx file; the author of the script sees only
     // the phase lines of a build that succeeds, and the errors of one that fails.
     py::object known_directives =

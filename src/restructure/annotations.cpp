@@ -7,6 +7,7 @@
 #include "restructure/symbols.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
+#include "support/script_fault.hpp"
 #include "support/text.hpp"
 
 namespace zel {
@@ -132,6 +133,45 @@ py::object declared_before(const py::object &cls, const py::object &node, const 
     return get_tag(declaration, cls.attr("didx"));
 }
 
+// The C type of the typed binding of `name` in the C scope of `ci`: its blocks out to the
+// nearest depth-0 block. An enclosing function's or the module's name is another variable,
+// and a parameter of a list written untyped is a Python object.
+py::object type_in_scope(const py::object &cls, const py::object &ci, const py::object &name) {
+    for (py::object block = ci; truthy(block); block = block.attr("prev")) {
+        py::object entry = block.attr("symbol").attr("get")(name);
+        if (truthy(entry)) {
+            if (!py::isinstance(entry, cls.attr("VariableInfo")))
+                return py::none();
+            if (is_a(entry.attr("org_node"), "arg") &&
+                !truthy(get_tag(block.attr("node").attr("args"), cls.attr("didx"))))
+                return py::none();
+            return entry.attr("cdf");
+        }
+        if (block.attr("depth").cast<long>() == 0)
+            break;
+    }
+    return py::none();
+}
+
+// The scalar C type an annotation names, or None; unlike a declaration it registers nothing.
+py::object scalar_type(const py::object &cls, const py::object &annotation, const py::object &ci) {
+    std::string type_name = cls.attr("convert_import_name_str")(annotation, ci).cast<std::string>();
+    if (is_byte_string_type(type_name))
+        return py::str("char*");
+    return table_type(cls, type_name);
+}
+
+// A C variable keeps its one type: a second annotation with another C type would leave the
+// value converted to the first, so it is a fault of the script.
+void refuse_other_type(const py::object &node, const py::object &declared, const py::object &cdf) {
+    if (!truthy(declared) || !truthy(cdf) || declared.equal(cdf))
+        return;
+    script_fault("`" + text_of(node.attr("target").attr("id")) + "` is declared " +
+                 text_of(declared) + "; it cannot be annotated `" +
+                 unparse(node.attr("annotation")) + "` again. line " +
+                 text_of(node.attr("lineno")));
+}
+
 void reform_AnnAssign(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object value = node.attr("value");
     cls.attr("reform_Stmt")(value, ci);
@@ -139,8 +179,11 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
     py::object target = node.attr("target");
     if (!is_a(target, "Name"))
         return;
-    if (truthy(symbol_of(ci, target)))
+    if (truthy(symbol_of(ci, target))) {
+        refuse_other_type(node, type_in_scope(cls, ci, target.attr("id")),
+                          scalar_type(cls, node.attr("annotation"), ci));
         return;
+    }
 
     py::object annotation = node.attr("annotation");
     py::object variable_info = cls.attr("VariableInfo");
@@ -178,16 +221,12 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
     }
     py::object earlier = declared_before(cls, node, name, ci);
     if (!earlier.is_none()) {
-        // Declared already with this type: only the assignment is left. With another type
-        // the statement stays as written.
-        if (earlier.equal(cdf)) {
-            ci.attr("set_symbol")(name, sym);
-            reduce_to_assignment(node);
-            if (truthy(get_tag(value, cls.attr("ref_idx"))))
-                keep_table_alive(cls, node, name, ci);
-        } else {
-            ci.attr("set_symbol")(name, node);
-        }
+        // Declared already with this type: only the assignment is left.
+        refuse_other_type(node, earlier, cdf);
+        ci.attr("set_symbol")(name, sym);
+        reduce_to_assignment(node);
+        if (truthy(get_tag(value, cls.attr("ref_idx"))))
+            keep_table_alive(cls, node, name, ci);
         return;
     }
     ci.attr("set_symbol")(name, sym);

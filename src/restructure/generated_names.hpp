@@ -7,4 +7,8 @@ namespace zel {
 // test before it has made needless; also the tag on the root block that asks for its cimport.
 constexpr const char *cython_alias = "_zel_cython_";
 
+// The count of a projection loop's group loops that ended without break: its else clause runs
+// when every loop that may break did not.
+constexpr const char *loops_ended = "_zel_loops_ended_";
+
 } // namespace zel

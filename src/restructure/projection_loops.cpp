@@ -4,12 +4,14 @@
 // statements by those dependencies and cuts the order into groups, and the loop becomes an
 // `if True:` holding one plain range loop per group, counting down for the groups that read
 // ahead of the loop variable.
+#include "restructure/generated_names.hpp"
 #include "restructure/projection_references.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
 
 #include <string>
+#include <vector>
 
 namespace zel {
 namespace {
@@ -44,12 +46,15 @@ void record_references(const py::object &cls, const py::object &body, const py::
             if (mode.contains(written)) {
                 assign.append(name);
             } else if (mode.contains(read)) {
+                // Read behind and ahead ("-+"): in both lists, which the ordering refuses.
                 py::object mark = entry[py::int_(4)];
-                if (equals(mark, behind))
+                bool reads_behind = truthy(mark) && mark.contains(behind);
+                bool reads_ahead = truthy(mark) && mark.contains(ahead);
+                if (reads_behind)
                     ref1.append(name);
-                else if (equals(mark, ahead))
+                if (reads_ahead)
                     ref2.append(name);
-                else
+                if (!reads_behind && !reads_ahead)
                     ref.append(name);
             } else {
                 script_fault("[Fatal.2600] `" + text_of(name) + "`, line " + text_of(lineno));
@@ -64,6 +69,68 @@ bool reads_ahead(py::handle group) {
         if (py::len(statement.attr("_ref2")) > 0)
             return true;
     return false;
+}
+
+// Whether `statements` hold a `break` of the loop around them: not one of a nested loop's
+// body, a function or a class (a nested loop's else clause breaks the outer loop).
+bool breaks_out(py::handle statements) {
+    for (py::handle statement : statements) {
+        if (is_a(statement, "Break"))
+            return true;
+        if (is_a(statement, "FunctionDef") || is_a(statement, "AsyncFunctionDef") ||
+            is_a(statement, "ClassDef"))
+            continue;
+        bool loop =
+            is_a(statement, "For") || is_a(statement, "AsyncFor") || is_a(statement, "While");
+        for (const char *field : {"body", "orelse", "finalbody", "handlers", "cases"}) {
+            if (loop && std::string(field) == "body")
+                continue;
+            py::object inner = attr_or(statement, field);
+            if (PyList_Check(inner.ptr()) && breaks_out(inner))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The loop's else clause runs once the loops are done and none of them was left by break.
+// Without a loop that breaks it simply follows them (as the else clause of `if True:` it would
+// never run); otherwise each loop that may break counts its end without break in a C integer,
+// and the clause runs when they all did.
+void append_else_clause(const py::object &cls, const py::object &node, const py::object &ci,
+                        py::list loops) {
+    py::list orelse = node.attr("orelse");
+    node.attr("orelse") = py::list();
+    std::vector<py::object> breaking;
+    for (py::handle loop : loops)
+        if (breaks_out(loop.attr("body")))
+            breaking.push_back(py::reinterpret_borrow<py::object>(loop));
+    if (orelse.empty() || breaking.empty()) {
+        loops.attr("extend")(orelse);
+        return;
+    }
+    py::object lineno = node.attr("lineno");
+    auto counter = [](const char *ctx) { return ast_class("Name")(loops_ended, ast_class(ctx)()); };
+    py::object start = ast_class("AnnAssign")(counter("Store"), ast_class("Name")("int"),
+                                              ast_class("Constant")(0), 1);
+    start.attr("lineno") = lineno;
+    cls.attr("reform_Stmt")(start, cls.attr("BlockInfo")(node, ci));
+    loops.insert(0, start);
+    for (const py::object &loop : breaking) {
+        py::object count =
+            ast_class("AugAssign")(counter("Store"), ast_class("Add")(), ast_class("Constant")(1));
+        count.attr("lineno") = lineno;
+        py::list count_end;
+        count_end.append(count);
+        loop.attr("orelse") = count_end;
+    }
+    py::list equal, ended;
+    equal.append(ast_class("Eq")());
+    ended.append(ast_class("Constant")(breaking.size()));
+    py::object test = ast_class("Compare")(counter("Load"), equal, ended);
+    py::object clause = ast_class("If")(test, orelse, py::list());
+    clause.attr("lineno") = orelse[0].attr("lineno");
+    loops.append(clause);
 }
 
 void reform_Projection(const Globals &g, py::object cls, py::object node, py::object ci) {
@@ -109,19 +176,23 @@ void reform_Projection(const Globals &g, py::object cls, py::object node, py::ob
         loop.attr("lineno") = lineno;
         loops.append(loop);
     }
-    // The loop's else clause runs once the loops are done, as after a loop that ends without
-    // break; as the else clause of `if True:` it would never run.
-    loops.attr("extend")(node.attr("orelse"));
-    node.attr("orelse") = py::list();
+    append_else_clause(cls, node, ci, loops);
 }
 
 // The slice mark of a view index inside a projection loop: "T" for the loop variable,
-// "-" or "+" for the variable minus or plus something, else None.
+// "-" or "+" for the variable minus or plus something, else None. An index written out in
+// full is marked by its last element, as a completed one is.
 py::object check_time_slice(py::object cls, py::object node, py::object ci) {
     py::object proj = ci.attr("get_attr")(cls.attr("pidx"));
     if (proj.is_none())
         return py::none();
     py::object v = proj["var"].attr("id");
+    if (is_a(node, "Tuple")) {
+        py::list elements = node.attr("elts");
+        if (elements.empty())
+            return py::none();
+        node = elements[elements.size() - 1];
+    }
     if (is_a(node, "BinOp")) {
         py::object left = node.attr("left");
         if (!is_a(left, "Name") || !equals(left.attr("id"), v))

@@ -1,9 +1,9 @@
 // The reference walk of projection statements. Each distinct name of a statement gets one
 // entry [name, mode, 0, "", slice mark]: the mode letters say how the statement uses the name
 // ("r" read, "w" assigned, "rw" augmented, "Aw" annotated, "Fw" loop target; several uses
-// merge their letters), and the slice mark is the time-slice tag of the subscript through
-// which the name was first met. Targets are walked before values, so a name's first use
-// decides its mark.
+// merge their letters), and the slice mark is what the time-slice tags of the name's
+// subscripts give together: an offset outweighs the current step "T", and reads behind and
+// ahead together give "-+".
 #include "restructure/projection_references.hpp"
 #include "support/pyast.hpp"
 
@@ -44,6 +44,23 @@ py::object record_name(const py::object &cls, const py::object &node, py::list o
     return entry;
 }
 
+// The mark of a name met again through a subscript marked `mark`: every offset at which a
+// statement reads a name decides where the statement runs.
+py::object merged_mark(const py::object &old, const py::object &mark) {
+    if (!truthy(old) || equals(old, py::str("T")))
+        return mark;
+    if (equals(mark, py::str("T")) || old.contains(mark))
+        return old;
+    return py::str("-+");
+}
+
+py::object entry_of(const py::list &output, const py::object &id) {
+    for (py::handle entry : output)
+        if (equals(entry[py::int_(0)], id))
+            return py::reinterpret_borrow<py::object>(entry);
+    return py::none();
+}
+
 py::object make_global_ref_list_expr(py::object cls, py::object node, py::list output,
                                      py::object ref_type) {
     auto walk = [&](py::object child, py::object mode) {
@@ -82,10 +99,12 @@ py::object make_global_ref_list_expr(py::object cls, py::object node, py::list o
     } else if (is_a(node, "Subscript")) {
         py::object value = node.attr("value");
         if (is_a(value, "Name")) {
-            py::object created = walk(value, ref_type);
+            walk(value, ref_type);
             py::object mark = get_tag(node, cls.attr("tidx"));
-            if (!created.is_none() && truthy(mark))
-                created[py::int_(4)] = mark;
+            if (truthy(mark)) {
+                py::object entry = entry_of(output, value.attr("id"));
+                entry[py::int_(4)] = merged_mark(entry[py::int_(4)], mark);
+            }
         } else if (is_a(value, "Subscript") || is_a(value, "Attribute")) {
             walk(value, ref_type);
         } else {
