@@ -36,23 +36,11 @@ void create_classes(Globals &g) {
     g["ZEL"] = make_zel(g);
 }
 
-bool main_module_has_file(const py::object &main_module) {
-    PyObject *file = PyObject_GetAttrString(main_module.ptr(), "__file__");
-    if (file) {
-        Py_DECREF(file);
-        return true;
-    }
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError))
-        throw py::error_already_set();
-    PyErr_Clear();
-    return false;
-}
-
 // Compile and run the importing script, or answer a command when there is no script. The
 // build runs with the script's directory back on the module search path.
 void dispatch(Globals &g, py::handle quit, ScriptDirectoryOffPath &script_directory) {
     py::object zel_class = g["ZEL"];
-    bool has_file = main_module_has_file(zel_class.attr("main_module"));
+    bool has_file = has_attr(zel_class.attr("main_module"), "__file__");
     if (!has_file || py::str(g["__name__"]).equal(py::str("__main__"))) {
         py::object argv = g["sys"].attr("argv");
         PyObject *rest = PySequence_GetSlice(argv.ptr(), 1, PY_SSIZE_T_MAX);

@@ -47,9 +47,10 @@ py::object make_zel_const(const Globals &g) {
          "names",          "excludelist", "deletechars",    "replace_space",  "autostrip",
          "case_sensitive", "defaultfmt",  "unpack",         "usemask",        "loose",
          "invalid_raise",  "max_rows",    "encoding"});
+    // Every parameter from `comments` on has a default: one shared None node in each place.
     py::list genfromtxt_defaults;
-    for (int i = 0; i < 21; ++i)
-        genfromtxt_defaults.append(ast_none); // one shared node in every default place
+    for (size_t i = 2; i < genfromtxt_args.size(); ++i)
+        genfromtxt_defaults.append(ast_none);
     consts.attr("param_numpy_genfromtxt",
                 parameters(genfromtxt_args, genfromtxt_defaults, str_list({"ndmin", "like"})));
     return consts.build();

@@ -65,7 +65,7 @@ py::object import_alias_module(py::handle statement, py::handle base) {
 
 py::object convert_import_name_str(const py::object &, const py::object &idx,
                                    const py::object &ri) {
-    py::object result = py::module_::import("ast").attr("unparse")(idx);
+    py::object result = py::str(unparse(idx));
     if (is_a(idx, "Name")) {
         py::tuple found = ri.attr("get_symbol")(idx);
         if (is_a(found[0], "ImportFrom")) {

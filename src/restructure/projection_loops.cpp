@@ -162,12 +162,12 @@ void reform_Projection(const Globals &g, py::object cls, py::object node, py::ob
         script_fault("[Error.2670] No statement found in projection block.");
 
     set_class(node, "If");
-    node.attr("test") = g["ast"].attr("Constant")(true);
+    node.attr("test") = ast_class("Constant")(true);
     py::list loops;
     node.attr("body") = loops;
     py::object backward = g["ZELProjection"].attr("partial")("range(x-1,-1,-1)");
     backward.attr("args")[py::int_(0)].attr("left") = count;
-    py::object for_class = g["ast"].attr("For");
+    py::object for_class = ast_class("For");
     for (py::handle group : groups) {
         py::object iter = reads_ahead(group) ? backward : forward;
         py::object loop =

@@ -66,7 +66,7 @@ py::object compared_text(const py::object &value) {
         return value.attr("id");
     if (PyUnicode_Check(value.ptr()))
         return value;
-    return py::module_::import("ast").attr("unparse")(value);
+    return py::str(unparse(value));
 }
 
 // Two expressions compared by their text.
