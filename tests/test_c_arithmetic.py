@@ -1,4 +1,5 @@
-"""Division on C-typed values, run as scripts: by zero it raises, and it rounds as Python does."""
+"""Arithmetic on C-typed values, run as scripts: division by zero raises, division rounds as
+Python's does, and results C would get wrong are Python's or Python's error."""
 import pytest
 
 INT_BY_ZERO = "integer division or modulo by zero"
@@ -48,3 +49,46 @@ def test_floor_division_and_modulo_as_in_python(runner):
     assert result.returncode == 0, result.stdout + result.stderr
     plain = runner.run_script("plain.py", NEGATIVE_OPERANDS.replace("import zel\n", "", 1))
     assert result.stdout.splitlines()[2:] == plain.stdout.splitlines()
+
+
+def plain_python(source):
+    """The script as CPython runs it: without zel, its parallel loops plain `range` loops."""
+    return source.replace("import zel\n", "", 1).replace("zel.range(", "range(")
+
+
+def assert_prints_as_python(runner, source):
+    built = runner.run_script("built.py", source)
+    plain = runner.run_script("plain.py", plain_python(source))
+    assert plain.returncode == 0, plain.stderr
+    assert (built.stdout.splitlines()[2:], built.returncode) == (plain.stdout.splitlines(), 0), \
+        built.stdout + built.stderr
+
+
+SMALLEST_BY_MINUS_ONE = """\
+import zel
+import numpy as np
+a = np.zeros(3, '{dt}')
+b = np.zeros(3, '{dt}')
+a[0] = -2 ** {bits}
+b[0] = -1
+a[1] = -7
+b[1] = 2
+a[2] = 7
+b[2] = -3
+c = np.zeros(3, '{dt}')
+"""
+
+
+@pytest.mark.parametrize(
+    "dt, bits, compute",
+    [
+        ("i8", 63, "i: int\nfor i in range(3):\n    c[i] = a[i] % b[i]\n"),
+        ("i4", 31, "def rem(a: (0, 'i4'), b: (0, 'i4'), i: int) -> int:\n    return a[i] % b[i]\n\n"
+                   "i: int\nfor i in range(3):\n    c[i] = rem(a, b, i)\n"),
+        ("i4", 31, "for i in zel.range(3):\n    c[i] = a[i] % b[i]\n"),
+    ],
+    ids=["module", "function", "parallel"],
+)
+def test_remainder_of_the_smallest_integer_by_minus_one(runner, dt, bits, compute):
+    source = SMALLEST_BY_MINUS_ONE.format(dt=dt, bits=bits) + compute + "print(list(c))\n"
+    assert_prints_as_python(runner, source)

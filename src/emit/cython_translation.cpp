@@ -170,15 +170,37 @@ void rewrite_file_name(std::string &line, const std::string &module_name) {
     line.replace(r + 1, module_name.size() + 4, module_name + ".py");
 }
 
+// Python's `x % -1` is 0 for every x; the C remainder of the smallest integer by -1
+// overflows and ends the process with SIGFPE. The compiler's remainder helpers
+// (`__Pyx_mod_<type>`, for signed integers with Python's division) take that divisor aside
+// before they divide: one predictable branch beside the division. `in_helper` carries, from
+// line to line, that a helper's body has begun.
+void guard_remainder_by_minus_one(std::string &line, bool &in_helper) {
+    static const std::string remainder = " r = a % b;";
+    if (starts_with(line, "static CYTHON_INLINE ") &&
+        line.find(" __Pyx_mod_") != std::string::npos && ends_with(line, "{")) {
+        in_helper = true;
+        return;
+    }
+    if (!in_helper)
+        return;
+    in_helper = false;
+    if (ends_with(line, remainder))
+        line.replace(line.size() - remainder.size(), remainder.size(),
+                     " r = (b == -1) ? 0 : a % b;");
+}
+
 py::str map_to_script(const py::str &text, const py::object &line_map,
                       const std::string &module_name, const py::object &cls,
                       const py::object &consts) {
     std::string out = py::cast<std::string>(consts.attr("cpp_prefix"));
     bool first = true;
+    bool in_remainder_helper = false;
     for (py::handle item : text.attr("splitlines")()) {
         std::string line = py::cast<std::string>(item);
         rewrite_error_position(line, line_map, cls);
         rewrite_file_name(line, module_name);
+        guard_remainder_by_minus_one(line, in_remainder_helper);
         if (!first)
             out += '\n';
         out += line;
