@@ -92,3 +92,18 @@ c = np.zeros(3, '{dt}')
 def test_remainder_of_the_smallest_integer_by_minus_one(runner, dt, bits, compute):
     source = SMALLEST_BY_MINUS_ONE.format(dt=dt, bits=bits) + compute + "print(list(c))\n"
     assert_prints_as_python(runner, source)
+
+
+@pytest.mark.parametrize(
+    "body",
+    [
+        "def f(n: int):\n    print([1 << x for x in range(30, 35)], [1 << i for i in range(n)][-1])\n\nf(66)\n",
+        "def f():\n    print({x: x * 2 ** 40 for x in range(3)}, {x << 40 for x in range(2)})\n\nf()\n",
+        "def f(n: int):\n    print([[x << y for y in range(n)] for x in range(2)][1][-1])\n\nf(70)\n",
+        "def f(n: int):\n    print(sum(1 << x for x in range(n)), list(map(lambda x: x << 64, range(2))))\n\nf(70)\n",
+        "print([1 << x for x in range(30, 35)])\n",
+    ],
+    ids=["list", "dict-set", "nested", "generator-lambda", "module"],
+)
+def test_untyped_names_in_comprehensions_compute_as_python(runner, body):
+    assert_prints_as_python(runner, "import zel\n" + body)

@@ -7,7 +7,10 @@
 // errors reported while `Errors.threadlocal.cython_errors_echo_file` is set are written there;
 // `teardown_errors` leaves the error count in `num_errors` of the result object. The
 // releases differ in how they read the source (`redirect_compiler_files` copes with both
-// ways) and in where the generated text holds the file name (`rewrite_file_name`).
+// ways) and in where the generated text holds the file name (`rewrite_file_name`). The
+// pipeline holds a `TypeInference.MarkOverflowingArithmetic` stage that keeps its scope in
+// `env`, and comprehensions with a scope of their own are `ScopedExprNode`s whose
+// `has_local_scope` and `expr_scope` say so.
 #include "emit/emit_classes.hpp"
 #include "support/lazy_attribute.hpp"
 #include "support/pyast.hpp"
@@ -209,13 +212,27 @@ py::str map_to_script(const py::str &text, const py::object &line_map,
     return py::str(out);
 }
 
+// The compiler gives a name the script left untyped a C integer type only when the name
+// takes part in no arithmetic that could overflow, so that it computes as Python computes. The
+// stage that marks such names looks them up in the scope of the enclosing function, where the
+// variable of a comprehension is not found: `[1 << x for x in range(30, 35)]` then shifts a C
+// int. The stage is replaced by one that looks inside a comprehension in its own scope.
+void mark_overflow_in_comprehensions(const py::object &cls, py::list &stages) {
+    py::object marking = cls.attr("_OverflowMarking");
+    py::object compilers_marking = marking.attr("__base__");
+    for (size_t i = 0; i < stages.size(); ++i)
+        if (py::isinstance(stages[i], compilers_marking))
+            stages[i] = marking(stages[i].attr("context"));
+}
+
 // The compiler's pipeline on the in-memory source, its errors echoed into `listing`.
 void run_translation(const py::object &cls, const py::object &context, const py::object &options,
                      const py::object &source, const py::object &result,
                      const py::object &listing) {
     py::object pipeline = cls.attr("Pipeline");
     py::object errors = cls.attr("Errors");
-    py::object stages = pipeline.attr("create_pyx_pipeline")(context, options, result);
+    py::list stages = pipeline.attr("create_pyx_pipeline")(context, options, result);
+    mark_overflow_in_comprehensions(cls, stages);
     context.attr("setup_errors")(options, result);
     errors.attr("init_thread")();
     errors.attr("open_listing_file")(py::none(), "echo_to_stderr"_a = false);
@@ -321,6 +338,36 @@ void capture_buffer_close(const Globals &g, const py::object &self) {
     g["io"].attr("StringIO").attr("close")(self);
 }
 
+// A comprehension with a scope of its own is visited in that scope, as a function is in its
+// own; otherwise as the base class visits any expression.
+py::object visit_scoped_expression(const py::object &self, const py::object &node) {
+    py::object scope = py::none();
+    if (truthy(node.attr("has_local_scope")))
+        scope = node.attr("expr_scope");
+    if (scope.is_none())
+        return self.attr("visit_safe_node")(node);
+    py::object outer = self.attr("env");
+    self.attr("env") = scope;
+    py::object visited;
+    try {
+        visited = self.attr("visit_safe_node")(node);
+    } catch (...) {
+        self.attr("env") = outer;
+        throw;
+    }
+    self.attr("env") = outer;
+    return visited;
+}
+
+py::object make_overflow_marking(const Globals &g, const py::object &) {
+    py::object base =
+        py::module_::import("Cython.Compiler.TypeInference").attr("MarkOverflowingArithmetic");
+    ClassBuilder marking(g, "_OverflowMarking", py::make_tuple(base), "ZELCython");
+    marking.method("visit_ScopedExprNode", visit_scoped_expression, py::arg("self"),
+                   py::arg("node"));
+    return marking.build();
+}
+
 // Its base, the compiler's source descriptor, is loaded with the compiler.
 py::object make_in_memory_source(const Globals &g, const py::object &zel_cython) {
     ClassBuilder in_memory(g, "_InMemorySource",
@@ -360,6 +407,7 @@ py::object make_zel_cython(const Globals &g) {
     cython.attr("_EncodedStringIO", encoded_io.build());
 
     cython.attr("_InMemorySource", lazy.made_by(make_in_memory_source));
+    cython.attr("_OverflowMarking", lazy.made_by(make_overflow_marking));
 
     ClassBuilder capture = cython.nested("_CaptureBuffer", py::make_tuple(string_io));
     capture.attr("all_captured", py::dict());
