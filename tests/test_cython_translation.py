@@ -83,6 +83,28 @@ def test_a_line_the_map_lacks_is_a_compile_error(zel_ns, compiler):
     assert str(zel_ns.ZELCython.CompileError()) == "ZELCython.Error"
 
 
+REMAINDER_HELPERS = """\
+static CYTHON_INLINE long long __Pyx_mod_long_long(long long a, long long b, int b_is_constant) {
+    long long r = a % b;
+    return r;
+}
+static CYTHON_INLINE double __Pyx_mod_double(double a, double b, int b_is_constant) {
+    double r = fmod(a, b);
+}
+static CYTHON_INLINE long __Pyx_div_long(long a, long b, int b_is_constant) {
+    long r = a % b;
+}
+    __pyx_t_1 = (__pyx_v_a % __pyx_v_b);"""
+
+
+def test_remainder_helpers_take_a_divisor_of_minus_one_aside(zel_ns, compiler):
+    # The smallest integer by -1 overflows in C; Python's remainder by -1 is always 0.
+    compiler.files = {"<in-memory>": REMAINDER_HELPERS}
+    out = zel_ns.ZELCython.convert("x = 1", "demo", {1: 1})
+    assert out == PREFIX + REMAINDER_HELPERS.replace(
+        "long long r = a % b;", "long long r = (b == -1) ? 0 : a % b;")
+
+
 @pytest.mark.parametrize(
     "files, expected",
     [

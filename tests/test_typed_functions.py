@@ -35,6 +35,12 @@ def body_block(ns, source):
         ("def m(x: 'f8') -> str:", ["double"], True, None),
         ("def meth(self, x: 'f8') -> 'f8':", [None, None], False, None),
         ("def v(x: ((3, 4), 'f4'), s: 'S8') -> 'i4':", ["float[:,::1]", "char*"], True, "int"),
+        # Parameters without a C form keep the function an ordinary def.
+        ("def h(*, c=3):", [], False, None),
+        ("def f(*args) -> int:", [], False, None),
+        ("def k(a: int, /, b: int) -> int:", ["long long"], False, None),
+        ("def kw(x: int, **kw) -> int:", ["long long"], False, None),
+        ("def ko(x: float, *, scale: float = 2.0) -> float:", ["double"], False, None),
     ],
 )
 def test_parameter_and_return_types(zel_ns, header, params, all_typed, returns):
@@ -155,3 +161,44 @@ def test_annotations_without_c_type_do_not_type_the_build(runner):
     expected = runner.interpreted(FOREIGN_ANNOTATIONS)
     result = runner.run_script("foreign.py", FOREIGN_ANNOTATIONS)
     assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
+
+
+PARAMETER_KINDS = """\
+import zel
+c = 10
+
+
+def h(*, c=3):
+    return c
+
+
+def f(*args):
+    return args
+
+
+def k(a: int, /, b: int) -> int:
+    return a * 10 + b
+
+
+def kw(x: int, **kw) -> int:
+    return x + len(kw)
+
+
+def ko(x: float, *, scale: float = 2.0) -> float:
+    return x * scale
+
+
+def d(x: int, n: int = 3) -> int:
+    return x * n
+
+
+print(h(), h(c=5), f(), f(1, 2), k(1, 2), k(3, b=4))
+print(kw(1), kw(1, p=2, q=3), ko(1.5), ko(1.5, scale=3.0), d(2), d(2, n=4))
+"""
+
+
+def test_every_kind_of_parameter_is_kept(runner):
+    result = runner.run_script("params.py", PARAMETER_KINDS)
+    assert result.returncode == 0, result.stdout + result.stderr
+    plain = runner.run_script("plain.py", PARAMETER_KINDS.replace("import zel\n", "", 1))
+    assert result.stdout.splitlines()[2:] == plain.stdout.splitlines()

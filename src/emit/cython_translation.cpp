@@ -7,7 +7,10 @@
 // errors reported while `Errors.threadlocal.cython_errors_echo_file` is set are written there;
 // `teardown_errors` leaves the error count in `num_errors` of the result object. The
 // releases differ in how they read the source (`redirect_compiler_files` copes with both
-// ways) and in where the generated text holds the file name (`rewrite_file_name`).
+// ways) and in where the generated text holds the file name (`rewrite_file_name`). The
+// pipeline holds a `TypeInference.MarkOverflowingArithmetic` stage that keeps its scope in
+// `env`, and comprehensions with a scope of their own are `ScopedExprNode`s whose
+// `has_local_scope` and `expr_scope` say so.
 #include "emit/emit_classes.hpp"
 #include "support/lazy_attribute.hpp"
 #include "support/pyast.hpp"
@@ -170,15 +173,37 @@ void rewrite_file_name(std::string &line, const std::string &module_name) {
     line.replace(r + 1, module_name.size() + 4, module_name + ".py");
 }
 
+// Python's `x % -1` is 0 for every x; the C remainder of the smallest integer by -1
+// overflows and ends the process with SIGFPE. The compiler's remainder helpers
+// (`__Pyx_mod_<type>`, for signed integers with Python's division) take that divisor aside
+// before they divide: one predictable branch beside the division. `in_helper` carries, from
+// line to line, that a helper's body has begun.
+void guard_remainder_by_minus_one(std::string &line, bool &in_helper) {
+    static const std::string remainder = " r = a % b;";
+    if (starts_with(line, "static CYTHON_INLINE ") &&
+        line.find(" __Pyx_mod_") != std::string::npos && ends_with(line, "{")) {
+        in_helper = true;
+        return;
+    }
+    if (!in_helper)
+        return;
+    in_helper = false;
+    if (ends_with(line, remainder))
+        line.replace(line.size() - remainder.size(), remainder.size(),
+                     " r = (b == -1) ? 0 : a % b;");
+}
+
 py::str map_to_script(const py::str &text, const py::object &line_map,
                       const std::string &module_name, const py::object &cls,
                       const py::object &consts) {
     std::string out = py::cast<std::string>(consts.attr("cpp_prefix"));
     bool first = true;
+    bool in_remainder_helper = false;
     for (py::handle item : text.attr("splitlines")()) {
         std::string line = py::cast<std::string>(item);
         rewrite_error_position(line, line_map, cls);
         rewrite_file_name(line, module_name);
+        guard_remainder_by_minus_one(line, in_remainder_helper);
         if (!first)
             out += '\n';
         out += line;
@@ -187,13 +212,39 @@ py::str map_to_script(const py::str &text, const py::object &line_map,
     return py::str(out);
 }
 
+// The compiler gives a name the script left untyped a C integer type only when the name
+// takes part in no arithmetic that could overflow, so that it computes as Python computes. The
+// stage that marks such names looks them up in the scope of the enclosing function, where the
+// variable of a comprehension is not found: `[1 << x for x in range(30, 35)]` then shifts a C
+// int. The stage is replaced by one that looks inside a comprehension in its own scope.
+void mark_overflow_in_comprehensions(const py::object &cls, py::list &stages) {
+    py::object marking = cls.attr("_OverflowMarking");
+    py::object compilers_marking = marking.attr("__base__");
+    for (size_t i = 0; i < stages.size(); ++i)
+        if (py::isinstance(stages[i], compilers_marking))
+            stages[i] = marking(stages[i].attr("context"));
+}
+
+// The checks go in once the compiler has turned calls such as `int(d)` into C operations.
+void check_arithmetic_after_optimising_calls(const py::object &cls, py::list &stages) {
+    py::object optimise_calls =
+        py::module_::import("Cython.Compiler.Optimize").attr("OptimizeBuiltinCalls");
+    for (size_t i = 0; i < stages.size(); ++i)
+        if (py::isinstance(stages[i], optimise_calls)) {
+            stages.insert(i + 1, cls.attr("_CheckedArithmetic")(stages[i].attr("context")));
+            return;
+        }
+}
+
 // The compiler's pipeline on the in-memory source, its errors echoed into `listing`.
 void run_translation(const py::object &cls, const py::object &context, const py::object &options,
                      const py::object &source, const py::object &result,
                      const py::object &listing) {
     py::object pipeline = cls.attr("Pipeline");
     py::object errors = cls.attr("Errors");
-    py::object stages = pipeline.attr("create_pyx_pipeline")(context, options, result);
+    py::list stages = pipeline.attr("create_pyx_pipeline")(context, options, result);
+    mark_overflow_in_comprehensions(cls, stages);
+    check_arithmetic_after_optimising_calls(cls, stages);
     context.attr("setup_errors")(options, result);
     errors.attr("init_thread")();
     errors.attr("open_listing_file")(py::none(), "echo_to_stderr"_a = false);
@@ -302,6 +353,36 @@ void capture_buffer_close(const Globals &g, const py::object &self) {
     g["io"].attr("StringIO").attr("close")(self);
 }
 
+// A comprehension with a scope of its own is visited in that scope, as a function is in its
+// own; otherwise as the base class visits any expression.
+py::object visit_scoped_expression(const py::object &self, const py::object &node) {
+    py::object scope = py::none();
+    if (truthy(node.attr("has_local_scope")))
+        scope = node.attr("expr_scope");
+    if (scope.is_none())
+        return self.attr("visit_safe_node")(node);
+    py::object outer = self.attr("env");
+    self.attr("env") = scope;
+    py::object visited;
+    try {
+        visited = self.attr("visit_safe_node")(node);
+    } catch (...) {
+        self.attr("env") = outer;
+        throw;
+    }
+    self.attr("env") = outer;
+    return visited;
+}
+
+py::object make_overflow_marking(const Globals &g, const py::object &) {
+    py::object base =
+        py::module_::import("Cython.Compiler.TypeInference").attr("MarkOverflowingArithmetic");
+    ClassBuilder marking(g, "_OverflowMarking", py::make_tuple(base), "ZELCython");
+    marking.method("visit_ScopedExprNode", visit_scoped_expression, py::arg("self"),
+                   py::arg("node"));
+    return marking.build();
+}
+
 // Its base, the compiler's source descriptor, is loaded with the compiler.
 py::object make_in_memory_source(const Globals &g, const py::object &zel_cython) {
     ClassBuilder in_memory(g, "_InMemorySource",
@@ -341,6 +422,8 @@ py::object make_zel_cython(const Globals &g) {
     cython.attr("_EncodedStringIO", encoded_io.build());
 
     cython.attr("_InMemorySource", lazy.made_by(make_in_memory_source));
+    cython.attr("_OverflowMarking", lazy.made_by(make_overflow_marking));
+    cython.attr("_CheckedArithmetic", lazy.made_by(make_checked_arithmetic));
 
     ClassBuilder capture = cython.nested("_CaptureBuffer", py::make_tuple(string_io));
     capture.attr("all_captured", py::dict());

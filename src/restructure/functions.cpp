@@ -6,10 +6,18 @@
 namespace zel {
 namespace {
 
+// A C function takes its parameters by position or by name, as the plain ones of a `def`;
+// positional-only, keyword-only, `*args` and `**kwargs` parameters have no C form.
+bool only_plain_parameters(const py::object &arguments) {
+    return py::len(arguments.attr("posonlyargs")) == 0 &&
+           py::len(arguments.attr("kwonlyargs")) == 0 && arguments.attr("vararg").is_none() &&
+           arguments.attr("kwarg").is_none();
+}
+
 void reform_FunctionDef(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object block = cls.attr("BlockInfo")(node, ci).attr("set_name")(node.attr("name"));
     py::object didx = cls.attr("didx");
-    bool all_typed = true;
+    bool all_typed = only_plain_parameters(node.attr("args"));
     for (py::handle arg : node.attr("args").attr("args")) {
         py::object annotation = arg.attr("annotation");
         py::object tn = cls.attr("proc_vardef")(annotation, ci);

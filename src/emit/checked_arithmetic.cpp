@@ -1,0 +1,256 @@
+// ZELCython._CheckedArithmetic: a stage of the compiler's pipeline that gives C arithmetic the
+// errors Python raises where C would go on with a wrong value. It runs on the analysed tree,
+// where every expression has its C type, and replaces
+// - a float converted to a C integer (`k: int = int(d)`): NaN raises ValueError, infinity and
+//   values out of the integer's range raise OverflowError;
+// - a C float power: 0.0 to a negative power raises ZeroDivisionError, a finite power that
+//   overflows raises OverflowError;
+// - a C integer shift: a negative count raises ValueError; a count past the width gives what
+//   the wrapped result of Python's shift is (0 to the left, the sign to the right), where C's
+//   is undefined.
+// Each becomes a call of a small inline helper whose hot path is the C operation and one
+// predictable test; only the failing path takes the interpreter lock, to set the error, so
+// the helpers serve compiled functions and parallel loops alike. The compiler's own error
+// check after the call reports the error on the script's line.
+//
+// What this relies on in the compiler: `PythonCapiCallNode` calls a C function of a given
+// `CFuncType` whose `exception_value` and `exception_check` make the caller test for an
+// error; `UtilityCode` carries the helper's text into the module.
+#include "emit/emit_classes.hpp"
+#include "support/pyast.hpp"
+
+#include <string>
+
+namespace zel {
+namespace {
+
+const char *const raise_helper = "__Pyx_zel_raise";
+
+std::string text(const py::handle &value) {
+    return py::cast<std::string>(py::str(value));
+}
+
+// The C spelling of a compiler type, as a declaration without a name.
+std::string c_type(const py::handle &type) {
+    return text(type.attr("empty_declaration_code")());
+}
+
+py::module_ compiler(const char *module) {
+    return py::module_::import((std::string("Cython.Compiler.") + module).c_str());
+}
+
+// Sets a Python error from code that may run without the interpreter lock.
+py::object raise_utility() {
+    std::string proto =
+        std::string("static void ") + raise_helper + "(PyObject *type, const char *message);";
+    std::string impl = std::string("static void ") + raise_helper +
+                       "(PyObject *type, const char *message) {\n"
+                       "    PyGILState_STATE gil = PyGILState_Ensure();\n"
+                       "    PyErr_SetString(type, message);\n"
+                       "    PyGILState_Release(gil);\n"
+                       "}\n";
+    return compiler("Code").attr("UtilityCode")(py::arg("proto") = proto, py::arg("impl") = impl,
+                                                py::arg("name") = "ZelRaise");
+}
+
+// The value a helper returns with an error set: the lowest value of a signed type, the
+// highest of an unsigned one. A result equal to it makes the caller look for an error, so it
+// is one that correct results rarely take.
+std::string error_value(const py::handle &type) {
+    std::string t = c_type(type);
+    if (truthy(type.attr("signed")))
+        return "((" + t + ")-ldexp(1.0, (int)sizeof(" + t + ") * 8 - 1))";
+    return "((" + t + ")-1)";
+}
+
+// The call of `name(args)` that replaces `node`: a C function of the node's type that sets
+// an error and returns `error` when it fails.
+py::object helper_call(const py::object &node, const std::string &name, const py::list &args,
+                       const py::list &parameter_types, const std::string &error,
+                       const std::string &proto, const std::string &impl) {
+    py::module_ types = compiler("PyrexTypes");
+    py::list parameters;
+    for (size_t i = 0; i < args.size(); ++i)
+        parameters.append(
+            types.attr("CFuncTypeArg")("arg" + std::to_string(i), parameter_types[i], py::none()));
+    py::object function_type =
+        types.attr("CFuncType")(node.attr("type"), parameters, py::arg("exception_value") = error,
+                                py::arg("exception_check") = true, py::arg("nogil") = true);
+    py::list requires;
+    requires.append(raise_utility());
+    py::object utility = compiler("Code").attr("UtilityCode")(
+        py::arg("proto") = proto, py::arg("impl") = impl, py::arg("name") = name,
+        py::arg("requires") = requires);
+    return compiler("ExprNodes")
+        .attr("PythonCapiCallNode")(node.attr("pos"), name, function_type,
+                                    py::arg("utility_code") = utility, py::arg("args") = args,
+                                    py::arg("is_temp") = true);
+}
+
+std::string prototype(const std::string &result, const std::string &name,
+                      const std::string &parameters) {
+    return "static CYTHON_INLINE " + result + " " + name + "(" + parameters + ")";
+}
+
+bool is_c_int(const py::handle &type) {
+    return truthy(type.attr("is_int")) && !truthy(type.attr("is_pyobject"));
+}
+
+bool is_c_float(const py::handle &type) {
+    return truthy(type.attr("is_float")) && !truthy(type.attr("is_pyobject"));
+}
+
+// `int(d)` assigned to a C integer: the compiler's cast, once the value is known to fit.
+py::object checked_conversion(const py::object &node) {
+    py::object operand = node.attr("operand");
+    py::object to = node.attr("type");
+    py::object from = operand.attr("type");
+    std::string t = c_type(to);
+    std::string f = c_type(from);
+    std::string name = "__Pyx_zel_" + text(from.attr("specialization_name")()) + "_to_" +
+                       text(to.attr("specialization_name")());
+    // Both bounds are powers of two, exact in every float type; the truncated value is tested,
+    // so that a value just below the lowest integer still converts.
+    std::string bits = "(int)sizeof(" + t + ") * 8";
+    std::string low = truthy(to.attr("signed")) ? "-ldexp(1.0, " + bits + " - 1)" : "0.0";
+    std::string high =
+        truthy(to.attr("signed")) ? "ldexp(1.0, " + bits + " - 1)" : "ldexp(1.0, " + bits + ")";
+    std::string head = prototype(t, name, f + " value");
+    std::string impl = head +
+                       " {\n"
+                       "    " +
+                       f + " whole = trunc" + text(from.attr("math_h_modifier")) +
+                       "(value);\n"
+                       "    if (likely(whole >= " +
+                       low + " && whole < " + high +
+                       "))\n"
+                       "        return (" +
+                       t +
+                       ")whole;\n"
+                       "    if (value != value)\n"
+                       "        " +
+                       raise_helper +
+                       "(PyExc_ValueError, \"cannot convert float NaN to integer\");\n"
+                       "    else if (value - value != value - value)\n"
+                       "        " +
+                       raise_helper +
+                       "(PyExc_OverflowError, \"cannot convert float infinity to integer\");\n"
+                       "    else\n"
+                       "        " +
+                       raise_helper + "(PyExc_OverflowError, \"value too large to convert to " +
+                       text(to) +
+                       "\");\n"
+                       "    return " +
+                       error_value(to) +
+                       ";\n"
+                       "}\n";
+    py::list args, parameter_types;
+    args.append(operand);
+    parameter_types.append(from);
+    return helper_call(node, name, args, parameter_types, error_value(to), head + ";", impl);
+}
+
+// `x ** y` of C floats: the C power, with Python's errors where its result is infinite.
+py::object checked_power(const py::object &node) {
+    py::object type = node.attr("type");
+    std::string t = c_type(type);
+    std::string name = "__Pyx_zel_pow_" + text(type.attr("specialization_name")());
+    std::string head = prototype(t, name, t + " base, " + t + " exponent");
+    std::string impl = head +
+                       " {\n"
+                       "    " +
+                       t + " power = pow" + text(type.attr("math_h_modifier")) +
+                       "(base, exponent);\n"
+                       "    if (unlikely(power == HUGE_VAL || power == -HUGE_VAL) &&\n"
+                       "        base - base == 0 && exponent - exponent == 0) {\n"
+                       "        if (base == 0)\n"
+                       "            " +
+                       raise_helper +
+                       "(PyExc_ZeroDivisionError, \"0.0 cannot be raised to a negative power\");\n"
+                       "        else\n"
+                       "            " +
+                       raise_helper +
+                       "(PyExc_OverflowError, \"(34, 'Numerical result out of range')\");\n"
+                       "        return HUGE_VAL;\n"
+                       "    }\n"
+                       "    return power;\n"
+                       "}\n";
+    py::list args, parameter_types;
+    args.append(node.attr("operand1"));
+    args.append(node.attr("operand2"));
+    parameter_types.append(type);
+    parameter_types.append(type);
+    return helper_call(node, name, args, parameter_types, "HUGE_VAL", head + ";", impl);
+}
+
+// `x << n` and `x >> n` of C integers.
+py::object checked_shift(const py::object &node, bool left) {
+    py::object type = node.attr("type");
+    std::string t = c_type(type);
+    std::string name = std::string("__Pyx_zel_") + (left ? "lshift_" : "rshift_") +
+                       text(type.attr("specialization_name")());
+    std::string head = prototype(t, name, t + " value, " + t + " count");
+    std::string shifted = left ? "(" + t + ")(value << count)" : "value >> count";
+    std::string past_width = left ? "0" : "value < 0 ? -1 : 0";
+    std::string impl = head +
+                       " {\n"
+                       "    if (likely(count >= 0 && count < (" +
+                       t + ")(sizeof(" + t +
+                       ") * 8)))\n"
+                       "        return " +
+                       shifted +
+                       ";\n"
+                       "    if (count < 0) {\n"
+                       "        " +
+                       raise_helper +
+                       "(PyExc_ValueError, \"negative shift count\");\n"
+                       "        return " +
+                       error_value(type) +
+                       ";\n"
+                       "    }\n"
+                       "    return " +
+                       past_width +
+                       ";\n"
+                       "}\n";
+    py::list args, parameter_types;
+    args.append(node.attr("operand1"));
+    args.append(node.attr("operand2"));
+    parameter_types.append(type);
+    parameter_types.append(type);
+    return helper_call(node, name, args, parameter_types, error_value(type), head + ";", impl);
+}
+
+py::object visit_TypecastNode(const py::object &self, const py::object &node) {
+    self.attr("visitchildren")(node);
+    if (is_c_int(node.attr("type")) && is_c_float(node.attr("operand").attr("type")))
+        return checked_conversion(node);
+    return node;
+}
+
+py::object visit_PowNode(const py::object &self, const py::object &node) {
+    self.attr("visitchildren")(node);
+    if (is_c_float(node.attr("type")) && !truthy(node.attr("type").attr("is_complex")))
+        return checked_power(node);
+    return node;
+}
+
+py::object visit_IntBinopNode(const py::object &self, const py::object &node) {
+    self.attr("visitchildren")(node);
+    std::string op = text(node.attr("operator"));
+    if ((op == "<<" || op == ">>") && is_c_int(node.attr("type")))
+        return checked_shift(node, op == "<<");
+    return node;
+}
+
+} // namespace
+
+py::object make_checked_arithmetic(const Globals &g, const py::object &) {
+    py::object base = compiler("Visitor").attr("CythonTransform");
+    ClassBuilder checked(g, "_CheckedArithmetic", py::make_tuple(base), "ZELCython");
+    checked.method("visit_TypecastNode", visit_TypecastNode, py::arg("self"), py::arg("node"));
+    checked.method("visit_PowNode", visit_PowNode, py::arg("self"), py::arg("node"));
+    checked.method("visit_IntBinopNode", visit_IntBinopNode, py::arg("self"), py::arg("node"));
+    return checked.build();
+}
+
+} // namespace zel
