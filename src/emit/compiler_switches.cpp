@@ -55,16 +55,20 @@ py::list openmp_link_switches(bool msvc) {
 // for size instead of speed. -O2, not -O3: on that one large function -O3's compile time grows
 // faster than the script. Of -O3's loop passes -O2 lacks, unswitching (which takes the test
 // whether a module-level array is bound out of the script's loops) and loop vectorisation with
-// the cost model that weighs each loop count; Clang vectorises at -O2. The build is for this
+// the cost model that weighs each loop count; Clang vectorises at -O2. GCC would inline each
+// function that the module body is written into back into the module-init function, which
+// calls it once, and there, in one function of the script's size, lose the loop optimisations
+// that make it worth writing. The build is for this
 // processor (the build's record names it), and without floating contraction: a fused
 // multiply-add rounds once where the interpreter rounds twice.
 py::list module_compile_switches(CompilerKind kind) {
     if (kind == CompilerKind::msvc)
         return joined(str_list({"/nologo", "/O2"}), openmp_compile_switches(true));
-    py::list optimisation = kind == CompilerKind::gcc
-                                ? str_list({"-O2", "-funswitch-loops", "-ftree-loop-vectorize",
-                                            "-fvect-cost-model=dynamic"})
-                                : str_list({"-O2"});
+    py::list optimisation =
+        kind == CompilerKind::gcc
+            ? str_list({"-O2", "-funswitch-loops", "-ftree-loop-vectorize",
+                        "-fvect-cost-model=dynamic", "-fno-inline-functions-called-once"})
+            : str_list({"-O2"});
     return joined(joined(joined(optimisation, str_list({"-march=native", "-ffp-contract=off"})),
                          openmp_compile_switches(false)),
                   str_list({"-w", "-g0", "-DCYTHON_SMALL_CODE="}));

@@ -7,4 +7,9 @@ namespace zel {
 // test before it has made needless; also the tag on the root block that asks for its cimport.
 constexpr const char *cython_alias = "_zel_cython_";
 
+// The functions that the module's executable statements are written into: a traceback entry
+// of one of them is the module's own.
+constexpr const char *body_function_prefix = "_zel_body_";
+constexpr const char *loop_function_prefix = "_zel_loop_";
+
 } // namespace zel
