@@ -138,3 +138,29 @@ def test_statements_that_need_the_module_frame_stay(zel_ns, statement):
     lines = pyx_lines(zel_ns, "total = 0\n" + FILLER * 2 + statement + "\n" + FILLER)
     at = lines.index(statement)
     assert not lines[at].startswith(" ")
+
+
+PARALLEL = """\
+import zel
+import numpy as np
+
+n: int = 1000
+steps: int = 5
+a = np.zeros(n, 'f8')
+i: int
+k: int
+for i in zel.range(n):
+    x: float = i * 1e-3
+    for k in range(steps):
+        x = x * x * 0.5 + 0.25
+    a[i] = x
+print(round(float(np.sum(a)), 9), i)
+"""
+
+
+def test_parallel_loop_with_an_inner_loop_at_module_level(runner):
+    plain = PARALLEL.replace("import zel\n", "", 1).replace("zel.range", "range")
+    expected = runner.run_script("plain.py", plain)
+    result = runner.run_script("parallel.py", PARALLEL)
+    assert (result.stdout, result.stderr, result.returncode) == (
+        "# COMPILE..\n# RUN\n" + expected.stdout, "", 0)

@@ -74,7 +74,7 @@ class ModuleBodyWriter {
   public:
     ModuleBodyWriter(const Globals &g, const py::object &self)
         : self_(self), zel_ast_(g["ZELAst"]), cidx_(zel_ast_.attr("cidx")),
-          didx_(zel_ast_.attr("didx")) {}
+          didx_(zel_ast_.attr("didx")), prange_name_(g["ZELConst"].attr("zelrange")) {}
 
     void write(const py::list &body) {
         read_module_c_names(body);
@@ -135,10 +135,13 @@ class ModuleBodyWriter {
         return name.substr(0, name.find('.'));
     }
 
-    // Every name the script binds anywhere, so that none of them is taken for a builtin.
+    // Every name the script binds anywhere, so that none of them is taken for a builtin. A
+    // module that is only cimported (openmp, for the parallel loops) binds no Python name.
     void read_script_names(const py::list &body) {
         py::object walk = py::module_::import("ast").attr("walk");
-        for (py::handle stmt : body)
+        for (py::handle stmt : body) {
+            if (is_a(stmt, "Import") && get_tag(stmt, cidx_).is(py::bool_(true)))
+                continue;
             for (py::handle node : walk(stmt)) {
                 if (is_a(node, "Name") && !is_a(attr_or(node, "ctx"), "Load"))
                     script_names_.insert(text_of(node.attr("id")));
@@ -150,6 +153,7 @@ class ModuleBodyWriter {
                 else if (is_a(node, "arg"))
                     script_names_.insert(text_of(node.attr("arg")));
             }
+        }
     }
 
     py::object declared_type(py::handle node) const {
@@ -273,7 +277,8 @@ class ModuleBodyWriter {
     // `with` statement around a loop (the directives and the test before a parallel loop) goes
     // along with it.
     void outline_loops(const py::object &node) {
-        if (is_a(node, "For") || is_a(node, "While") || is_a(node, "With")) {
+        bool with = is_a(node, "With");
+        if (with || is_a(node, "For") || is_a(node, "While")) {
             StatementUse use = examine(node, false);
             if (use.has_loop && use.only_c_names && !use.stays) {
                 std::string call = write_loop_function(node, use);
@@ -282,10 +287,23 @@ class ModuleBodyWriter {
                     return;
                 }
             }
+            // The body of a parallel loop, or of a `with` statement (which may hold the
+            // directives of one), runs without the interpreter lock, which a call of a
+            // function that can raise needs.
+            if (with || is_parallel_loop(node))
+                return;
         }
         for (py::handle child : ast_children_(node))
             if (is_a(child, "stmt") || is_a(child, "excepthandler") || is_a(child, "match_case"))
                 outline_loops(py::reinterpret_borrow<py::object>(child));
+    }
+
+    bool is_parallel_loop(const py::object &node) const {
+        if (!is_a(node, "For"))
+            return false;
+        py::object iter = node.attr("iter");
+        return is_a(iter, "Call") && is_a(iter.attr("func"), "Name") &&
+               equals(iter.attr("func").attr("id"), prange_name_);
     }
 
     // `cdef T name` for each name the statement declares; the function assigns it.
@@ -399,6 +417,7 @@ class ModuleBodyWriter {
     py::object zel_ast_;
     py::object cidx_;
     py::object didx_;
+    py::object prange_name_;
     py::object ast_children_ = py::module_::import("ast").attr("iter_child_nodes");
     std::map<std::string, std::string> c_types_;
     std::set<std::string> script_names_;
