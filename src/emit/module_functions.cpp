@@ -15,6 +15,7 @@
 #include "support/with_context.hpp"
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -23,6 +24,13 @@
 
 namespace zel {
 namespace {
+
+// The name of a node's class: one test of each kind a walk over many nodes asks about.
+std::string kind_of(py::handle node) {
+    const char *name = Py_TYPE(node.ptr())->tp_name;
+    const char *dot = std::strrchr(name, '.');
+    return dot ? dot + 1 : name;
+}
 
 // Identifies a node of the tree, which outlives the emission.
 py::int_ node_key(const py::object &node) {
@@ -138,21 +146,24 @@ class ModuleBodyWriter {
     // Every name the script binds anywhere, so that none of them is taken for a builtin. A
     // module that is only cimported (openmp, for the parallel loops) binds no Python name.
     void read_script_names(const py::list &body) {
-        py::object walk = py::module_::import("ast").attr("walk");
-        for (py::handle stmt : body) {
-            if (is_a(stmt, "Import") && get_tag(stmt, cidx_).is(py::bool_(true)))
-                continue;
-            for (py::handle node : walk(stmt)) {
-                if (is_a(node, "Name") && !is_a(attr_or(node, "ctx"), "Load"))
-                    script_names_.insert(text_of(node.attr("id")));
-                else if (is_a(node, "FunctionDef") || is_a(node, "AsyncFunctionDef") ||
-                         is_a(node, "ClassDef"))
-                    script_names_.insert(text_of(node.attr("name")));
-                else if (is_a(node, "alias"))
-                    script_names_.insert(bound_by_import(node));
-                else if (is_a(node, "arg"))
-                    script_names_.insert(text_of(node.attr("arg")));
-            }
+        std::vector<py::object> pending;
+        for (py::handle stmt : body)
+            if (!(is_a(stmt, "Import") && get_tag(stmt, cidx_).is(py::bool_(true))))
+                pending.push_back(py::reinterpret_borrow<py::object>(stmt));
+        while (!pending.empty()) {
+            py::object node = std::move(pending.back());
+            pending.pop_back();
+            const std::string kind = kind_of(node);
+            if (kind == "Name" && kind_of(attr_or(node, "ctx")) != "Load")
+                script_names_.insert(text_of(node.attr("id")));
+            else if (kind == "FunctionDef" || kind == "AsyncFunctionDef" || kind == "ClassDef")
+                script_names_.insert(text_of(node.attr("name")));
+            else if (kind == "alias")
+                script_names_.insert(bound_by_import(node));
+            else if (kind == "arg")
+                script_names_.insert(text_of(node.attr("arg")));
+            for (py::handle child : child_nodes(node))
+                pending.push_back(py::reinterpret_borrow<py::object>(child));
         }
     }
 
@@ -172,7 +183,6 @@ class ModuleBodyWriter {
         }
         use.declaration = is_a(stmt, "AnnAssign") && stmt.attr("value").is_none();
         static const char *const frame_names[] = {"locals", "vars", "exec", "eval", "dir"};
-        py::object children = py::module_::import("ast").attr("iter_child_nodes");
         std::set<std::string> seen;
         // Nodes to visit, each with whether it stands in a scope of its own (a lambda or a
         // comprehension), whose names are not the module's, but for `:=` targets.
@@ -180,21 +190,22 @@ class ModuleBodyWriter {
         while (!pending.empty()) {
             auto [node, nested] = std::move(pending.back());
             pending.pop_back();
-            if (is_a(node, "FunctionDef") || is_a(node, "AsyncFunctionDef") ||
-                is_a(node, "ClassDef") || is_a(node, "Import") || is_a(node, "ImportFrom") ||
-                is_a(node, "Global") || is_a(node, "Nonlocal")) {
+            const std::string kind = kind_of(node);
+            if (kind == "FunctionDef" || kind == "AsyncFunctionDef" || kind == "ClassDef" ||
+                kind == "Import" || kind == "ImportFrom" || kind == "Global" ||
+                kind == "Nonlocal") {
                 use.stays = true;
                 return use;
             }
-            bool scope = is_a(node, "Lambda") || is_a(node, "ListComp") || is_a(node, "SetComp") ||
-                         is_a(node, "DictComp") || is_a(node, "GeneratorExp");
-            if (scope || is_a(node, "NamedExpr"))
+            bool scope = kind == "Lambda" || kind == "ListComp" || kind == "SetComp" ||
+                         kind == "DictComp" || kind == "GeneratorExp";
+            if (scope || kind == "NamedExpr")
                 use.only_c_names = false;
             if (is_a(node, "stmt"))
                 ++use.statements;
-            if (is_a(node, "For") || is_a(node, "While"))
+            if (kind == "For" || kind == "While")
                 use.has_loop = true;
-            if (is_a(node, "Name")) {
+            if (kind == "Name") {
                 std::string id = text_of(node.attr("id"));
                 for (const char *frame_name : frame_names)
                     if (id == frame_name) {
@@ -203,27 +214,27 @@ class ModuleBodyWriter {
                     }
                 // Names the rewriting builds may carry no context: they are read.
                 py::object ctx = attr_or(node, "ctx");
-                if (!nested && !ctx.is_none() && !is_a(ctx, "Load"))
+                if (!nested && !ctx.is_none() && kind_of(ctx) != "Load")
                     use.bound.insert(id);
                 if (seen.insert(id).second)
                     use.used.push_back(id);
                 if (!c_types_.count(id) && !calls_no_script_code(id, script_names_))
                     use.only_c_names = false;
-            } else if (is_a(node, "NamedExpr")) {
+            } else if (kind == "NamedExpr") {
                 py::object target = node.attr("target");
                 use.bound.insert(text_of(target.attr("id")));
-            } else if (!nested && (is_a(node, "ExceptHandler") || is_a(node, "MatchAs") ||
-                                   is_a(node, "MatchStar"))) {
+            } else if (!nested &&
+                       (kind == "ExceptHandler" || kind == "MatchAs" || kind == "MatchStar")) {
                 py::object name = node.attr("name");
                 if (!name.is_none())
                     use.bound.insert(text_of(name));
-            } else if (!nested && is_a(node, "MatchMapping")) {
+            } else if (!nested && kind == "MatchMapping") {
                 py::object rest = node.attr("rest");
                 if (!rest.is_none())
                     use.bound.insert(text_of(rest));
             }
             // Pushed last to first, so that names are met in the order they are written.
-            py::list kids(children(node));
+            py::list kids = child_nodes(node);
             for (size_t k = kids.size(); k-- > 0;)
                 pending.emplace_back(kids[k], nested || scope);
         }
@@ -293,7 +304,7 @@ class ModuleBodyWriter {
             if (with || is_parallel_loop(node))
                 return;
         }
-        for (py::handle child : ast_children_(node))
+        for (py::handle child : child_nodes(node))
             if (is_a(child, "stmt") || is_a(child, "excepthandler") || is_a(child, "match_case"))
                 outline_loops(py::reinterpret_borrow<py::object>(child));
     }
@@ -418,7 +429,6 @@ class ModuleBodyWriter {
     py::object cidx_;
     py::object didx_;
     py::object prange_name_;
-    py::object ast_children_ = py::module_::import("ast").attr("iter_child_nodes");
     std::map<std::string, std::string> c_types_;
     std::set<std::string> script_names_;
     long functions_ = 0;
