@@ -1,10 +1,13 @@
-// Hand-written C++ baselines of the kernels that bench/kernels.py times: the map and the
-// reduction as OpenMP loops, the projection's recurrence as a sequential loop per row.
+// Hand-written C++ baselines of the kernels that bench/kernels.py times: the map, the
+// reduction and the compute-bound iteration as OpenMP loops, the projection's recurrence as a
+// sequential loop per row, the matrix product as a sequential loop nest.
 //
 //     kernels threads                  the thread count OpenMP would use
 //     kernels map N                    a[i] = cubic in i * 1e-7, N doubles
 //     kernels reduction N              sum of a[i] * a[i], a[i] = i * 1e-7
 //     kernels projection ROWS STEPS    x[r, t + 1] = 0.5 * x[r, t] + y[r, t]
+//     kernels matmul N                 c = a b, N x N, summed over k in order
+//     kernels compute N STEPS          a[i] = STEPS steps of x = x * x * 0.5 + 0.25
 //
 // A kernel prints "kernel-time SECONDS CHECK": the time of its loop alone (the arrays are
 // allocated and written before the clock starts) and a sum the harness compares with the
@@ -74,8 +77,42 @@ Timed projection(long long rows, long long steps) {
     return {seconds, total(x)};
 }
 
+Timed matmul(long long n) {
+    std::vector<double> a(n * n), b(n * n), c(n * n, 0.0);
+    for (long long i = 0; i < n; ++i)
+        for (long long j = 0; j < n; ++j) {
+            a[i * n + j] = i * 1e-3 + j * 2e-3;
+            b[i * n + j] = i * 3e-3 - j * 1e-3;
+        }
+    double start = omp_get_wtime();
+    for (long long i = 0; i < n; ++i)
+        for (long long j = 0; j < n; ++j) {
+            double t = 0.0;
+            for (long long k = 0; k < n; ++k)
+                t += a[i * n + k] * b[k * n + j];
+            c[i * n + j] = t;
+        }
+    double seconds = omp_get_wtime() - start;
+    return {seconds, total(c)};
+}
+
+Timed compute(long long n, long long steps) {
+    std::vector<double> a(n, 0.0);
+    double start = omp_get_wtime();
+#pragma omp parallel for
+    for (long long i = 0; i < n; ++i) {
+        double x = i * 1e-7;
+        for (long long k = 0; k < steps; ++k)
+            x = x * x * 0.5 + 0.25;
+        a[i] = x;
+    }
+    double seconds = omp_get_wtime() - start;
+    return {seconds, total(a)};
+}
+
 int usage() {
-    std::fprintf(stderr, "usage: kernels threads | map N | reduction N | projection ROWS STEPS\n");
+    std::fprintf(stderr, "usage: kernels threads | map N | reduction N | projection ROWS STEPS | "
+                         "matmul N | compute N STEPS\n");
     return 2;
 }
 
@@ -93,6 +130,10 @@ int main(int argc, char **argv) {
         timed = reduction(std::atoll(argv[2]));
     else if (argc == 4 && std::strcmp(argv[1], "projection") == 0)
         timed = projection(std::atoll(argv[2]), std::atoll(argv[3]));
+    else if (argc == 3 && std::strcmp(argv[1], "matmul") == 0)
+        timed = matmul(std::atoll(argv[2]));
+    else if (argc == 4 && std::strcmp(argv[1], "compute") == 0)
+        timed = compute(std::atoll(argv[2]), std::atoll(argv[3]));
     else
         return usage();
     std::printf("kernel-time %.9f %.17g\n", timed.seconds, timed.check);

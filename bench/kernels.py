@@ -2,12 +2,17 @@
 
     python bench/kernels.py [--runs N] [--quick] [--dir DIR]
 
-Three kernels, each placed in a function and at module level:
+Five kernels, each placed in a function and at module level:
 
 - map: `x = i * 1e-7`, `a[i] = ((x * 0.3 + 0.2) * x + 0.1) * x + 1.0` over 20 million doubles;
 - reduction: the sum of `a[i] * a[i]` over the same array;
 - projection: the recurrence `x[t + 1] = 0.5 * x[t] + y[t]` along the rows of 2-D arrays
-  (2000 rows of 10000 steps), written as a projection loop.
+  (2000 rows of 10000 steps), written as a projection loop;
+- matmul: the product of two 320 x 320 matrices as a sequential loop nest over plain `range`
+  with annotated indices, `t += a[i, k] * b[k, j]` summed in order;
+- compute: 32 dependent steps of `x = x * x * 0.5 + 0.25` for each of half a million elements,
+  a parallel loop that is bound by arithmetic, not memory, and so shows thread scaling (the
+  map, once vectorised, is bound by memory bandwidth).
 
 The zel scripts are generated here, written to a temporary directory (or DIR, kept) and built
 once (the first run builds, at most one build per core at a time); every later run times its
@@ -55,23 +60,28 @@ Columns, each a median over the runs, in milliseconds:
 - zel: the script with `zel.range` (or the projection loop) on all cores; in the one-thread rows
   the same build with OMP_NUM_THREADS=1;
 - range: the same script with `range` in place of `zel.range` (one-thread rows only);
-- C++: bench/kernels.cpp, built with `g++ -O3 -fopenmp`, the switches zel gives its own builds
-  (which also get Python's own CFLAGS, -fwrapv among them); OpenMP for the map and the
-  reduction, a sequential loop for the projection;
+- C++: bench/kernels.cpp, built with `g++ -O3 -fopenmp`; OpenMP for the map, the reduction and
+  the compute kernel, sequential loops for the projection and the matrix product;
+- C++ native: the same built with `-O3 -march=native -ffp-contract=off -fopenmp`, the practical
+  limit for results bit for bit those of CPython, and the reference of the check sums;
 - CPython: the `range` script without zel (the projection with its indices written out), on a
   40th of the size, the time scaled linearly;
 - numpy: the vectorised form (`a[:] = ((x * 0.3 + 0.2) * x + 0.1) * x + 1.0` on
   `x = np.arange(n) * 1e-7`, `np.sum(a * a)`, the projection column by column);
-- Numba: `@njit(parallel=True)` with `prange` for the map and the reduction, plain `@njit` for
-  the sequential projection, warmed up before timing so compilation is excluded; left out when
-  Numba cannot be imported.
+- Numba: `@njit(parallel=True)` with `prange` for the parallel kernels, plain `@njit` for the
+  sequential ones, warmed up before timing so compilation is excluded; left out when Numba
+  cannot be imported (`pip install .[bench]` installs it).
 
+Every version runs in a process of its own, numpy's and Numba's too (this script with
+`--worker`), one version after another, so that no version's threads run beside another's.
 C++, numpy and Numba have no placement: their figures stand in both rows of a kernel. A zel
 script that fails to build or to run puts "failed" in its cell and its first error line at the
 end of its row; the rest of the table is still measured. A result whose check sum differs from
-the C++ one is marked with "!". Nothing is asserted about times; the goals at the end say which
-ratios reach their figures: zel within 10% of C++ on all cores, a `zel.range` loop on one thread
-within 10% of the plain loop, the parallel map on all cores at least 1.4x faster than on one.
+the C++ native one is marked with "!". Nothing is asserted about times; the goals at the end say
+which ratios reach their figures: every zel function row within 10% of C++ native and not slower
+than Numba (the one-thread map within 10% of Numba), every module-level row within 10% of its
+function row, a `zel.range` loop on one thread within 10% of the plain loop, the compute kernel
+on two threads at least 1.6x faster than on one.
 Most of the benchmark's time goes to the builds: about a minute on two idle cores.
 """
 import argparse
@@ -90,21 +100,20 @@ from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 
-try:
-    import numba
-except ImportError:
-    numba = None
-
 CPP_SOURCE = pathlib.Path(__file__).resolve().parent / "kernels.cpp"
 CPP_FLAGS = ["-O3", "-fopenmp"]
+# The practical limit: vectorised for this processor, still without fused multiply-adds.
+CPP_NATIVE_FLAGS = ["-O3", "-march=native", "-ffp-contract=off", "-fopenmp"]
 SIZE = 20_000_000
 QUICK_SIZE = 2_000_000
 CPYTHON_SHARE = 40
 TOLERANCE = 1e-9
 TIMEOUT = 900  # seconds for one run of a version, its build included
 GOAL_OF_CPP = 1.10
+GOAL_OF_NUMBA_MAP = 1.10  # the one-thread map, against Numba
+GOAL_OF_FUNCTION = 1.10  # a module-level row, against its function row
 GOAL_OF_RANGE = 1.10
-GOAL_SPEEDUP = 1.4
+GOAL_SPEEDUP = 1.6
 PLACEMENTS = ["function", "module"]
 
 
@@ -122,11 +131,22 @@ class Kernel:
     returns: str = ""  # the function's return value, bound to this name by the call
     cpython_loop: str = ""  # the loop as plain Python, when zel's form is not Python
     steps: int = 0  # the length of a row of a 2-D kernel, whose rows make up the size
+    iterations: int = 0  # the steps per element of a compute-bound kernel, an element a 40th
+    side: int = 0  # the side of a square matrix kernel at the full size
 
     def sizes_of(self, size):
         if self.steps:
             return {"rows": max(1, size // self.steps), "n": self.steps}
+        if self.iterations:
+            return {"n": max(1, size // 40), "steps": self.iterations}
+        if self.side:
+            return {"n": max(8, round(self.side * (size / SIZE) ** (1 / 3)))}
         return {"n": size}
+
+    def work(self, size):
+        """The kernel's work at `size`, in proportion: what a smaller run's time scales with."""
+        sizes = self.sizes_of(size)
+        return sizes["n"] ** 3 if self.side else math.prod(sizes.values())
 
     def script(self, placement, size, kind):
         """The script of one kind: "zel" (its loops as zel's), "range" (`zel.range` written
@@ -204,6 +224,44 @@ KERNELS = [
         "        x[r, t + 1] = 0.5 * x[r, t] + y[r, t]",
         steps=10_000,
     ),
+    Kernel(
+        name="matmul",
+        parallel=False,
+        sizes="n: int = {n}",
+        setup="a = np.zeros((n, n), 'f8')\n"
+        "np.copyto(a, np.add.outer(np.arange(n) * 1e-3, np.arange(n) * 2e-3))\n"
+        "b = np.zeros((n, n), 'f8')\n"
+        "np.copyto(b, np.add.outer(np.arange(n) * 3e-3, np.arange(n) * -1e-3))\n"
+        "c = np.zeros((n, n), 'f8')\n"
+        "np.copyto(c, 0.0)",
+        params="a: ((0, 0), 'f8'), b: ((0, 0), 'f8'), c: ((0, 0), 'f8'), n: int",
+        args="a, b, c, n",
+        declarations="i: int\nj: int\nk: int\nt: float",
+        loop="for i in range(n):\n"
+        "    for j in range(n):\n"
+        "        t = 0.0\n"
+        "        for k in range(n):\n"
+        "            t += a[i, k] * b[k, j]\n"
+        "        c[i, j] = t",
+        result="np.sum(c)",
+        side=320,
+    ),
+    Kernel(
+        name="compute",
+        parallel=True,
+        sizes="n: int = {n}\nsteps: int = {steps}",
+        setup="a = np.zeros(n, 'f8')\nnp.copyto(a, 0.0)",
+        params="a: (0, 'f8'), n: int, steps: int",
+        args="a, n, steps",
+        declarations="i: int\nk: int",
+        loop="for i in {range}(n):\n"
+        "    x: float = i * 1e-7\n"
+        "    for k in range(steps):\n"
+        "        x = x * x * 0.5 + 0.25\n"
+        "    a[i] = x",
+        result="np.sum(a)",
+        iterations=32,
+    ),
 ]
 
 
@@ -230,7 +288,7 @@ def first_error_line(output):
 
 def run_command(command, cwd, threads):
     """(seconds, check sum) from the "kernel-time SECONDS CHECK" line that a version prints."""
-    env = dict(os.environ, OMP_NUM_THREADS=str(threads))
+    env = dict(os.environ, OMP_NUM_THREADS=str(threads), NUMBA_NUM_THREADS=str(threads))
     try:
         result = subprocess.run(command, cwd=cwd, env=env, capture_output=True, text=True,
                                 timeout=TIMEOUT)
@@ -255,18 +313,20 @@ def build_script(path):
     return None
 
 
-def build_cpp(directory):
+def build_cpp(directory, flags, name):
     """The baseline executable, or None, and the command line or the error text."""
-    executable = directory / "kernels"
-    command = [os.environ.get("CXX", "g++"), *CPP_FLAGS, "-o", str(executable), str(CPP_SOURCE)]
+    executable = directory / name
+    command = [os.environ.get("CXX", "g++"), *flags, "-o", str(executable), str(CPP_SOURCE)]
     result = subprocess.run(command, capture_output=True, text=True)
     if result.returncode != 0:
         return None, f"build failed: {first_error_line(result.stderr)}"
     return executable, " ".join(command)
 
 
-# numpy's and Numba's versions run in this process on arrays written in advance; each returns
-# its result, an array or a sum, whose sum is the check sum.
+# numpy's and Numba's versions run in a process of their own, as every other version does
+# (`kernels.py --worker numpy|numba KERNEL SIZE`), on arrays written in advance; each returns
+# its result, an array or a sum, whose sum is the check sum. In the harness's process Numba's
+# threads would stay and slow down the versions measured after it.
 
 
 def numpy_map(a):
@@ -285,11 +345,26 @@ def numpy_projection(x, y):
     return x
 
 
-NUMPY_VERSIONS = {"map": numpy_map, "reduction": numpy_reduction, "projection": numpy_projection}
+def numpy_matmul(a, b, c):
+    return np.matmul(a, b, out=c)
+
+
+def numpy_compute(a, steps):
+    x = np.arange(a.shape[0]) * 1e-7
+    for _ in range(steps):
+        x = x * x * 0.5 + 0.25
+    a[:] = x
+    return a
+
+
+NUMPY_VERSIONS = {"map": numpy_map, "reduction": numpy_reduction,
+                  "projection": numpy_projection, "matmul": numpy_matmul,
+                  "compute": numpy_compute}
 
 
 def numba_versions():
     """The Numba kernels by name, compiled on their first call."""
+    import numba
 
     @numba.njit(parallel=True)
     def map_kernel(a):
@@ -312,34 +387,64 @@ def numba_versions():
                 x[r, t + 1] = 0.5 * x[r, t] + y[r, t]
         return x
 
-    return {"map": map_kernel, "reduction": reduction_kernel, "projection": projection_kernel}
+    @numba.njit
+    def matmul_kernel(a, b, c):
+        n = a.shape[0]
+        for i in range(n):
+            for j in range(n):
+                t = 0.0
+                for k in range(n):
+                    t += a[i, k] * b[k, j]
+                c[i, j] = t
+        return c
+
+    @numba.njit(parallel=True)
+    def compute_kernel(a, steps):
+        for i in numba.prange(a.shape[0]):
+            x = i * 1e-7
+            for _ in range(steps):
+                x = x * x * 0.5 + 0.25
+            a[i] = x
+        return a
+
+    return {"map": map_kernel, "reduction": reduction_kernel, "projection": projection_kernel,
+            "matmul": matmul_kernel, "compute": compute_kernel}
 
 
 def inputs(kernel, size):
-    """The arrays of the in-process versions, written as the scripts write theirs."""
+    """The arrays of the numpy and Numba versions, written as the scripts write theirs."""
+    sizes = kernel.sizes_of(size)
     if kernel.name == "projection":
-        rows, steps = kernel.sizes_of(size).values()
+        rows, steps = sizes.values()
         y = np.add.outer(np.arange(rows) * 1e-3, np.arange(steps) * 1e-4)
         x = np.zeros((rows, steps + 1))
         np.copyto(x, 0.0)
         return x, y
     if kernel.name == "reduction":
         return (np.arange(size) * 1e-7,)
-    a = np.zeros(size)
+    if kernel.name == "matmul":
+        n = sizes["n"]
+        a = np.add.outer(np.arange(n) * 1e-3, np.arange(n) * 2e-3)
+        b = np.add.outer(np.arange(n) * 3e-3, np.arange(n) * -1e-3)
+        return a, b, np.zeros((n, n))
+    a = np.zeros(sizes["n"])
     np.copyto(a, 0.0)
-    return (a,)
+    return (a, sizes["steps"]) if kernel.name == "compute" else (a,)
 
 
-def in_process(function, arrays, numba_threads=None):
-    def measure():
-        if numba_threads:
-            numba.set_num_threads(min(numba_threads, numba.config.NUMBA_NUM_THREADS))
-        start = time.perf_counter()
-        result = function(*arrays)
-        seconds = time.perf_counter() - start
-        return seconds, float(np.sum(result))
-
-    return measure
+def worker(kind, name, size):
+    """Times one version of numpy or Numba, and prints its "kernel-time" line."""
+    kernel = next(kernel for kernel in KERNELS if kernel.name == name)
+    arrays = inputs(kernel, size)
+    if kind == "numba":
+        function = numba_versions()[name]
+        function(*arrays)  # compiles it, outside the timing
+    else:
+        function = NUMPY_VERSIONS[name]
+    start = time.perf_counter()
+    result = function(*arrays)
+    seconds = time.perf_counter() - start
+    print(f"kernel-time {seconds!r} {float(np.sum(result))!r}")
 
 
 @dataclasses.dataclass
@@ -379,6 +484,12 @@ def cpp_cell(executable, kernel, sizes, threads, error):
     return Cell(lambda: run_command(command, executable.parent, threads), error=error)
 
 
+def worker_cell(kind, kernel, size, threads, directory):
+    command = [sys.executable, str(pathlib.Path(__file__).resolve()), "--worker", kind,
+               kernel.name, str(size)]
+    return Cell(lambda: run_command(command, directory, threads))
+
+
 def write_scripts(directory, size):
     """Every script, by (kernel, placement, kind), written to `directory`."""
     scripts = {}
@@ -405,43 +516,43 @@ def build_scripts(scripts, threads):
     return errors
 
 
-def lay_out(scripts, errors, executable, cpp_error, size, threads):
+def numba_version():
+    """Numba's version, asked of a process of its own; None when it cannot be imported."""
+    found = subprocess.run([sys.executable, "-c", "import numba; print(numba.__version__)"],
+                           capture_output=True, text=True)
+    return found.stdout.strip() if found.returncode == 0 else None
+
+
+def lay_out(scripts, errors, cpp_builds, size, threads, with_numba, directory):
     """The table: rows keyed by (kernel, placement, threads), in each the cells by column.
 
     A version measured once for both placements is one cell shared by their rows."""
-    numba_kernels = numba_versions() if numba is not None else {}
     rows = {}
     for kernel in KERNELS:
         counts = [threads, 1] if kernel.parallel else [1]
         sizes = kernel.sizes_of(size)
-        arrays = inputs(kernel, size)
-        cpp = {count: cpp_cell(executable, kernel, sizes, count, cpp_error) for count in counts}
-        numba_cells = {}
-        if numba_kernels:
-            version = numba_kernels[kernel.name]
-            version(*arrays)  # compiles it, outside every timing
-            numba_cells = {count: Cell(in_process(version, arrays, count)) for count in counts}
-        numpy_cell = Cell(in_process(NUMPY_VERSIONS[kernel.name], arrays))
-        small = kernel.sizes_of(size // CPYTHON_SHARE)
-        scale = math.prod(sizes.values()) / math.prod(small.values())
+        cpp = {(column, count): cpp_cell(executable, kernel, sizes, count, error)
+               for column, (executable, error) in cpp_builds.items() for count in counts}
+        numba_cells = {count: worker_cell("numba", kernel, size, count, directory)
+                       for count in counts} if with_numba else {}
+        numpy_cell = worker_cell("numpy", kernel, size, 1, directory)
+        scale = kernel.work(size) / kernel.work(size // CPYTHON_SHARE)
         for placement in PLACEMENTS:
             zel = scripts[kernel.name, placement, "zel"]
             cpython = scripts[kernel.name, placement, "cpython"]
-            row = rows.setdefault((kernel.name, placement, counts[0]), {})
-            row["zel"] = script_cell(zel, counts[0], error=errors[zel])
-            row["C++"] = cpp[counts[0]]
-            row["CPython"] = script_cell(cpython, 1, scale, full_size=False)
-            row["numpy"] = numpy_cell
-            if numba_cells:
-                row["Numba"] = numba_cells[counts[0]]
-            if kernel.parallel:
-                plain = scripts[kernel.name, placement, "range"]
-                row = rows.setdefault((kernel.name, placement, 1), {})
-                row["zel"] = script_cell(zel, 1, error=errors[zel])
-                row["range"] = script_cell(plain, 1, error=errors[plain])
-                row["C++"] = cpp[1]
+            for count in counts:
+                row = rows.setdefault((kernel.name, placement, count), {})
+                row["zel"] = script_cell(zel, count, error=errors[zel])
+                if kernel.parallel and count == 1:
+                    plain = scripts[kernel.name, placement, "range"]
+                    row["range"] = script_cell(plain, 1, error=errors[plain])
+                for column in cpp_builds:
+                    row[column] = cpp[column, count]
+                if count == counts[0]:
+                    row["CPython"] = script_cell(cpython, 1, scale, full_size=False)
+                    row["numpy"] = numpy_cell
                 if numba_cells:
-                    row["Numba"] = numba_cells[1]
+                    row["Numba"] = numba_cells[count]
     return rows
 
 
@@ -453,7 +564,8 @@ def measure(rows, runs):
             cell.run()
 
 
-COLUMNS = ["zel", "range", "C++", "CPython", "numpy", "Numba"]
+COLUMNS = ["zel", "range", "C++", "C++ native", "CPython", "numpy", "Numba"]
+REFERENCE = "C++ native"
 
 
 def fmt(value, digits=1):
@@ -472,8 +584,8 @@ def differs(cell, reference):
 
 
 def print_table(rows):
-    header = ["kernel", "placement", "threads", *[f"{c} ms" for c in COLUMNS], "zel/C++",
-              "zel/range", "note"]
+    header = ["kernel", "placement", "threads", *[f"{c} ms" for c in COLUMNS],
+              "zel/native", "zel/Numba", "zel/range", "note"]
     lines = [header]
     marked = False
     for (kernel, placement, threads), row in rows.items():
@@ -486,19 +598,23 @@ def print_table(rows):
                 values.append("failed")
                 notes.append(f"{column}: {cell.error}")
             else:
-                mark = "!" if differs(cell, row["C++"]) else ""
+                mark = "!" if differs(cell, row[REFERENCE]) else ""
                 marked = marked or bool(mark)
                 values.append(fmt(cell.ms) + mark)
-        plain = fmt(ratio(row["zel"].ms, row["range"].ms), 2) if "range" in row else ""
-        lines.append([kernel, placement, str(threads), *values,
-                      fmt(ratio(row["zel"].ms, row["C++"].ms), 2), plain, "; ".join(notes)])
+
+        def versus(column):
+            return fmt(ratio(row["zel"].ms, row[column].ms), 2) if column in row else ""
+
+        lines.append([kernel, placement, str(threads), *values, versus(REFERENCE),
+                      versus("Numba"), versus("range"), "; ".join(notes)])
     widths = [max(len(line[i]) for line in lines) for i in range(len(header))]
     for number, line in enumerate(lines):
         print("| " + " | ".join(text.ljust(width) for text, width in zip(line, widths)) + " |")
         if number == 0:
             print("|" + "|".join("-" * (width + 2) for width in widths) + "|")
     if marked:
-        print(f"! the check sum differs from the C++ one by more than {TOLERANCE:g} (relative)")
+        print(f"! the check sum differs from the {REFERENCE} one by more than {TOLERANCE:g} "
+              "(relative)")
 
 
 def print_goals(rows, threads):
@@ -508,38 +624,50 @@ def print_goals(rows, threads):
         else:
             print(f"  {label:<30} {value:>5.2f}{unit or ' '}  {'met' if met(value) else 'missed'}")
 
-    print(f"\ngoal: zel within {GOAL_OF_CPP - 1:.0%} of C++ on all cores "
-          f"(zel/C++ <= {GOAL_OF_CPP:.2f})")
+    def zel_ms(key):
+        return rows[key]["zel"].ms if key in rows else None
+
+    print(f"\ngoal: every zel function row within {GOAL_OF_CPP - 1:.0%} of {REFERENCE} "
+          f"(zel/native <= {GOAL_OF_CPP:.2f}) and not slower than Numba (zel/Numba <= 1)")
     for (kernel, placement, count), row in rows.items():
-        if count == threads or "range" not in row:
-            label = f"{kernel} {placement} {count} thread" + ("s" if count > 1 else "")
-            line(label, ratio(row["zel"].ms, row["C++"].ms), lambda v: v <= GOAL_OF_CPP)
+        if placement == "function":
+            label = f"{kernel} {count} thread" + ("s" if count > 1 else "")
+            line(label + " / native", ratio(row["zel"].ms, row[REFERENCE].ms),
+                 lambda v: v <= GOAL_OF_CPP)
+            if "Numba" in row:
+                line(label + " / Numba", ratio(row["zel"].ms, row["Numba"].ms),
+                     lambda v: v <= (GOAL_OF_NUMBA_MAP if kernel == "map" and count == 1
+                                     else 1.0))
+    print(f"goal: every module-level row within {GOAL_OF_FUNCTION - 1:.0%} of its function row")
+    for (kernel, placement, count) in rows:
+        if placement == "module":
+            line(f"{kernel} {count} thread" + ("s" if count > 1 else ""),
+                 ratio(zel_ms((kernel, "module", count)), zel_ms((kernel, "function", count))),
+                 lambda v: v <= GOAL_OF_FUNCTION)
     print(f"goal: zel.range on one thread within {GOAL_OF_RANGE - 1:.0%} of plain range "
           f"(zel/range <= {GOAL_OF_RANGE:.2f})")
     for (kernel, placement, count), row in rows.items():
         if "range" in row:
             line(f"{kernel} {placement}", ratio(row["zel"].ms, row["range"].ms),
                  lambda v: v <= GOAL_OF_RANGE)
-    print(f"goal: parallel map on {threads} threads at least {GOAL_SPEEDUP}x its one-thread time")
+    print(f"goal: the compute-bound kernel on {threads} threads at least {GOAL_SPEEDUP}x its "
+          "one-thread time")
     for placement in PLACEMENTS:
         if threads < 2:
-            print(f"  map {placement}: one usable core, no figure")
+            print(f"  compute {placement}: one usable core, no figure")
             continue
-        one, many = rows["map", placement, 1], rows["map", placement, threads]
-        speedup = ratio(one["zel"].ms, many["zel"].ms)
-        line(f"map {placement}", speedup, lambda v: v >= GOAL_SPEEDUP, "x")
+        speedup = ratio(zel_ms(("compute", placement, 1)), zel_ms(("compute", placement, threads)))
+        line(f"compute {placement}", speedup, lambda v: v >= GOAL_SPEEDUP, "x")
 
 
-def thread_report(executable, threads):
+def thread_report(executable, threads, numba):
     parts = [f"os.cpu_count() {os.cpu_count()}", f"usable {threads}"]
     if executable:
         env = dict(os.environ, OMP_NUM_THREADS=str(threads))
         omp = subprocess.run([str(executable), "threads"], env=env, capture_output=True, text=True)
         parts.append(f"OpenMP {omp.stdout.strip()} (OMP_NUM_THREADS={threads})")
-    if numba is not None:
-        parts.append(f"Numba {numba.__version__}, {numba.config.NUMBA_NUM_THREADS} threads")
-    else:
-        parts.append("Numba not installed")
+    parts.append(f"Numba {numba} (NUMBA_NUM_THREADS as OMP_NUM_THREADS)" if numba
+                 else "Numba not installed")
     return "threads: " + ", ".join(parts)
 
 
@@ -550,7 +678,13 @@ def main():
                         help=f"{QUICK_SIZE:,} elements instead of {SIZE:,}, for a smoke run")
     parser.add_argument("--dir", type=pathlib.Path,
                         help="write the scripts and their builds here, and keep them")
+    parser.add_argument("--worker", nargs=3, metavar=("KIND", "KERNEL", "SIZE"),
+                        help=argparse.SUPPRESS)
     options = parser.parse_args()
+    if options.worker:
+        kind, name, size = options.worker
+        worker(kind, name, int(size))
+        return
     size = QUICK_SIZE if options.quick else SIZE
     threads = len(os.sched_getaffinity(0))
     started = time.perf_counter()
@@ -558,17 +692,21 @@ def main():
     with tempfile.TemporaryDirectory() as temporary:
         directory = (options.dir or pathlib.Path(temporary)).resolve()
         directory.mkdir(parents=True, exist_ok=True)
-        executable, cpp_note = build_cpp(directory)
-        print(f"C++: {cpp_note}")
+        cpp_builds = {}
+        for column, flags, name in (("C++", CPP_FLAGS, "kernels"),
+                                    ("C++ native", CPP_NATIVE_FLAGS, "kernels_native")):
+            executable, note = build_cpp(directory, flags, name)
+            print(f"{column}: {note}")
+            cpp_builds[column] = (executable, None if executable else note)
+        numba = numba_version()
         scripts = write_scripts(directory, size)
         errors = build_scripts(scripts, threads)
-        rows = lay_out(scripts, errors, executable, None if executable else cpp_note, size,
-                       threads)
+        rows = lay_out(scripts, errors, cpp_builds, size, threads, numba is not None, directory)
         measure(rows, options.runs)
-        threads_line = thread_report(executable, threads)
+        threads_line = thread_report(cpp_builds["C++"][0], threads, numba)
 
     print(f"\n{size:,} elements, medians of {options.runs} runs; CPython on a "
-          f"{CPYTHON_SHARE}th of the size, scaled")
+          f"{CPYTHON_SHARE}th of the work, scaled")
     print(threads_line)
     print()
     print_table(rows)

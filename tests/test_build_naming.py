@@ -1,4 +1,5 @@
 """Built-module naming and the rebuild decision of ZEL.prepare_path."""
+import hashlib
 import os
 import pathlib
 import sys
@@ -29,7 +30,7 @@ def build(name, mtime, made_from=None, zel=None):
     os.utime(name, (mtime, mtime))
     if made_from:
         with open(name + ".zel", "w", encoding="utf-8") as record:
-            record.write(zel.build_record(pathlib.Path(made_from).read_bytes()))
+            record.write(zel.build_record(pathlib.Path(made_from).read_bytes(), name))
     return name
 
 
@@ -79,11 +80,34 @@ def test_build_of_another_zel_version_is_rebuilt(zel, tmp_path, monkeypatch):
     assert not os.path.exists(newer)
 
 
-def test_build_record_names_version_and_text(zel):
-    record = zel.build_record(b"import zel\n")
+def test_build_record_names_version_text_cpu_and_build(zel, tmp_path):
+    built = tmp_path / "demo.so"
+    built.write_bytes(b"built")
+    record = zel.build_record(b"import zel\n", str(built))
     assert record.startswith(f"zel {zel.__version__} ") and record.endswith("\n")
-    assert record == zel.build_record(b"import zel\n")
-    assert record != zel.build_record(b"import zel\n\n")
+    assert " cpu " in record and record.endswith(" build 5 sha256 "
+                                                 + hashlib.sha256(b"built").hexdigest() + "\n")
+    assert record == zel.build_record(b"import zel\n", str(built))
+    assert record != zel.build_record(b"import zel\n\n", str(built))
+    built.write_bytes(b"builT")
+    assert record != zel.build_record(b"import zel\n", str(built))
+
+
+@pytest.mark.parametrize("part, replaced", [
+    ("cpu", "cpu GenuineIntel:806c1:7ffafbff:bfebfbff:e7"),  # another processor
+    ("build", "build 5 sha256 " + hashlib.sha256(b"built").hexdigest()),  # another file
+], ids=["other-cpu", "other-file"])
+def test_build_whose_record_names_another_cpu_or_file_is_rebuilt(zel, tmp_path, part,
+                                                                  replaced):
+    path = script(tmp_path / "demo.py")
+    newer = build(f"demo.cpython-{VS}-x.so", 2_000_000, path, zel)
+    record = pathlib.Path(newer + ".zel")
+    fields = record.read_text(encoding="utf-8").split(" ")
+    at = fields.index(part)
+    fields[at:at + (2 if part == "cpu" else 4)] = replaced.split(" ")
+    record.write_text(" ".join(fields).rstrip("\n") + "\n", encoding="utf-8")
+    assert zel.prepare_path(path) == ("demo.py", "demo", True)
+    assert not os.path.exists(newer)
 
 
 def test_windows_pattern(zel, zel_ns, tmp_path, monkeypatch):

@@ -93,7 +93,7 @@ def test_build_is_recorded_with_the_text_it_was_made_from(pipeline):
     pipeline.ns.ZELSetupTools.build_module_from_cpp = staticmethod(build)
     pipeline.compile()
     record = (pipeline.dir / (built.name + ".zel")).read_text(encoding="utf-8")
-    assert record == pipeline.ns.ZEL.build_record(b"x = 1\n")
+    assert record == pipeline.ns.ZEL.build_record(b"x = 1\n", str(built))
 
 
 def test_openmp_flag_reaches_the_emission(pipeline):
@@ -110,7 +110,7 @@ def test_up_to_date_build_is_left_alone(pipeline, capsys):
     built = pipeline.dir / ("a" + sysconfig.get_config_var("EXT_SUFFIX"))
     built.write_text("built")
     (pipeline.dir / (built.name + ".zel")).write_text(
-        pipeline.ns.ZEL.build_record(b"x = 1\n"), encoding="utf-8")
+        pipeline.ns.ZEL.build_record(b"x = 1\n", str(built)), encoding="utf-8")
     script_time = os.path.getmtime(pipeline.dir / "a.py")
     os.utime(built, (script_time + 10, script_time + 10))
     assert pipeline.compile() is None

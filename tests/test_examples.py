@@ -68,7 +68,12 @@ CASES = {
             "        for i in _cp_prange_(n, nogil=True, num_threads=openmp.omp_get_max_threads(), "
             "schedule='guided'):",
             "cdef double s = 0.0",
-            "        s += a[i] * a[i]",
+            # a module-level loop runs on C locals, in a function of its own
+            "cdef int _zel_loop_1_(long long *_zel_at_n, double[::1] a, long long *_zel_at_i, "
+            "double *_zel_at_s) except -1:",
+            "                s += a[i] * a[i]",
+            "        _zel_at_s[0] = s",
+            "_zel_loop_1_(&n, a, &i, &s)",
         ],
         [
             "filled 1000000",
@@ -83,9 +88,9 @@ CASES = {
             "        if True:",
             "            for t in range(x.shape[1]):",
             "                x[r, t] = 0.5 * x[r, t - 1] + y[r, t] if t > 0 else y[r, t]",
-            "    if True:",
-            "        for t in range(steps):",
-            "            x[r, t] = 0.5 * x[r, t - 1] + y[r, t] if t > 0 else y[r, t]",
+            "            if True:",
+            "                for t in range(steps):",
+            "                    x[r, t] = 0.5 * x[r, t - 1] + y[r, t] if t > 0 else y[r, t]",
         ],
         [
             "row 0 [0.0, 0.5, 1.25, 2.125, 3.0625, 4.0312]",
@@ -99,13 +104,16 @@ CASES = {
     # Written last to first, run first to last; the statement that reads ahead counts down.
     "projection_order.py": (
         [
+            "        for t in range(n):",
+            "            step[t,] = t + 1.0",
+            "            level[t,] = level[t - 1,] + step[t,] if t > 0 else step[t,]",
+            "        for t in range(n - 1, -1, -1):",
+            "            ahead[t,] = level[t + 1,] if t + 1 < n else level[t,]",
+            "            mid[t,] = 0.5 * (level[t,] + ahead[t,])",
             "if True:",
-            "    for t in range(n):",
-            "        step[t,] = t + 1.0",
-            "        level[t,] = level[t - 1,] + step[t,] if t > 0 else step[t,]",
-            "    for t in range(n - 1, -1, -1):",
-            "        ahead[t,] = level[t + 1,] if t + 1 < n else level[t,]",
-            "        mid[t,] = 0.5 * (level[t,] + ahead[t,])",
+            "    _zel_loop_0_(&t, &n, step, level)",
+            "    _zel_loop_1_(&t, &n, ahead, level)",
+            "    _zel_loop_2_(&t, &n, mid, level, ahead)",
         ],
         [
             "step  [1.0, 2.0, 3.0, 4.0, 5.0, 6.0]",

@@ -143,25 +143,37 @@ def test_an_interrupted_build_stays_an_interrupt(zel_ns, recorded_setup, tmp_pat
         zel_ns.ZELSetupTools.build_module_from_cpp(str(tmp_path / "demo.cpp"), "demo")
 
 
+GCC_COMPILE = ["-O2", "-funswitch-loops", "-ftree-loop-vectorize", "-fvect-cost-model=dynamic",
+               "-fno-inline-functions-called-once", "-march=native", "-ffp-contract=off", "-fopenmp", "-w", "-g0",
+               "-DCYTHON_SMALL_CODE="]
+CLANG_COMPILE = ["-O2", "-march=native", "-ffp-contract=off", "-fopenmp", "-w", "-g0",
+                 "-DCYTHON_SMALL_CODE="]
+
+
 @pytest.mark.parametrize(
-    "compiler, compile_args, link_args",
+    "compiler, command, compile_args, link_args",
     [
-        ("msvc", ["/nologo", "/O2", "/openmp"], ["/nologo", "/NOEXP", "/NOIMPLIB"]),
-        ("unix", ["-O2", "-funswitch-loops", "-fopenmp", "-w", "-g0", "-DCYTHON_SMALL_CODE="], ["-fopenmp"]),
-        ("mingw32", ["-O2", "-funswitch-loops", "-fopenmp", "-w", "-g0", "-DCYTHON_SMALL_CODE="], ["-fopenmp"]),
+        ("msvc", None, ["/nologo", "/O2", "/openmp"], ["/nologo", "/NOEXP", "/NOIMPLIB"]),
+        ("unix", ["x86_64-linux-gnu-gcc", "-pthread"], GCC_COMPILE, ["-fopenmp"]),
+        ("unix", ["ccache", "g++"], GCC_COMPILE, ["-fopenmp"]),
+        ("unix", ["clang", "-fPIC"], CLANG_COMPILE, ["-fopenmp"]),
+        ("unix", ["ccache", "clang++-16"], CLANG_COMPILE, ["-fopenmp"]),
+        ("mingw32", ["gcc"], GCC_COMPILE, ["-fopenmp"]),
     ],
 )
 def test_switches_follow_the_compiler(zel_ns, recorded_setup, monkeypatch, tmp_path, compiler,
-                                      compile_args, link_args):
+                                      command, compile_args, link_args):
     zel_ns.ZELSetupTools.build_module_from_cpp(str(tmp_path / "demo.cpp"), "demo")
     [call] = recorded_setup.calls
     [ext] = call.kw["ext_modules"]
     built = []
     monkeypatch.setattr(setuptools.command.build_ext.build_ext, "build_extension",
                         lambda self, ext: built.append(ext))
-    command = call.kw["cmdclass"]["build_ext"](Distribution())
-    command.compiler = types.SimpleNamespace(compiler_type=compiler)
-    command.build_extension(ext)
+    build_command = call.kw["cmdclass"]["build_ext"](Distribution())
+    build_command.compiler = types.SimpleNamespace(compiler_type=compiler)
+    if command:
+        build_command.compiler.compiler_so = command
+    build_command.build_extension(ext)
     assert built == [ext]
     assert (ext.extra_compile_args, ext.extra_link_args) == (compile_args, link_args)
 

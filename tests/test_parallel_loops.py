@@ -61,7 +61,7 @@ def test_len_bound(zel_ns, declaration, bound):
         for i in zel.range(len(a)):
             pass
     """)
-    assert f"for i in _cp_prange_({bound}, {PRANGE_KEYWORDS}):" in lines
+    assert f"for i in _cp_prange_({bound}, {PRANGE_KEYWORDS}):" in [line.strip() for line in lines]
 
 
 @pytest.mark.parametrize("keyword, parallel", [("True", False), ("False", True), ("1", True)])

@@ -91,7 +91,7 @@ def demo(runner, built_demo):
         later = os.path.getmtime(script) + 10
         os.utime(built, (later, later))
         with open(f"{built}.zel", "w", encoding="utf-8") as record:
-            record.write(load_classes().ZEL.build_record(script.read_bytes()))
+            record.write(load_classes().ZEL.build_record(script.read_bytes(), built))
         return script
 
     return place

@@ -115,6 +115,23 @@ def test_stale_build_is_rebuilt(runner):
     assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\none\n", 0)
 
 
+@pytest.mark.parametrize("damage", [
+    lambda data: data[:4096],                 # `head -c 4096` of the build over itself
+    lambda data: b"",
+    lambda data: b"\x7fELF" + bytes(len(data) - 4),  # a foreign file of the same size
+], ids=["cut", "empty", "foreign"])
+def test_damaged_build_is_rebuilt(runner, damage):
+    runner.run_script("damaged.py", "import zel\nprint('whole')\n")
+    built = runner.dir / ("damaged" + BUILT_SUFFIX)
+    stat = built.stat()
+    built.write_bytes(damage(built.read_bytes()))
+    os.utime(built, (stat.st_atime, stat.st_mtime))  # the time says up to date
+    result = runner.run("damaged.py")
+    assert (result.stdout, result.stderr, result.returncode) == (
+        "# COMPILE..\n# RUN\nwhole\n", "", 0)
+    assert runner.run("damaged.py").stdout == "# RUN\nwhole\n"
+
+
 def test_scripts_of_the_same_name_run_their_own_builds(runner):
     runner.write("a/main.py", "import zel\nprint('a')\n")
     runner.write("b/main.py", "import zel\nprint('b')\n")

@@ -41,15 +41,16 @@ bool is_older_than_script(const py::object &path, const py::object &script,
     return builds.empty();
 }
 
-// A build is stale when it is older than the script, or was made from other text or by
-// another version of zel.
+// A build is stale when it is older than the script, was made from other text, by another
+// version of zel or for another processor, or is not the file that was built.
 bool is_stale(const py::object &cls, const py::object &path, const py::object &script,
               const py::list &builds) {
     if (is_older_than_script(path, script, builds))
         return true;
-    py::object record = cls.attr("build_record")(read_script(script));
+    py::bytes source = read_script(script);
     for (py::handle build : builds) {
-        if (!made_from(py::reinterpret_borrow<py::object>(build), record))
+        if (!made_from(py::reinterpret_borrow<py::object>(build),
+                       cls.attr("build_record")(source, build)))
             return true;
     }
     return false;

@@ -1,9 +1,13 @@
-// The record of what a build was made from: one line beside the build, naming the zel version
-// and a hash of the script's bytes. The rebuild decision runs a build only when its record
-// names the script as it is now, so that a build of another script of the same name, or of
-// the text a restored copy replaced, is never run in its place.
+// The record of what a build was made from: one line beside the build, naming the zel version,
+// a hash of the script's bytes, the processor the build was compiled for, and the build file's
+// size and hash. The rebuild decision runs a build only when its record names the script as
+// it is now, this processor and the file as it was written: a build of another script of the
+// same name or of the text a restored copy replaced, a build for another processor (which
+// could die of an instruction this one lacks), and a cut or overwritten build file are never
+// loaded.
 #include "driver/built_modules.hpp"
 #include "driver/driver_classes.hpp"
+#include "driver/this_cpu.hpp"
 #include "support/closing.hpp"
 #include "support/pyast.hpp"
 
@@ -19,10 +23,23 @@ py::object open_record(const py::object &build, const char *mode) {
         .attr("open")(record_path(build), mode, py::arg("encoding") = "utf-8");
 }
 
-// ZEL.build_record: the record of a build made now from the script bytes `source`.
-py::str build_record(const py::object &cls, const py::bytes &source) {
+// The size and hash of the build file as it is now.
+py::str build_file_digest(const py::object &build) {
+    py::object file = py::module_::import("builtins").attr("open")(build, "rb");
+    py::object size, digest;
+    closing(file, [&] {
+        size = py::module_::import("os").attr("fstat")(file.attr("fileno")()).attr("st_size");
+        digest =
+            py::module_::import("hashlib").attr("file_digest")(file, "sha256").attr("hexdigest")();
+    });
+    return py::str("{} sha256 {}").format(size, digest);
+}
+
+// ZEL.build_record: the record of `build` as made now from the script bytes `source`.
+py::str build_record(const py::object &cls, const py::bytes &source, const py::object &build) {
     py::object digest = py::module_::import("hashlib").attr("sha256")(source).attr("hexdigest")();
-    return py::str("zel {} sha256 {}\n").format(cls.attr("__version__"), digest);
+    return py::str("zel {} sha256 {} cpu {} build {}\n")
+        .format(cls.attr("__version__"), digest, this_cpu(), build_file_digest(build));
 }
 
 } // namespace
@@ -57,7 +74,8 @@ void remove_build(const py::object &os, const py::object &build) {
 }
 
 void add_build_record(ClassBuilder &zel) {
-    zel.classmethod("build_record", build_record, py::arg("cls"), py::arg("source"));
+    zel.classmethod("build_record", build_record, py::arg("cls"), py::arg("source"),
+                    py::arg("build"));
 }
 
 } // namespace zel

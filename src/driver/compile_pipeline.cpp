@@ -88,9 +88,10 @@ void compile_steps(const Globals &g, const py::object &cls) {
 
     build_in_temporary_directory(g, cls, cpp_text);
     // The record names the bytes that were compiled, even if the script changed meanwhile.
-    py::object record = cls.attr("build_record")(source);
-    for (py::handle build : find_builds(g, cls.attr("stem"), cls.attr("vs")))
-        write_record(py::reinterpret_borrow<py::object>(build), record);
+    for (py::handle build : find_builds(g, cls.attr("stem"), cls.attr("vs"))) {
+        py::object path = py::reinterpret_borrow<py::object>(build);
+        write_record(path, cls.attr("build_record")(source, path));
+    }
 }
 
 void compile(const Globals &g, const py::object &cls) {

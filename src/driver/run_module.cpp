@@ -2,6 +2,7 @@
 // script's place and ends the process as the interpreter would have ended the script.
 #include "driver/cuda_path.hpp"
 #include "driver/driver_classes.hpp"
+#include "restructure/generated_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 
@@ -63,7 +64,14 @@ py::object function_name(const py::object &entry, const py::str &stem) {
         return py::str("<module>");
     if (truthy(name.attr("startswith")(stem + py::str(".")))) {
         py::str last = name.attr("rpartition")(".")[py::int_(2)];
-        return is_lambda_name(last) ? py::str("<lambda>") : last;
+        if (is_lambda_name(last))
+            return py::str("<lambda>");
+        // Module-level statements run in functions the emitter made for them.
+        std::string function = last;
+        if (starts_with(function, body_function_prefix) ||
+            starts_with(function, loop_function_prefix))
+            return py::str("<module>");
+        return last;
     }
     if (name.equal(py::str("genexpr")) &&
         py::str(entry.attr("filename")).equal(stem + py::str(".py")))

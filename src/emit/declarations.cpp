@@ -33,11 +33,26 @@ void write_value(const py::object &self, const py::object &zel_ast, const py::ob
     traverse(self, value);
 }
 
+// In a function written for module-level statements the names are declared at module level,
+// and an annotation would make a local: annotated assignments there only assign.
+bool in_module_function(const py::object &self) {
+    return truthy(self.attr("_in_module_function"));
+}
+
 void visit_AnnAssign(const Globals &g, const py::object &self, const py::object &node) {
     py::object zel_ast = g["ZELAst"];
-    self.attr("fill")();
     py::object target = node.attr("target");
     py::object value = node.attr("value");
+    if (in_module_function(self)) {
+        self.attr("fill")(truthy(value) ? "" : "pass");
+        if (truthy(value)) {
+            traverse(self, target);
+            write(self, py::str(" = "));
+            write_value(self, zel_ast, value);
+        }
+        return;
+    }
+    self.attr("fill")();
     py::object dt = declared_type(zel_ast, node);
     if (!dt.is_none()) {
         write(self, py::str("cdef ") + py::str(dt) + py::str(" "));
@@ -66,7 +81,7 @@ void visit_Assign(const Globals &g, const py::object &self, const py::object &no
     for (size_t i = 0; i < targets.size(); ++i) {
         self.attr("fill")();
         py::object dt = declared_type(zel_ast, targets[i]);
-        if (!dt.is_none())
+        if (!dt.is_none() && !in_module_function(self))
             write(self, py::str("cdef ") + py::str(dt) + py::str(" "));
         traverse(self, targets[i]);
         write(self, py::str(" = "));

@@ -18,6 +18,7 @@ py::object make_checked_arithmetic(const Globals &g, const py::object &zel_cytho
 void add_line_markers(ClassBuilder &unparser);
 void add_declaration_emitters(ClassBuilder &unparser);
 void add_struct_and_import_emitters(ClassBuilder &unparser);
+void add_module_functions(ClassBuilder &unparser);
 
 // The host's unparser, which ZELUnparser extends: an override calls it for the part it keeps.
 inline py::object host_unparser(const Globals &g) {

@@ -100,9 +100,9 @@ py::object setuptools_build_ext() {
 
 // setuptools' build_ext, building with the switches of the compiler it found.
 void build_extension(const py::object &self, const py::object &ext) {
-    bool msvc = is_msvc(self.attr("compiler"));
-    ext.attr("extra_compile_args") = module_compile_switches(msvc);
-    ext.attr("extra_link_args") = module_link_switches(msvc);
+    CompilerKind kind = compiler_kind(self.attr("compiler"));
+    ext.attr("extra_compile_args") = module_compile_switches(kind);
+    ext.attr("extra_link_args") = module_link_switches(kind);
     setuptools_build_ext().attr("build_extension")(self, ext);
 }
 

@@ -13,6 +13,7 @@ py::object make_zel_unparser(const Globals &g) {
     add_line_markers(unparser);
     add_declaration_emitters(unparser);
     add_struct_and_import_emitters(unparser);
+    add_module_functions(unparser);
     return unparser.build();
 }
 

@@ -11,4 +11,9 @@ constexpr const char *cython_alias = "_zel_cython_";
 // when every loop that may break did not.
 constexpr const char *loops_ended = "_zel_loops_ended_";
 
+// The functions that the module's executable statements are written into: a traceback entry
+// of one of them is the module's own.
+constexpr const char *body_function_prefix = "_zel_body_";
+constexpr const char *loop_function_prefix = "_zel_loop_";
+
 } // namespace zel

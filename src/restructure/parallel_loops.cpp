@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_set>
 
 namespace zel {
 namespace {
@@ -229,32 +230,42 @@ bool is_index_loop(const py::object &cls, const py::handle &loop, const py::obje
     return callee == "range" || callee == text_of(cls.attr("PROJECTION"));
 }
 
-// Whether every binding of `name` in `scope` is the target of an index loop: then the name is a
-// loop index and nothing else, and may be a C integer.
-bool bound_only_as_loop_index(const py::object &cls, const py::object &name, const py::object &ci,
-                              const py::object &scope) {
-    py::list index_targets;
-    py::list bindings;
-    for (py::handle item : py::module_::import("ast").attr("walk")(scope)) {
-        if (is_a(item, "For") && is_index_loop(cls, item, ci))
-            index_targets.append(item.attr("target"));
-        else if (is_a(item, "Name") && equals(item.attr("id"), name) &&
-                 is_a(attr_or(item, "ctx"), "Store"))
-            bindings.append(item);
-        else if ((is_a(item, "arg") && equals(item.attr("arg"), name)) ||
-                 (is_a(item, "alias") && equals(attr_or(item, "asname"), name)) ||
-                 ((is_a(item, "Global") || is_a(item, "Nonlocal")) &&
-                  item.attr("names").contains(name)))
-            return false;
+// The names of a scope that only index loops bind: their every binding (in the scope and the
+// scopes nested in it) is the target of an index loop, and no parameter, import alias,
+// `global` or `nonlocal` names them. Found in one walk over the scope, kept beside its block:
+// asking for each loop costs the same however many loops the scope holds.
+py::dict loop_index_names(const py::object &cls, const py::object &ci, const py::object &block) {
+    py::object found = get_tag(block, "_loop_indices_");
+    if (!found.is_none())
+        return found;
+    std::unordered_set<PyObject *> index_targets;
+    py::list stores;
+    std::unordered_set<std::string> excluded;
+    for (py::handle item : py::module_::import("ast").attr("walk")(block.attr("node"))) {
+        if (is_a(item, "For") && is_index_loop(cls, item, ci)) {
+            index_targets.insert(item.attr("target").ptr());
+        } else if (is_a(item, "Name") && is_a(attr_or(item, "ctx"), "Store")) {
+            stores.append(item);
+        } else if (is_a(item, "arg")) {
+            excluded.insert(text_of(item.attr("arg")));
+        } else if (is_a(item, "alias")) {
+            py::object asname = attr_or(item, "asname");
+            if (!asname.is_none())
+                excluded.insert(text_of(asname));
+        } else if (is_a(item, "Global") || is_a(item, "Nonlocal")) {
+            for (py::handle name : item.attr("names"))
+                excluded.insert(text_of(name));
+        }
     }
-    for (py::handle binding : bindings) {
-        bool is_index_target = false;
-        for (py::handle target : index_targets)
-            is_index_target = is_index_target || target.is(binding);
-        if (!is_index_target)
-            return false;
+    py::dict names;
+    for (py::handle store : stores) {
+        py::object id = store.attr("id");
+        bool only_index = !excluded.count(text_of(id)) && index_targets.count(store.ptr()) &&
+                          !(names.contains(id) && !truthy(names[id]));
+        names[id] = py::bool_(only_index);
     }
-    return true;
+    set_tag(block, "_loop_indices_", names);
+    return names;
 }
 
 // Inside compiled code (a fully typed function or a parallel body), which runs without the
@@ -266,8 +277,9 @@ void type_loop_index(const py::object &cls, const py::object &node, const py::ob
     if (!is_a(target, "Name") || !is_index_loop(cls, node, ci) ||
         truthy(ci.attr("get_symbol")(target)[py::int_(0)]))
         return;
-    py::object scope = depth0_block(ci).attr("node");
-    if (bound_only_as_loop_index(cls, target.attr("id"), ci, scope))
+    py::dict names = loop_index_names(cls, ci, depth0_block(ci));
+    py::object id = target.attr("id");
+    if (!names.contains(id) || truthy(names[id]))
         declare_index(cls, node, ci);
 }
 

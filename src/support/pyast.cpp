@@ -43,6 +43,23 @@ bool is_a(py::handle value, const char *name) {
     return is_instance(value, ast_class(name));
 }
 
+py::list child_nodes(py::handle node) {
+    static const py::handle fields_name = py::str("_fields").release();
+    py::handle ast_node = ast_class("AST");
+    py::list children;
+    for (py::handle field : attr_or(py::type::handle_of(node), fields_name, py::tuple())) {
+        py::object value = attr_or(node, field);
+        if (is_instance(value, ast_node)) {
+            children.append(value);
+        } else if (PyList_Check(value.ptr())) {
+            for (py::handle item : value)
+                if (is_instance(item, ast_node))
+                    children.append(item);
+        }
+    }
+    return children;
+}
+
 namespace {
 // The attribute, or a null object when the lookup raised AttributeError.
 py::object optional_attr(py::handle value, py::handle name) {

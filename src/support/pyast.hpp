@@ -23,6 +23,10 @@ py::object ast_class(const char *name);
 // isinstance(value, ast.<name>)
 bool is_a(py::handle value, const char *name);
 
+// The direct child nodes of `node`, in the order of its fields: what ast.iter_child_nodes
+// yields, without running Python code for each node.
+py::list child_nodes(py::handle node);
+
 // getattr(value, name, absent), where only AttributeError means absent: every other exception
 // (an interrupt, a failing property) propagates. How every optional attribute is read.
 py::object attr_or(py::handle value, py::handle name, py::object absent = py::none());
