@@ -309,6 +309,15 @@ class ModuleBodyWriter {
                 outline_loops(py::reinterpret_borrow<py::object>(child));
     }
 
+    bool holds_parallel_loop(const py::object &node) const {
+        if (is_parallel_loop(node))
+            return true;
+        for (py::handle child : child_nodes(node))
+            if (holds_parallel_loop(py::reinterpret_borrow<py::object>(child)))
+                return true;
+        return false;
+    }
+
     bool is_parallel_loop(const py::object &node) const {
         if (!is_a(node, "For"))
             return false;
@@ -358,7 +367,9 @@ class ModuleBodyWriter {
             }
             globals.erase(name);
         }
-        if (parameters.empty())
+        // A name a parallel loop assigns is private to each of its threads, which a global
+        // cannot be: such a loop keeps the module's own names.
+        if (parameters.empty() || (!globals.empty() && holds_parallel_loop(stmt)))
             return "";
 
         std::string name = loop_function_prefix + std::to_string(functions_++) + "_";
