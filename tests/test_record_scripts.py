@@ -285,9 +285,60 @@ for i in zel.range(3):
 print(flags.tolist(), a[1].name != b[1].name, a[2].name == b[2].name)
 '''
 
+# Each text variable holds its own text: assigned from another one, from a function's result, or
+# in a parallel loop, whose last iteration's text it holds after the loop.
+OWN_TEXTS = '''
+import zel
+import numpy as np
+
+rec = np.dtype([('name', 'S8'), ('k', 'i4')])
+a = np.zeros(4, rec)
+a[0]['name'] = b'first'
+a[1]['name'] = b'ABCDEFGH'
+a[2]['name'] = b'third'
+a[3]['name'] = b'last'
+t: 'S8' = b'none'
+for i in range(3):
+    s: 'S8' = a[i]['name']
+    if i == 0:
+        t = s
+u: 'S8' = t
+t = a[3]['name']
+print(t, s, u)
+
+def pairs(n: int) -> int:
+    x: 'S8' = a[0]['name']
+    y: 'S8' = x
+    for j in range(n):
+        x = a[j]['name']
+    if y == b'first':
+        return 1
+    return 0
+
+def get(i: int) -> 'S8':
+    return a[i]['name']
+
+def both(i: int, j: int) -> int:
+    x: 'S8' = get(i)
+    y: 'S8' = get(j)
+    if x == y:
+        return 1
+    return 0
+
+g: 'S8' = get(0)
+h: 'S8' = get(1)
+print(pairs(3), g, h, both(0, 1), both(1, 1))
+w: 'S8' = b''
+for j in zel.range(4):
+    w = a[j]['name']
+for j in zel.range(3):
+    v: 'S8' = a[j]['name']
+print(w, v)
+'''
+
 
 @pytest.mark.parametrize("name, source", [("outlived.py", OUTLIVED_ARRAYS), ("full.py", FULL_MEMBERS),
-                                          ("inequality.py", TEXT_INEQUALITY)])
+                                          ("inequality.py", TEXT_INEQUALITY), ("own.py", OWN_TEXTS)])
 def test_records_and_texts_print_what_cpython_prints(runner, name, source):
     result = runner.run_script(name, source)
     assert result.returncode == 0, result.stdout + result.stderr
@@ -311,3 +362,22 @@ print(a(k), a(j), a(a[1]['name']), a(b'ABCDEFGH\\x07'))
 ''')
     assert result.returncode == 0, result.stdout + result.stderr
     assert result.stdout.splitlines()[2:] == ["1 2 1 -1"]
+
+
+def test_text_variable_set_two_ways_in_a_parallel_loop_ends_the_compile(runner):
+    result = runner.run_script("mixed.py", '''
+import zel
+import numpy as np
+
+rec = np.dtype([('name', 'S8'), ('k', 'i4')])
+a = np.zeros(4, rec)
+w: 'S8' = b''
+for j in zel.range(4):
+    w = a[j]['name']
+    if j == 3:
+        w = b'x'
+print(w)
+''')
+    assert result.returncode == 10
+    assert result.stdout.splitlines()[-1] == (
+        "ZEL.range: `w` is set from a record's text and from another value in a parallel loop, line 8")

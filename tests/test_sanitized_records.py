@@ -50,6 +50,9 @@ for i in zel.range(200):
     if a[i]['name'] == b[i]['name']:
         flags[i] += 2
 print(flags.sum())
+for i in zel.range(200):
+    last: 'S8' = a[i]['name']
+print(last)
 '''
 
 
@@ -67,4 +70,5 @@ def test_record_script_runs_clean_under_address_sanitizer(starts_processes, zel_
         "12345 b'ABCDEFGH' b'ABCDEFGH' 8",
         "1 0 b'ABCDEFGH' 199",
         "400",
+        "b'ABCDEFGH'",
     ]

@@ -63,7 +63,10 @@ long long write_structs(std::ostringstream &out, const py::object &struct_def) {
 // each within its bound, are equal. _zel_field_ reads a member as bytes. _zel_textcopy_ makes
 // a member a C string of its own, in a buffer as long as the longest member and a NUL, held by
 // value so that each thread of a parallel loop has its own. _zel_textret_ returns such a text
-// from a C function in a buffer of the thread's, until its next return. _zel_setfield_ stores
+// from a C function in a buffer of the thread's, until its next return, and _zel_textkeep_
+// copies such a text out of it. _zel_textshare_ gives the copy when a text is the one in a
+// variable's own buffer (else the text itself), _zel_textback_ the copy when a text is not the
+// one a variable held before a parallel loop. _zel_setfield_ stores
 // as numpy does: the value cut to the member's n bytes (and to the m bytes of the member it
 // comes from), the rest filled with NULs; source and member may be one.
 void write_text_helpers(std::ostringstream &out, long long longest) {
@@ -80,6 +83,7 @@ void write_text_helpers(std::ostringstream &out, long long longest) {
         << bound
         << " : (size_t)n); memcpy(_zel_kept, text, k); _zel_kept[k] = 0; return _zel_kept; }\"\n"
            "    char* _zel_textret_ \"_zel_textret\"(const char* text, long long n) nogil\n"
+           "    char* _zel_kept_ \"_zel_kept\"\n"
            "ctypedef struct _zel_textbuf_:\n"
            "    char s["
         << size
@@ -96,6 +100,15 @@ void write_text_helpers(std::ostringstream &out, long long longest) {
            "    _zel_memcpy_(copy.s, field, k)\n"
            "    copy.s[k] = 0\n"
            "    return copy\n"
+           "cdef inline _zel_textbuf_ _zel_textkeep_(const char* text) noexcept nogil:\n"
+           "    return _zel_textcopy_(text, "
+        << bound
+        << ")\n"
+           "cdef inline char* _zel_textshare_(char* text, char* own, char* copy) noexcept nogil:\n"
+           "    return copy if text == own else text\n"
+           "cdef inline char* _zel_textback_(char* text, char* before, char* copy) noexcept "
+           "nogil:\n"
+           "    return text if text == before else copy\n"
            "cdef inline void _zel_setfield_(char* field, size_t n, const char* value, size_t m) "
            "noexcept nogil:\n"
            "    cdef size_t k = _zel_strnlen_(value, n if n < m else m)\n"

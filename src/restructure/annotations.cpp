@@ -5,6 +5,7 @@
 #include "restructure/record_pointers.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
@@ -175,6 +176,8 @@ void refuse_other_type(const py::object &node, const py::object &declared, const
 void reform_AnnAssign(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object value = node.attr("value");
     cls.attr("reform_Stmt")(value, ci);
+    copy_text_variable(cls, node, ci);
+    value = node.attr("value");
     py::object value_type = get_tag(value, cls.attr("didx"));
     py::object target = node.attr("target");
     if (!is_a(target, "Name"))

@@ -76,6 +76,7 @@ void reform_Assign(const py::object &cls, const py::object &node, const py::obje
     } else {
         assign_plain(cls, node, ci);
         store_text_field(node);
+        copy_text_variable(cls, node, ci);
     }
 }
 

@@ -24,4 +24,12 @@ py::object declare_hidden(const py::object &cls, const py::object &ci, const py:
 void insert_before(const py::object &cls, const py::object &ci, const py::object &current,
                    const py::object &stmt);
 
+// Puts `stmt` right after `current`, with its line; the walk reaches it after `current`.
+void insert_after(const py::object &cls, const py::object &ci, const py::object &current,
+                  const py::object &stmt);
+
+// The block of the parallel loop around `ci`, or None: the outermost block of compiled code,
+// when it is the body of a loop rather than of a typed function.
+py::object parallel_body(const py::object &cls, py::object block);
+
 } // namespace zel

@@ -8,21 +8,6 @@
 #include <string>
 
 namespace zel {
-namespace {
-
-// The block of the parallel loop around `ci`, or None: the outermost block of compiled code,
-// when it is the body of a loop rather than of a typed function.
-py::object parallel_body(const py::object &cls, py::object block) {
-    py::object midx = cls.attr("midx");
-    if (!truthy(block.attr("get_attr")(midx)))
-        return py::none();
-    for (py::object prev = block.attr("prev"); truthy(prev) && truthy(prev.attr("get_attr")(midx));
-         prev = block.attr("prev"))
-        block = prev;
-    return is_a(block.attr("node"), "For") ? block : py::none();
-}
-
-} // namespace
 
 void keep_table_alive(const py::object &cls, const py::object &stmt, const py::object &pointer,
                       const py::object &ci) {

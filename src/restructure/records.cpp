@@ -230,15 +230,39 @@ py::list list_holding(const py::object &ci, const py::object &stmt) {
 
 } // namespace
 
-void insert_before(const py::object &cls, const py::object &ci, const py::object &current,
-                   const py::object &stmt) {
+namespace {
+
+void insert_beside(const py::object &cls, const py::object &ci, const py::object &current,
+                   const py::object &stmt, Py_ssize_t offset) {
     py::list list = list_holding(ci, current);
     Py_ssize_t position = 0;
     while (!py::object(list[position]).is(current))
         ++position;
     stmt.attr("lineno") = current.attr("lineno");
     py::setattr(stmt, cls.attr("dup_chk_idx"), py::bool_(true));
-    list.insert(position, stmt);
+    list.insert(position + offset, stmt);
+}
+
+} // namespace
+
+void insert_before(const py::object &cls, const py::object &ci, const py::object &current,
+                   const py::object &stmt) {
+    insert_beside(cls, ci, current, stmt, 0);
+}
+
+void insert_after(const py::object &cls, const py::object &ci, const py::object &current,
+                  const py::object &stmt) {
+    insert_beside(cls, ci, current, stmt, 1);
+}
+
+py::object parallel_body(const py::object &cls, py::object block) {
+    py::object midx = cls.attr("midx");
+    if (!truthy(block.attr("get_attr")(midx)))
+        return py::none();
+    for (py::object prev = block.attr("prev"); truthy(prev) && truthy(prev.attr("get_attr")(midx));
+         prev = block.attr("prev"))
+        block = prev;
+    return is_a(block.attr("node"), "For") ? block : py::none();
 }
 
 void add_records(ClassBuilder &zel_ast) {

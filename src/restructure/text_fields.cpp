@@ -5,6 +5,7 @@
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
 #include "support/pyast.hpp"
+#include "support/script_fault.hpp"
 
 #include <string>
 
@@ -57,6 +58,60 @@ py::object stored_name(const py::object &stmt) {
                                    : stmt.attr("targets")[py::int_(0)].attr("id");
 }
 
+py::object load(const py::object &name) {
+    return ast_class("Name")(name, ast_class("Load")());
+}
+
+py::object assignment(const py::object &name, const py::object &value) {
+    py::list targets;
+    targets.append(ast_class("Name")(name, ast_class("Store")()));
+    return ast_class("Assign")(targets, value);
+}
+
+// The loop body assigns the text variable `name` something other than a record's text member.
+bool assigned_otherwise(const py::object &loop, const py::object &name) {
+    for (py::handle node : py::module_::import("ast").attr("walk")(loop)) {
+        py::object target;
+        if (is_a(node, "Assign") && py::len(node.attr("targets")) == 1)
+            target = node.attr("targets")[py::int_(0)];
+        else if (is_a(node, "AnnAssign") && !node.attr("value").is_none())
+            target = node.attr("target");
+        else
+            continue;
+        py::object value = node.attr("value");
+        if (is_a(target, "Name") && equals(target.attr("id"), name) && !is_a(value, "Subscript") &&
+            !is_a(value, "Attribute"))
+            return true;
+    }
+    return false;
+}
+
+// Each thread of a parallel loop points a text variable into its own copy of the text, which
+// ends with the loop; the copy of the last iteration is what the variable's copy holds after
+// it. So a variable that the last iteration set is pointed there again after the loop:
+// `_zel_was_<name> = name` goes in front of the loop and
+// `name = _zel_textback_(name, _zel_was_<name>, _zel_text_<name>.s)` after it.
+void repoint_after_loop(const py::object &cls, const py::object &loop, const py::object &name) {
+    py::object before = loop.attr("prev"), stmt = loop.attr("node");
+    py::str was("_zel_was_" + text_of(name));
+    if (declarations(before).contains(was))
+        return;
+    if (assigned_otherwise(stmt, name))
+        script_fault("ZEL.range: `" + text_of(name) +
+                     "` is set from a record's text and from another value in a parallel loop, "
+                     "line " +
+                     text_of(stmt.attr("lineno")));
+    declare_hidden(cls, before, was, py::str("char*"), stmt.attr("lineno"));
+    insert_before(cls, before, stmt, assignment(was, load(name)));
+    py::list args;
+    args.append(load(name));
+    args.append(load(was));
+    args.append(ast_class("Attribute")(load(text_copy_name(name)), "s", ast_class("Load")()));
+    insert_after(
+        cls, before, stmt,
+        assignment(name, ast_class("Call")(load(py::str("_zel_textback_")), args, py::list())));
+}
+
 // `s = tbl[i].name` becomes `_zel_text_s = _zel_textcopy_(tbl[i].name, n)` in front of
 // `s = _zel_text_s.s`: the member's bytes up to its first NUL, at most n, and a NUL.
 void copy_into_variable(const py::object &cls, const py::object &node, const py::object &length,
@@ -73,6 +128,9 @@ void copy_into_variable(const py::object &cls, const py::object &node, const py:
     insert_before(cls, ci, stmt, ast_class("Assign")(targets, call));
     node.attr("value") = ast_class("Name")(copy, ast_class("Load")());
     node.attr("attr") = py::str("s");
+    py::object loop = parallel_body(cls, ci);
+    if (!loop.is_none())
+        repoint_after_loop(cls, loop, stored_name(stmt));
 }
 
 // The field access becomes _zel_field_(field, length): bytes up to the first NUL or the length.
@@ -139,6 +197,71 @@ void store_text_field(const py::object &node) {
     set_class(node, "Expr");
     py::delattr(node, "targets");
     node.attr("value") = ast_class("Call")(ast_class("Name")("_zel_setfield_"), args, py::list());
+}
+
+namespace {
+
+// Whether `call` calls a C function of the module that returns a text.
+bool returns_text(const py::object &cls, const py::object &call, py::object block) {
+    if (!is_a(call.attr("func"), "Name"))
+        return false;
+    while (truthy(block.attr("prev")))
+        block = block.attr("prev");
+    for (py::handle stmt : block.attr("node").attr("body"))
+        if (is_a(stmt, "FunctionDef") && equals(stmt.attr("name"), call.attr("func").attr("id")))
+            return equals(get_tag(stmt, cls.attr("didx")), py::str("char*"));
+    return false;
+}
+
+// `t = f(...)`: the text that f returns in its thread's buffer is copied into `t`'s own, as
+// `_zel_text_t = _zel_textkeep_(t)` and `t = _zel_textshare_(t, _zel_kept_, _zel_text_t.s)`
+// after the statement, so a later call leaves `t` as it was.
+void keep_returned_text(const py::object &cls, const py::object &stmt, const py::object &ci) {
+    py::object name = stored_name(stmt);
+    py::str copy = text_copy_name(name);
+    declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
+    py::list args;
+    args.append(load(name));
+    args.append(load(py::str("_zel_kept_")));
+    args.append(ast_class("Attribute")(load(copy), "s", ast_class("Load")()));
+    insert_after(
+        cls, ci, stmt,
+        assignment(name, ast_class("Call")(load(py::str("_zel_textshare_")), args, py::list())));
+    py::list keep;
+    keep.append(load(name));
+    insert_after(
+        cls, ci, stmt,
+        assignment(copy, ast_class("Call")(load(py::str("_zel_textkeep_")), keep, py::list())));
+    py::object loop = parallel_body(cls, ci);
+    if (!loop.is_none())
+        repoint_after_loop(cls, loop, name);
+}
+
+} // namespace
+
+void copy_text_variable(const py::object &cls, const py::object &stmt, const py::object &ci) {
+    py::object value = stmt.attr("value");
+    if (is_a(value, "Call") && stored_type(cls, value, ci) == "char*" &&
+        returns_text(cls, value, ci)) {
+        keep_returned_text(cls, stmt, ci);
+        return;
+    }
+    if (!is_a(value, "Name") || stored_type(cls, value, ci) != "char*")
+        return;
+    py::object name = stored_name(stmt);
+    py::str source = text_copy_name(value.attr("id")), copy = text_copy_name(name);
+    if (equals(name, value.attr("id")) || !declarations(ci).contains(source))
+        return;
+    declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
+    insert_before(cls, ci, stmt, assignment(copy, load(source)));
+    py::list args;
+    args.append(value);
+    args.append(ast_class("Attribute")(load(source), "s", ast_class("Load")()));
+    args.append(ast_class("Attribute")(load(copy), "s", ast_class("Load")()));
+    stmt.attr("value") = ast_class("Call")(load(py::str("_zel_textshare_")), args, py::list());
+    py::object loop = parallel_body(cls, ci);
+    if (!loop.is_none())
+        repoint_after_loop(cls, loop, name);
 }
 
 void pass_text_arguments(const py::object &node) {

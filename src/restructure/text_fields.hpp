@@ -37,6 +37,13 @@ std::optional<TextField> text_field_of(const py::object &node);
 // member it comes from), then NULs up to n. Other assignments stay.
 void store_text_field(const py::object &node);
 
+// `t = s` between text variables, where `s` may point into its copy of a member: `t` takes a
+// copy of its own, `_zel_text_t = _zel_text_s` in front and
+// `t = _zel_textshare_(s, _zel_text_s.s, _zel_text_t.s)`, so that a later copy into `s` leaves
+// `t` as it was; a text `s` points to elsewhere, which nothing changes, stays shared. `t = f(...)`
+// with a C function that returns text copies the result out of the function's buffer likewise.
+void copy_text_variable(const py::object &cls, const py::object &stmt, const py::object &ci);
+
 // Compiled code passes a text member to a call as a C string: a copy bounded by its length
 // that lives through the call.
 void pass_text_arguments(const py::object &node);
