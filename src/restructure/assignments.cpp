@@ -141,6 +141,45 @@ void store_slices_as_numpy(const py::object &cls, const py::object &node, const 
     }
 }
 
+// In Python every target of `t1 = t2 = v` takes v itself, while the emitter gives each later
+// target the one before it, read back: a text member read back is the value cut to the
+// member. With a text member among the targets the statement becomes one store per target
+// under `if True:`, from a temporary that holds the value unless it is a constant.
+void split_chained_text_store(const py::object &node) {
+    if (!is_a(node, "Assign"))
+        return; // a single store into a text member, made already
+    py::list targets = node.attr("targets");
+    if (py::len(targets) < 2)
+        return;
+    bool stores_text = false;
+    for (py::handle target : targets)
+        stores_text = stores_text || text_field_of(py::reinterpret_borrow<py::object>(target));
+    if (!stores_text)
+        return;
+    py::object value = node.attr("value");
+    py::list body;
+    auto store = [&](const py::object &target, const py::object &stored) {
+        py::list one;
+        one.append(target);
+        py::object statement = ast_class("Assign")(one, stored);
+        statement.attr("lineno") = node.attr("lineno");
+        store_text_field(statement);
+        body.append(statement);
+    };
+    if (!is_a(value, "Constant")) {
+        store(ast_class("Name")("_zel_chained_", ast_class("Store")()), value);
+        value = ast_class("Name")("_zel_chained_", ast_class("Load")());
+    }
+    for (py::handle target : targets)
+        store(py::reinterpret_borrow<py::object>(target), value);
+    set_class(node, "If");
+    py::delattr(node, "targets");
+    py::delattr(node, "value");
+    node.attr("test") = ast_class("Constant")(true);
+    node.attr("body") = body;
+    node.attr("orelse") = py::list();
+}
+
 void reform_Assign(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object value = node.attr("value");
     cls.attr("reform_Stmt")(value, ci);
@@ -152,6 +191,7 @@ void reform_Assign(const py::object &cls, const py::object &node, const py::obje
     } else {
         assign_plain(cls, node, ci);
         store_text_field(node);
+        split_chained_text_store(node);
     }
     if (is_a(node, "Assign"))
         store_slices_as_numpy(cls, node, ci);
