@@ -99,7 +99,8 @@ void declare_index(const Globals &g, const py::object &cls, const py::object &no
     py::dict declared = declarations(ci);
     py::object earlier = declared.attr("get")(name);
     if (!earlier.is_none()) {
-        ci.attr("set_symbol")(name, cls.attr("VariableInfo")(earlier, ctype));
+        ci.attr("set_symbol")(
+            name, cls.attr("VariableInfo")(earlier, get_tag(earlier, cls.attr("didx"))));
         return;
     }
     py::object declaration =
@@ -114,14 +115,11 @@ void declare_index(const Globals &g, const py::object &cls, const py::object &no
     py::object block = depth0_block(ci);
     py::list body = block.attr("node").attr("body");
     Py_ssize_t at = block.attr("index").cast<Py_ssize_t>();
-    if (bound_only_as_loop_index(g, cls, name, ci, block.attr("node"))) {
-        for (Py_ssize_t k = 0; k < at; ++k) {
-            if (mentions(body[k], name)) {
-                at = k;
-                break;
-            }
-        }
-    }
+    Py_ssize_t first_use = 0;
+    while (first_use < at && !mentions(body[first_use], name))
+        ++first_use;
+    if (first_use < at && bound_only_as_loop_index(g, cls, name, ci, block.attr("node")))
+        at = first_use;
     body.insert(at, declaration);
 }
 
