@@ -86,13 +86,14 @@ bool stores_as_numpy(const py::object &cls, const py::object &value, const std::
         is_a(value, "UnaryOp") && (is_a(value.attr("op"), "USub") || is_a(value.attr("op"), "UAdd"))
             ? py::object(value.attr("operand"))
             : value;
+    py::object declared = is_a(number, "Name") ? cls.attr("get_cdef_type")(number, ci) : py::none();
     std::string kind;
     if (is_a(number, "Constant") && PyLong_CheckExact(number.attr("value").ptr()))
         kind = "long long";
     else if (is_a(number, "Constant") && PyFloat_CheckExact(number.attr("value").ptr()))
         kind = "double";
-    else if (is_a(number, "Name") && py::isinstance<py::str>(cls.attr("get_cdef_type")(number, ci)))
-        kind = text_of(cls.attr("get_cdef_type")(number, ci));
+    else if (py::isinstance<py::str>(declared))
+        kind = text_of(declared);
     return (is_c_float(element) && (is_c_float(kind) || is_c_integer(kind))) ||
            (is_c_integer(element) && is_c_integer(kind));
 }
