@@ -218,13 +218,32 @@ def test_out_of_range_index_in_a_parallel_loop_is_caught(runner):
         0, "# COMPILE..\n# RUN\ncaught: Out of bounds on buffer access (axis 0) 0.0\n")
 
 
+TWO = "a = numpy.zeros(n, 'f8')\nb = numpy.zeros(n, 'f8')"
+
+
 @pytest.mark.parametrize("header, body, check", [
     # Every access at the index plus a constant: one test before the loop stands for all.
     ("a = numpy.zeros(n, 'f8')\nb = numpy.zeros(n, 'f8')", "a[i + 1] = b[i] * b[i - 2]",
-     "if n > 0 and (0 + 1 < 0 or n >= a.shape[0] or 0 - 2 < 0 or (n - 1 >= b.shape[0])):"),
+     "if n > 0 and (0 < -1 or n > a.shape[0] - 1 or 0 < 2 or (n > b.shape[0])):"),
     ("a = numpy.zeros(n, 'f8')", "a[j] = 1.0", None),
     ("a = numpy.zeros((n, 2), 'f8')", "a[i, 0] = 1.0", None),
     ("a = numpy.zeros(n, 'f8')", "s += 1.0", None),
+    # A condition's own test runs on every iteration.
+    ("a = numpy.zeros(n, 'f8')", "if a[i] > 0.0:\n        x = 1.0",
+     "if n > 0 and (0 < 0 or n > a.shape[0]):"),
+    # An access that an iteration may skip keeps its check: its index may be out of range
+    # exactly where the loop skips it.
+    (TWO, "if i > 0:\n        b[i] = a[i - 1]", None),
+    (TWO, "b[i] = a[i + 1] - a[i] if i + 1 < n else 0.0", None),
+    (TWO, "b[i] = i > 0 and a[i - 1] > 0.0", None),
+    (TWO, "b[i] = i + 1 < n or a[i + 1] > 0.0", None),
+    (TWO, "b[i] = 0.0 < a[i] < a[i + 1]", None),
+    (TWO, "if i == 0:\n        continue\n    b[i] = a[i - 1]", None),
+    (TWO, "for k in range(m):\n        b[i] = a[i]", None),
+    (TWO, "while b[i] < 1.0:\n        b[i] = a[i]", None),
+    # An offset too large to add to a bound safely is no small constant.
+    ("a = numpy.zeros(n, 'f8')", "a[i + 1180591620717411303424] = 1.0", None),
+    ("a = numpy.zeros(n, 'f8')", "a[i] = 1.0\n    i = 2", None),
 ])
 def test_bounds_checks_of_a_parallel_loop(zel_ns, header, body, check):
     source = "import zel, numpy\n" + header + "\nfor i in zel.range(n):\n    " + body + "\n"
@@ -238,3 +257,156 @@ def test_bounds_checks_of_a_parallel_loop(zel_ns, header, body, check):
     assert lines[start + 1] == "    " + check
     assert lines[start + 2] == "        raise IndexError('Out of bounds on buffer access (axis 0)')"
     assert lines[start + 3].startswith("    for i in _cp_prange_(n,")
+
+
+def prints_as_cpython(runner, name, source):
+    """Runs the script under zel and, with zel.range read as range, under CPython: both print
+    the same."""
+    built = runner.run_script(name, source)
+    plain = runner.run_script("plain_" + name, textwrap.dedent(source).replace(
+        "import zel\n", "", 1).replace("zel.range", "range"))
+    assert plain.returncode == 0, plain.stderr
+    assert (built.returncode, built.stdout, built.stderr) == (
+        0, "# COMPILE..\n# RUN\n" + plain.stdout, "")
+
+
+def test_accesses_an_iteration_may_skip_run_as_in_python(runner):
+    prints_as_cpython(runner, "guarded.py", """
+        import zel
+        import numpy as np
+
+        def diff(a: (0, 'f8'), d: (0, 'f8'), n: int):
+            for i in zel.range(n):
+                d[i] = a[i + 1] - a[i] if i + 1 < n else 0.0
+            return 0
+
+        def shifted(a: (0, 'f8'), d: (0, 'f8'), n: int):
+            for i in zel.range(n):
+                if i == 0:
+                    continue
+                d[i] = a[i - 1]
+            return 0
+
+        n: int = 6
+        a = np.zeros(n, 'f8')
+        b = np.zeros(n, 'f8')
+        c = np.zeros(n, 'f8')
+        for k in range(n):
+            a[k] = k * 1.5
+        for j in zel.range(n):
+            if j > 0:
+                b[j] = a[j - 1]
+        for j in zel.range(n):
+            c[j] = j + 1 < n and a[j + 1] > 4.0
+        print(np.asarray(b).tolist(), np.asarray(c).tolist())
+        diff(a, b, n)
+        shifted(a, c, n)
+        print(np.asarray(b).tolist(), np.asarray(c).tolist())
+    """)
+
+
+def test_range_test_does_not_wrap_around(runner):
+    # The last index plus the offset is past the largest C integer.
+    prints_as_cpython(runner, "huge.py", """
+        import zel
+        import numpy as np
+        n: int = 9223372036854775807
+        a = np.zeros(10, 'f8')
+        try:
+            for i in zel.range(n):
+                a[i + 2] = 1.0
+        except IndexError as e:
+            print(type(e).__name__)
+    """)
+
+
+@pytest.mark.parametrize("before, declared_first", [
+    # Bound only as a loop index: the declaration goes before its first use.
+    ("for i in range(n):\n    a[i] = i\n", True),
+    ("if n > 2:\n    for i in range(n):\n        a[i] = i\n", True),
+    # Bound as something else too: the declaration stays at the loop, where C refuses it.
+    ("for i in 'xy':\n    print(i)\n", False),
+])
+def test_index_declared_before_its_first_use(zel_ns, before, declared_first):
+    lines = pyx_lines(zel_ns, "import zel, numpy\na = numpy.zeros(n, 'f8')\n" + before +
+                      "s: float = 0.0\nfor i in zel.range(n):\n    s += a[i]\n")
+    declaration = lines.index("cdef long long i")
+    first_use = next(k for k, line in enumerate(lines) if " i " in line or "(i)" in line)
+    assert (declaration < first_use) is declared_first
+    assert lines.count("cdef long long i") == 1
+
+
+def test_index_of_a_function_is_declared_there(zel_ns):
+    # A module-level name is another variable in the function.
+    lines = pyx_lines(zel_ns, """
+        import zel
+        for i in zel.range(n):
+            pass
+        def f(n: int):
+            for i in zel.range(n):
+                pass
+            for i in zel.range(n):
+                pass
+    """)
+    assert lines.count("cdef long long i") == 1
+    assert lines.count("    cdef long long i") == 1
+
+
+def test_index_of_a_plain_loop_then_a_parallel_loop(runner):
+    prints_as_cpython(runner, "same_index.py", """
+        import zel
+        import numpy as np
+        n: int = 5
+        a = np.zeros(n, 'f8')
+        for i in range(n):
+            a[i] = i
+        s: float = 0.0
+        for i in zel.range(n):
+            s += a[i]
+        print(s, i)
+
+        def f(a: (0, 'f8'), n: int):
+            for i in range(n):
+                a[i] = 2 * i
+            t: float = 0.0
+            for i in zel.range(n):
+                t += a[i]
+            return float(t), i
+        print(f(a, n), i)
+    """)
+
+
+@pytest.mark.parametrize("body, update", [
+    # Assigned first: the name is private to the iteration.
+    ("s = a[i]\n    s += 1.0", "s = s + 1.0"),
+    ("s = a[i]\n    if s > 1.0:\n        s *= 2.0", "s = s * 2.0"),
+    ("s, t = a[i], 1.0\n    s -= t", "s = s - t"),
+    # Never assigned otherwise, or only on some iterations: a reduction, as written.
+    ("s += a[i]", "s += a[i]"),
+    ("if a[i] > 0.0:\n        s = a[i]\n    s += 1.0", "s += 1.0"),
+])
+def test_in_place_update_of_a_name_private_to_the_iteration(zel_ns, body, update):
+    lines = pyx_lines(zel_ns, "import zel, numpy\na = numpy.zeros(n, 'f8')\ns: float = 0.0\n"
+                      "for i in zel.range(n):\n    " + body + "\n")
+    assert update in [line.strip() for line in lines]
+
+
+def test_private_updates_and_reductions_run_as_in_python(runner):
+    prints_as_cpython(runner, "private.py", """
+        import zel
+        import numpy as np
+        n: int = 5
+        a = np.zeros(n, 'f8')
+        b = np.zeros(n, 'f8')
+        for k in range(n):
+            a[k] = k * 0.5
+        total: float = 0.0
+        for i in zel.range(n):
+            s: float = a[i] + i
+            s += 1.0
+            if s > 3.0:
+                s *= 2.0
+            b[i] = s
+            total += s
+        print(np.asarray(b).tolist(), float(total))
+    """)

@@ -226,3 +226,67 @@ def test_pointers_and_texts_do_not_outlive_what_they_point_into(zel_ns, body, wr
     lines = lines_after_table(zel_ns, body)
     start = lines.index(written[0])
     assert lines[start:start + len(written)] == written
+
+
+@pytest.mark.parametrize("statement, written", [
+    # Cython would store the value as one number: the array stores it as numpy's.
+    ("a[:] = np.arange(3.0)", "np.asarray(a)[:] = np.arange(3.0)"),
+    ("m[:, 1] = np.linspace(0.0, 1.0, 3)", "np.asarray(m)[:, 1] = np.linspace(0.0, 1.0, 3)"),
+    ("m[0] = [7, 8]", "np.asarray(m)[0] = [7, 8]"),
+    ("m[...] = 0.0", "m[...] = 0.0"),
+    ("a[1:] = b", "np.asarray(a)[1:] = np.asarray(b)"),
+    ("k[1:] = 2.5", "np.asarray(k)[1:] = 2.5"),
+    # A number that Cython stores as numpy does, and an element, stay.
+    ("a[1:] = -2", "a[1:] = -2"),
+    ("a[:] = x", "a[:] = x"),
+    ("k[:] = n", "k[:] = n"),
+    ("m[1, 0] = g()", "m[1, 0] = g()"),
+])
+def test_slice_of_a_typed_array_stored_as_numpy(zel_ns, statement, written):
+    source = ("import numpy as np\na = np.zeros(3, 'f8')\nb = np.zeros(2, 'f8')\n"
+              "m = np.zeros((3, 2), 'f8')\nk = np.zeros(3, 'i8')\nx: float = 1.5\nn: int = 2\n")
+    assert last_line(zel_ns, source + statement) == written
+
+
+def test_slice_of_a_typed_array_in_compiled_code_stays(zel_ns):
+    tree = rewrite(zel_ns, "def f(a: (3, 'f8'), x: float) -> int:\n    a[:] = x\n    return 0")
+    assert ast.unparse(tree.body[-1].body[0]) == "a[:] = x"
+
+
+def test_arrays_stored_into_slices_of_typed_arrays(runner):
+    source = textwrap.dedent("""\
+        import zel
+        import numpy as np
+        a = np.zeros(3, np.float64)
+        a[:] = np.arange(3.0)
+        m = np.zeros((3, 2), np.float64)
+        m[:, 1] = np.linspace(0., 1., 3)
+        m[0] = [7, 8]
+        m[1, :] = -2
+        k = np.zeros(4, 'i8')
+        x: float = 2.5
+        n: int = 3
+        k[1:] = 2.75
+        k[:2] = n
+        a[1:] = x
+        print(np.asarray(a).tolist(), np.asarray(m).tolist(), np.asarray(k).tolist())
+
+        def f(w: int):
+            b = np.zeros(3, np.float64)
+            b[:] = np.arange(3.0)
+            q = np.zeros((3, 2), np.float64)
+            q[:, 1] = np.linspace(0., 1., 3)
+            b[1:] = 7.0
+            b[:1] = w
+            try:
+                q[:, 0] = np.arange(2.0)
+            except ValueError as e:
+                print(type(e).__name__)
+            print(np.asarray(b).tolist(), np.asarray(q).tolist())
+        f(4)
+    """)
+    plain = runner.run_script("plain_slices.py", source.replace("import zel\n", ""))
+    built = runner.run_script("slices.py", source)
+    assert plain.returncode == 0, plain.stderr
+    assert (built.returncode, built.stdout, built.stderr) == (
+        0, "# COMPILE..\n# RUN\n" + plain.stdout, "")

@@ -4,6 +4,7 @@
 #include "driver/built_modules.hpp"
 #include "driver/driver_classes.hpp"
 #include "driver/script_source.hpp"
+#include "support/deep_stack.hpp"
 #include "support/files.hpp"
 #include "support/pyast.hpp"
 
@@ -96,7 +97,7 @@ void compile_steps(const Globals &g, const py::object &cls) {
 
 void compile(const Globals &g, const py::object &cls) {
     try {
-        compile_steps(g, cls);
+        run_with_deep_stack([&] { compile_steps(g, cls); });
     } catch (py::error_already_set &e) {
         // SystemExit and KeyboardInterrupt pass on unchanged.
         if (!e.matches(PyExc_Exception))

@@ -7,6 +7,8 @@
 #include "restructure/text_fields.hpp"
 #include "support/pyast.hpp"
 
+#include <string>
+
 namespace zel {
 namespace {
 
@@ -65,6 +67,123 @@ void assign_plain(const py::object &cls, const py::object &node, const py::objec
     }
 }
 
+// The element C type of a typed array type: "double" of "double[:,::1]".
+std::string element_type(const std::string &view_type) {
+    return view_type.substr(0, view_type.find('['));
+}
+
+bool is_c_integer(const std::string &ctype) {
+    return ctype == "int" || ctype == "long long";
+}
+
+bool is_c_float(const std::string &ctype) {
+    return ctype == "float" || ctype == "double";
+}
+
+// A number that Cython stores into every element of a typed array slice as numpy would: an
+// int or float constant, or a C-typed scalar, whose type the elements take without loss of
+// kind (no float into integer elements).
+bool stores_as_numpy(const py::object &cls, const py::object &value, const std::string &element,
+                     const py::object &ci) {
+    py::object number =
+        is_a(value, "UnaryOp") && (is_a(value.attr("op"), "USub") || is_a(value.attr("op"), "UAdd"))
+            ? py::object(value.attr("operand"))
+            : value;
+    py::object declared = is_a(number, "Name") ? cls.attr("get_cdef_type")(number, ci) : py::none();
+    std::string kind;
+    if (is_a(number, "Constant") && PyLong_CheckExact(number.attr("value").ptr()))
+        kind = "long long";
+    else if (is_a(number, "Constant") && PyFloat_CheckExact(number.attr("value").ptr()))
+        kind = "double";
+    else if (py::isinstance<py::str>(declared))
+        kind = text_of(declared);
+    return (is_c_float(element) && (is_c_float(kind) || is_c_integer(kind))) ||
+           (is_c_integer(element) && is_c_integer(kind));
+}
+
+// Whether the index of a subscript of an array of `dims` dimensions takes a slice of it.
+bool takes_a_slice(const py::object &index, size_t dims) {
+    py::list parts;
+    if (is_a(index, "Tuple"))
+        parts = index.attr("elts");
+    else
+        parts.append(index);
+    if (py::len(parts) < dims)
+        return true;
+    for (py::handle part : parts)
+        if (is_a(part, "Slice") ||
+            (is_a(part, "Constant") && py::object(part.attr("value")).is(py::ellipsis())))
+            return true;
+    return false;
+}
+
+// Cython stores a Python value into a slice of a typed array as one number in every element;
+// numpy copies an array into it, broadcasting it. Where the interpreter lock is held, the
+// store goes through the array as numpy's: `a[:] = v` is written `np.asarray(a)[:] = v`,
+// unless v is a number that Cython stores as numpy does.
+void store_slices_as_numpy(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::object numpy_name = cls.attr("numpy_name");
+    if (!truthy(numpy_name) || !ci.attr("get_attr")(cls.attr("midx")).is_none())
+        return;
+    for (py::handle target : node.attr("targets")) {
+        if (!is_a(target, "Subscript") || !is_a(target.attr("value"), "Name"))
+            continue;
+        py::object view = target.attr("value");
+        py::object sym = variable_of(cls, ci, view.attr("id"));
+        py::object view_type = cls.attr("get_cdef_type")(view, ci);
+        if (sym.is_none() || !truthy(sym.attr("view")) || !py::isinstance<py::str>(view_type))
+            continue;
+        size_t dims = cls.attr("dim_from_shape")(sym.attr("shape")).cast<size_t>();
+        if (!takes_a_slice(target.attr("slice"), dims) ||
+            stores_as_numpy(cls, node.attr("value"), element_type(text_of(view_type)), ci))
+            continue;
+        py::list args;
+        args.append(ast_class("Name")(view.attr("id"), ast_class("Load")()));
+        target.attr("value") = ast_class("Call")(
+            ast_class("Attribute")(ast_class("Name")(numpy_name, ast_class("Load")()), "asarray"),
+            args, py::list());
+    }
+}
+
+// In Python every target of `t1 = t2 = v` takes v itself, while the emitter gives each later
+// target the one before it, read back: a text member read back is the value cut to the
+// member. With a text member among the targets the statement becomes one store per target
+// under `if True:`, from a temporary that holds the value unless it is a constant.
+void split_chained_text_store(const py::object &node) {
+    if (!is_a(node, "Assign"))
+        return; // a single store into a text member, made already
+    py::list targets = node.attr("targets");
+    if (py::len(targets) < 2)
+        return;
+    bool stores_text = false;
+    for (py::handle target : targets)
+        stores_text = stores_text || text_field_of(py::reinterpret_borrow<py::object>(target));
+    if (!stores_text)
+        return;
+    py::object value = node.attr("value");
+    py::list body;
+    auto store = [&](const py::object &target, const py::object &stored) {
+        py::list one;
+        one.append(target);
+        py::object statement = ast_class("Assign")(one, stored);
+        statement.attr("lineno") = node.attr("lineno");
+        store_text_field(statement);
+        body.append(statement);
+    };
+    if (!is_a(value, "Constant")) {
+        store(ast_class("Name")("_zel_chained_", ast_class("Store")()), value);
+        value = ast_class("Name")("_zel_chained_", ast_class("Load")());
+    }
+    for (py::handle target : targets)
+        store(py::reinterpret_borrow<py::object>(target), value);
+    set_class(node, "If");
+    py::delattr(node, "targets");
+    py::delattr(node, "value");
+    node.attr("test") = ast_class("Constant")(true);
+    node.attr("body") = body;
+    node.attr("orelse") = py::list();
+}
+
 void reform_Assign(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object value = node.attr("value");
     cls.attr("reform_Stmt")(value, ci);
@@ -77,7 +196,10 @@ void reform_Assign(const py::object &cls, const py::object &node, const py::obje
         assign_plain(cls, node, ci);
         store_text_field(node);
         copy_text_variable(cls, node, ci);
+        split_chained_text_store(node);
     }
+    if (is_a(node, "Assign"))
+        store_slices_as_numpy(cls, node, ci);
 }
 
 py::object get_cdef_type(const py::object &cls, const py::object &v, const py::object &ci) {

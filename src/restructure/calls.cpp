@@ -124,10 +124,14 @@ bool add_record_field(const py::object &cls, const py::object &sinfo, const py::
     }
     if (!is_byte_string_type(tn))
         return false;
-    // A length that is not a number raises here and ends the compile as an internal error.
-    py::object length =
-        py::module_::import("builtins").attr("int")(py::str(tn.substr(2)).attr("strip")("'\""));
-    if (length.cast<long long>() <= 0 || !shape.is_none())
+    // The length must be read here: a type computed at run time ('S%d' % w) leaves the
+    // record untyped.
+    std::string digits = py::str(tn.substr(2)).attr("strip")("'\"").cast<std::string>();
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    long long length = std::stoll(digits);
+    if (length <= 0 || !shape.is_none())
         return false;
     sinfo.attr("add")(name.attr("value"), "char", ast_class("Constant")(length));
     return true;

@@ -1,0 +1,22 @@
+"""Scripts whose syntax trees are as deep as the interpreter's parser builds them: the
+rewriting, the emitter and Cython recurse per level of the tree, and still run them."""
+import pytest
+
+SUM_NEAR_THE_PARSER_LIMIT = 2980
+
+
+@pytest.mark.parametrize("source", [
+    "x = " + " + ".join(["1"] * 250) + "\nprint(x)\n",
+    "x = " + " + ".join(["1"] * 1000) + "\nprint(x)\n",
+    "x = " + " + ".join(["1"] * SUM_NEAR_THE_PARSER_LIMIT) + "\nprint(x)\n",
+    # Typed terms: Cython writes one C expression as deep as the sum.
+    "y: float = 0.5\nx: float = " + " + ".join(["y"] * SUM_NEAR_THE_PARSER_LIMIT) + "\nprint(x)\n",
+    "x = " + "-" * SUM_NEAR_THE_PARSER_LIMIT + "1\nprint(x)\n",
+    "x = 3\nif x == 0:\n    pass\n" + "elif x == 1:\n    pass\n" * 1000 + "else:\n    print(x)\n",
+], ids=["sum-250", "sum-1000", "sum-2980", "typed-sum-2980", "negations-2980", "elif-1000"])
+def test_deep_tree_runs_as_in_python(runner, source):
+    plain = runner.run_script("plain_deep.py", source)
+    built = runner.run_script("deep.py", "import zel\n" + source)
+    assert plain.returncode == 0, plain.stderr
+    assert (built.returncode, built.stdout, built.stderr) == (
+        0, "# COMPILE..\n# RUN\n" + plain.stdout, "")
