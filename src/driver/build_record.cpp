@@ -9,7 +9,7 @@
 #include "driver/driver_classes.hpp"
 #include "driver/this_cpu.hpp"
 #include "support/closing.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 namespace {

@@ -1,7 +1,7 @@
 // Etc: the operating system's name, the daily log file and the count of its lines.
 #include "driver/driver_classes.hpp"
 #include "support/closing.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 namespace {

@@ -17,7 +17,7 @@
 // `CFuncType` whose `exception_value` and `exception_check` make the caller test for an
 // error; `UtilityCode` carries the helper's text into the module.
 #include "emit/emit_classes.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 #include <string>
 

@@ -25,7 +25,7 @@ std::string dimension_suffix(py::handle d) {
 }
 
 bool is_text(py::handle typ, py::handle shp) {
-    return equals(typ, py::str("char")) && truthy(shp);
+    return py_equal(typ, py::str("char")) && truthy(shp);
 }
 
 // The byte count of a text member: the product of its dimensions.
@@ -188,7 +188,7 @@ void visit_Import(const Globals &g, const py::object &self, const py::object &no
     py::list others;
     bool imports_zel = false;
     for (py::handle alias : node.attr("names")) {
-        if (equals(alias.attr("name"), zel_name))
+        if (py_equal(alias.attr("name"), zel_name))
             imports_zel = true;
         else
             others.append(alias);
@@ -213,7 +213,7 @@ void visit_Import(const Globals &g, const py::object &self, const py::object &no
     if (imports_zel) {
         self.attr("fill_struct_lookup_code")();
         py::object numpy_name = zel_ast.attr("numpy_name");
-        if (equals(numpy_name, zel_ast.attr("NUMPY"))) {
+        if (py_equal(numpy_name, zel_ast.attr("NUMPY"))) {
             self.attr("fill")("import numpy as " + text_of(numpy_name));
             self.attr("fill")("cimport numpy as " + text_of(numpy_name));
         }
@@ -221,7 +221,7 @@ void visit_Import(const Globals &g, const py::object &self, const py::object &no
 }
 
 void visit_ImportFrom(const Globals &g, const py::object &self, const py::object &node) {
-    if (equals(node.attr("module"), g["ZEL"].attr("name")))
+    if (py_equal(node.attr("module"), g["ZEL"].attr("name")))
         self.attr("fill_struct_lookup_code")();
     else
         host_unparser(g).attr("visit_ImportFrom")(self, node);

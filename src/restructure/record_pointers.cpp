@@ -24,7 +24,7 @@ void keep_table_alive(const py::object &cls, const py::object &stmt, const py::o
     // keeps each of them.
     std::string name = "_zel_keep_" + text_of(pointer);
     py::object lineno = stmt.attr("lineno");
-    if (!equals(declare_hidden(cls, ci, py::str(name), view_type, lineno), view_type)) {
+    if (!py_equal(declare_hidden(cls, ci, py::str(name), view_type, lineno), view_type)) {
         name += "_" + text_of(table.attr("id"));
         declare_hidden(cls, ci, py::str(name), view_type, lineno);
     }

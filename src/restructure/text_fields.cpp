@@ -79,8 +79,8 @@ bool assigned_otherwise(const py::object &loop, const py::object &name) {
         else
             continue;
         py::object value = node.attr("value");
-        if (is_a(target, "Name") && equals(target.attr("id"), name) && !is_a(value, "Subscript") &&
-            !is_a(value, "Attribute"))
+        if (is_a(target, "Name") && py_equal(target.attr("id"), name) &&
+            !is_a(value, "Subscript") && !is_a(value, "Attribute"))
             return true;
     }
     return false;
@@ -153,7 +153,7 @@ void mark_text_field(const py::object &cls, const py::object &node, const py::ob
                      const py::object &ci) {
     py::list var = sinfo.attr("var"), typ = sinfo.attr("typ"), shp = sinfo.attr("shp");
     for (size_t i = 0; i < py::len(var); ++i) {
-        if (!equals(var[i], node.attr("attr")) || !equals(typ[i], py::str("char")) ||
+        if (!py_equal(var[i], node.attr("attr")) || !py_equal(typ[i], py::str("char")) ||
             cls.attr("dim_from_shape")(shp[i]).cast<long>() != 1)
             continue;
         py::object length = member_length(shp[i]);
@@ -208,8 +208,8 @@ bool returns_text(const py::object &cls, const py::object &call, py::object bloc
     while (truthy(block.attr("prev")))
         block = block.attr("prev");
     for (py::handle stmt : block.attr("node").attr("body"))
-        if (is_a(stmt, "FunctionDef") && equals(stmt.attr("name"), call.attr("func").attr("id")))
-            return equals(get_tag(stmt, cls.attr("didx")), py::str("char*"));
+        if (is_a(stmt, "FunctionDef") && py_equal(stmt.attr("name"), call.attr("func").attr("id")))
+            return py_equal(get_tag(stmt, cls.attr("didx")), py::str("char*"));
     return false;
 }
 
@@ -250,7 +250,7 @@ void copy_text_variable(const py::object &cls, const py::object &stmt, const py:
         return;
     py::object name = stored_name(stmt);
     py::str source = text_copy_name(value.attr("id")), copy = text_copy_name(name);
-    if (equals(name, value.attr("id")) || !declarations(ci).contains(source))
+    if (py_equal(name, value.attr("id")) || !declarations(ci).contains(source))
         return;
     declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
     insert_before(cls, ci, stmt, assignment(copy, load(source)));
@@ -288,7 +288,7 @@ void reform_Return(const py::object &cls, const py::object &node, const py::obje
     cls.attr("reform_Stmt")(value, ci);
     py::object function = depth0_block(ci).attr("node");
     if (!is_a(function, "FunctionDef") ||
-        !equals(get_tag(function, cls.attr("didx")), py::str("char*")))
+        !py_equal(get_tag(function, cls.attr("didx")), py::str("char*")))
         return;
     py::object length;
     if (std::optional<TextField> text = text_field_of(value); text && is_a(value, "Attribute"))
