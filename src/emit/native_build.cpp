@@ -2,7 +2,7 @@
 // directory with setuptools, while the standard streams are silenced (stream_silencer.cpp).
 #include "emit/compiler_switches.hpp"
 #include "emit/emit_classes.hpp"
-#include "support/closing.hpp"
+#include "support/files.hpp"
 #include "support/lazy_attribute.hpp"
 #include "support/objects.hpp"
 #include "support/with_context.hpp"
@@ -58,10 +58,7 @@ void show_build_output(const Globals &g, const py::object &output_path) {
     // Nothing was captured when the streams were left alone.
     if (!truthy(g["os"].attr("path").attr("exists")(output_path)))
         return;
-    py::object file =
-        g["io"].attr("open")(output_path, "encoding"_a = "utf-8", "errors"_a = "replace");
-    py::list lines;
-    closing(file, [&] { lines = file.attr("read")().attr("splitlines")(); });
+    py::list lines = read_text(output_path, "replace").attr("splitlines")();
     std::size_t first = lines.size() > shown_lines ? lines.size() - shown_lines : 0;
     // Whatever was printed before comes first where both streams end up in one place.
     g["sys"].attr("stdout").attr("flush")();

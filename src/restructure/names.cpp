@@ -16,13 +16,6 @@
 namespace zel {
 namespace {
 
-// A truthy str value as text, else "".
-std::string type_text(py::handle value) {
-    if (!py::isinstance<py::str>(value))
-        return "";
-    return value.cast<std::string>();
-}
-
 bool is_string_constant(py::handle node) {
     return is_a(node, "Constant") && py::isinstance<py::str>(node.attr("value"));
 }

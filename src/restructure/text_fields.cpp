@@ -4,6 +4,7 @@
 #include "restructure/blocks.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
 
@@ -20,11 +21,6 @@ constexpr const char *length_tag = "_text_len_";
 py::object member_length(const py::object &shape) {
     py::object count = is_a(shape, "Tuple") ? py::object(shape.attr("elts")[py::int_(0)]) : shape;
     return count.attr("value");
-}
-
-// A C type text as C++ text; "" for None.
-std::string type_text(py::handle value) {
-    return py::isinstance<py::str>(value) ? value.cast<std::string>() : "";
 }
 
 // The C type of the variable in which the statement being walked stores `value`, or "".
@@ -70,7 +66,7 @@ py::object assignment(const py::object &name, const py::object &value) {
 
 // The loop body assigns the text variable `name` something other than a record's text member.
 bool assigned_otherwise(const py::object &loop, const py::object &name) {
-    for (py::handle node : py::module_::import("ast").attr("walk")(loop)) {
+    for (py::handle node : walk_tree(loop)) {
         py::object target;
         if (is_a(node, "Assign") && py::len(node.attr("targets")) == 1)
             target = node.attr("targets")[py::int_(0)];

@@ -45,6 +45,10 @@ py::list child_nodes(py::handle node) {
     return children;
 }
 
+py::iterator walk_tree(py::handle node) {
+    return py::iter(py::module_::import("ast").attr("walk")(node));
+}
+
 void set_tag(py::handle node, py::handle name, py::handle value) {
     py::setattr(node, name, value);
 }

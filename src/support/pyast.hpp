@@ -25,6 +25,10 @@ bool is_a(py::handle value, const char *name);
 // yields, without running Python code for each node.
 py::list child_nodes(py::handle node);
 
+// ast.walk(node): `node` and every node below it, breadth first, as the tree is when each is
+// reached.
+py::iterator walk_tree(py::handle node);
+
 // A tag of a node or record, None when it has none.
 inline py::object get_tag(py::handle node, py::handle name) {
     return attr_or(node, name);
