@@ -17,18 +17,20 @@ namespace {
 
 // "__PYX_ERR(0, <pyx line>," gets the script line that the line map gives for it.
 void rewrite_error_position(std::string &line, const py::object &line_map, const py::object &cls) {
-    static constexpr const char *err_call = "__PYX_ERR(0, ";
+    static const std::string err_call = "__PYX_ERR(0, ";
     std::size_t p = line.find(err_call);
     if (p == std::string::npos)
         return;
-    std::string tail = line.substr(p + 12);
+    // The pyx line number follows the call's opening text and ends at the next comma.
+    const std::size_t number_at = p + err_call.size();
+    std::string tail = line.substr(number_at);
     std::size_t q = tail.find(',');
     py::int_ target(py::str(tail.substr(0, q)));
     if (!line_map.contains(target))
         raise_compile_error(cls, "fatal: line mismatch. target_line=" +
                                      py::cast<std::string>(py::str(target)));
     std::string mapped = py::cast<std::string>(py::str(line_map[target]));
-    line = line.substr(0, p + 13) + mapped + (q == std::string::npos ? "" : tail.substr(q));
+    line = line.substr(0, number_at) + mapped + (q == std::string::npos ? "" : tail.substr(q));
 }
 
 // The pseudo source file name "<module>.pyx" becomes the script's "<module>.py" where it
@@ -37,11 +39,11 @@ void rewrite_error_position(std::string &line, const py::object &line_map, const
 // back to back with their lengths in a separate table; changing the name there would shift
 // every constant after it, so only a name between double quotes is replaced.
 void rewrite_file_name(std::string &line, const std::string &module_name) {
-    const std::string quoted = "\"" + module_name + ".pyx\"";
-    std::size_t r = line.find(quoted);
+    const std::string pyx_name = module_name + ".pyx";
+    std::size_t r = line.find("\"" + pyx_name + "\"");
     if (r == std::string::npos)
         return;
-    line.replace(r + 1, module_name.size() + 4, module_name + ".py");
+    line.replace(r + 1, pyx_name.size(), module_name + ".py");
 }
 
 // Python's `x % -1` is 0 for every x; the C remainder of the smallest integer by -1
