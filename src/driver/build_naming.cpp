@@ -3,7 +3,7 @@
 #include "driver/built_modules.hpp"
 #include "driver/driver_classes.hpp"
 #include "driver/script_source.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 namespace {

@@ -8,8 +8,8 @@
 #include "driver/built_modules.hpp"
 #include "driver/driver_classes.hpp"
 #include "driver/this_cpu.hpp"
-#include "support/closing.hpp"
-#include "support/pyast.hpp"
+#include "support/files.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 namespace {
@@ -18,14 +18,9 @@ py::object record_path(const py::object &build) {
     return build + py::str(".zel");
 }
 
-py::object open_record(const py::object &build, const char *mode) {
-    return py::module_::import("builtins")
-        .attr("open")(record_path(build), mode, py::arg("encoding") = "utf-8");
-}
-
 // The size and hash of the build file as it is now.
 py::str build_file_digest(const py::object &build) {
-    py::object file = py::module_::import("builtins").attr("open")(build, "rb");
+    py::object file = open_file(build, "rb");
     py::object size, digest;
     closing(file, [&] {
         size = py::module_::import("os").attr("fstat")(file.attr("fileno")()).attr("st_size");
@@ -45,22 +40,19 @@ py::str build_record(const py::object &cls, const py::bytes &source, const py::o
 } // namespace
 
 bool made_from(const py::object &build, const py::object &record) {
-    py::object file;
+    py::object text;
     try {
-        file = open_record(build, "r");
+        text = read_text(record_path(build));
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_FileNotFoundError))
             throw;
         return false;
     }
-    py::object text;
-    closing(file, [&] { text = file.attr("read")(); });
     return text.equal(record);
 }
 
 void write_record(const py::object &build, const py::object &record) {
-    py::object file = open_record(build, "w");
-    closing(file, [&] { file.attr("write")(record); });
+    write_text(record_path(build), record);
 }
 
 void remove_build(const py::object &os, const py::object &build) {

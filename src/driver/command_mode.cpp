@@ -1,7 +1,7 @@
 // ZEL.module_command: what an import does when there is no script to compile. It answers the
 // first argument with a line or one of the test actions (self_check.cpp, cuda_reports.cpp).
 #include "driver/driver_classes.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 namespace {

@@ -1,5 +1,5 @@
 #include "driver/cuda_path.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 

@@ -5,7 +5,7 @@
 #include "driver/cuda_path.hpp"
 #include "driver/driver_classes.hpp"
 #include "support/files.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 namespace {

@@ -1,6 +1,6 @@
 // ZEL.fatal_msg: the one line that reports an unexpected failure of a compile.
 #include "driver/driver_classes.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 namespace {

@@ -1,17 +1,10 @@
 // Etc: the operating system's name, the daily log file and the count of its lines.
 #include "driver/driver_classes.hpp"
-#include "support/closing.hpp"
-#include "support/pyast.hpp"
+#include "support/files.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 namespace {
-
-py::object open_file(const py::object &path, const char *mode) {
-    py::object open = py::module_::import("builtins").attr("open");
-    if (mode[1] == 'b')
-        return open(path, mode);
-    return open(path, mode, py::arg("encoding") = "utf-8");
-}
 
 // The number of lines the file at `path` yields when iterated; the file is closed on every
 // way out.

@@ -7,7 +7,8 @@ namespace zel {
 namespace {
 
 bool is_future_import(py::handle statement) {
-    return is_a(statement, "ImportFrom") && equals(statement.attr("module"), py::str("__future__"));
+    return is_a(statement, "ImportFrom") &&
+           py_equal(statement.attr("module"), py::str("__future__"));
 }
 
 // Where the prefix goes: after the leading docstring (written as `pass` by then) and the

@@ -3,7 +3,7 @@
 #include "driver/cuda_path.hpp"
 #include "driver/driver_classes.hpp"
 #include "restructure/generated_names.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 #include "support/text.hpp"
 
 #include <algorithm>

@@ -1,10 +1,10 @@
 #include "driver/script_source.hpp"
-#include "support/closing.hpp"
+#include "support/files.hpp"
 
 namespace zel {
 
 py::bytes read_script(const py::object &script) {
-    py::object file = py::module_::import("builtins").attr("open")(script, "rb");
+    py::object file = open_file(script, "rb");
     py::bytes source;
     closing(file, [&] { source = file.attr("read")(); });
     return source;

@@ -4,7 +4,7 @@
 #include "driver/driver_classes.hpp"
 #include "emit/compiler_switches.hpp"
 #include "support/files.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 #include "support/text.hpp"
 
 #include <string>

@@ -17,7 +17,7 @@
 // `CFuncType` whose `exception_value` and `exception_check` make the caller test for an
 // error; `UtilityCode` carries the helper's text into the module.
 #include "emit/emit_classes.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 #include <string>
 
@@ -85,6 +85,19 @@ py::object helper_call(const py::object &node, const std::string &name, const py
         .attr("PythonCapiCallNode")(node.attr("pos"), name, function_type,
                                     py::arg("utility_code") = utility, py::arg("args") = args,
                                     py::arg("is_temp") = true);
+}
+
+// helper_call for a binary operation: both operands, of `type`, are the helper's parameters, and
+// `head` its prototype.
+py::object binary_helper_call(const py::object &node, const py::object &type,
+                              const std::string &name, const std::string &error,
+                              const std::string &head, const std::string &impl) {
+    py::list args, parameter_types;
+    args.append(node.attr("operand1"));
+    args.append(node.attr("operand2"));
+    parameter_types.append(type);
+    parameter_types.append(type);
+    return helper_call(node, name, args, parameter_types, error, head + ";", impl);
 }
 
 std::string prototype(const std::string &result, const std::string &name,
@@ -175,12 +188,7 @@ py::object checked_power(const py::object &node) {
                        "    }\n"
                        "    return power;\n"
                        "}\n";
-    py::list args, parameter_types;
-    args.append(node.attr("operand1"));
-    args.append(node.attr("operand2"));
-    parameter_types.append(type);
-    parameter_types.append(type);
-    return helper_call(node, name, args, parameter_types, "HUGE_VAL", head + ";", impl);
+    return binary_helper_call(node, type, name, "HUGE_VAL", head, impl);
 }
 
 // `x << n` and `x >> n` of C integers.
@@ -212,12 +220,7 @@ py::object checked_shift(const py::object &node, bool left) {
                        past_width +
                        ";\n"
                        "}\n";
-    py::list args, parameter_types;
-    args.append(node.attr("operand1"));
-    args.append(node.attr("operand2"));
-    parameter_types.append(type);
-    parameter_types.append(type);
-    return helper_call(node, name, args, parameter_types, error_value(type), head + ";", impl);
+    return binary_helper_call(node, type, name, error_value(type), head, impl);
 }
 
 py::object visit_TypecastNode(const py::object &self, const py::object &node) {

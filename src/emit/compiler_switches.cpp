@@ -1,5 +1,5 @@
 #include "emit/compiler_switches.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 #include <string>
 

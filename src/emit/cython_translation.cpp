@@ -1,5 +1,5 @@
 // ZELCython: translates the .pyx text to C++ in memory through the Cython compiler's
-// pipeline, and maps the compiler's line references back to the script.
+// pipeline, and has the compiler's line references in it mapped back to the script.
 //
 // What this relies on in the Cython 3 compiler (checked for 3.0 and 3.3): the module node
 // writes every output file through the module-level `ModuleNode.open_new_file` (a global
@@ -7,13 +7,15 @@
 // errors reported while `Errors.threadlocal.cython_errors_echo_file` is set are written there;
 // `teardown_errors` leaves the error count in `num_errors` of the result object. The
 // releases differ in how they read the source (`redirect_compiler_files` copes with both
-// ways) and in where the generated text holds the file name (`rewrite_file_name`). The
+// ways) and in where the generated text holds the file name (`rewrite_file_name`,
+// cpp_line_rewrites.cpp). The
 // pipeline holds a `TypeInference.MarkOverflowingArithmetic` stage that keeps its scope in
 // `env`, and comprehensions with a scope of their own are `ScopedExprNode`s whose
 // `has_local_scope` and `expr_scope` say so.
+#include "emit/cpp_line_rewrites.hpp"
 #include "emit/emit_classes.hpp"
 #include "support/lazy_attribute.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 #include "support/text.hpp"
 #include "support/with_context.hpp"
 
@@ -76,12 +78,6 @@ void redirect_compiler_files(ReplacedNames &names, const py::object &cls,
                   }));
 }
 
-[[noreturn]] void raise_compile_error(const py::object &cls, const std::string &message) {
-    py::object error = cls.attr("CompileError")(message);
-    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr())), error.ptr());
-    throw py::error_already_set();
-}
-
 // The decimal number of a marker ("12", "-1"); nothing when the text is no number.
 std::optional<py::int_> marker_number(const std::string &text) {
     std::size_t digits = (!text.empty() && text[0] == '-') ? 1 : 0;
@@ -142,74 +138,6 @@ py::str main_text(const py::dict &captured) {
         }
     }
     return longest;
-}
-
-// "__PYX_ERR(0, <pyx line>," gets the script line that the line map gives for it.
-void rewrite_error_position(std::string &line, const py::object &line_map, const py::object &cls) {
-    static constexpr const char *err_call = "__PYX_ERR(0, ";
-    std::size_t p = line.find(err_call);
-    if (p == std::string::npos)
-        return;
-    std::string tail = line.substr(p + 12);
-    std::size_t q = tail.find(',');
-    py::int_ target(py::str(tail.substr(0, q)));
-    if (!line_map.contains(target))
-        raise_compile_error(cls, "fatal: line mismatch. target_line=" +
-                                     py::cast<std::string>(py::str(target)));
-    std::string mapped = py::cast<std::string>(py::str(line_map[target]));
-    line = line.substr(0, p + 13) + mapped + (q == std::string::npos ? "" : tail.substr(q));
-}
-
-// The pseudo source file name "<module>.pyx" becomes the script's "<module>.py" where it
-// stands as a string of its own: the file-name table and the position comments. Cython 3.1
-// and later also keep the name inside one long literal that packs every string constant
-// back to back with their lengths in a separate table; changing the name there would shift
-// every constant after it, so only a name between double quotes is replaced.
-void rewrite_file_name(std::string &line, const std::string &module_name) {
-    const std::string quoted = "\"" + module_name + ".pyx\"";
-    std::size_t r = line.find(quoted);
-    if (r == std::string::npos)
-        return;
-    line.replace(r + 1, module_name.size() + 4, module_name + ".py");
-}
-
-// Python's `x % -1` is 0 for every x; the C remainder of the smallest integer by -1
-// overflows and ends the process with SIGFPE. The compiler's remainder helpers
-// (`__Pyx_mod_<type>`, for signed integers with Python's division) take that divisor aside
-// before they divide: one predictable branch beside the division. `in_helper` carries, from
-// line to line, that a helper's body has begun.
-void guard_remainder_by_minus_one(std::string &line, bool &in_helper) {
-    static const std::string remainder = " r = a % b;";
-    if (starts_with(line, "static CYTHON_INLINE ") &&
-        line.find(" __Pyx_mod_") != std::string::npos && ends_with(line, "{")) {
-        in_helper = true;
-        return;
-    }
-    if (!in_helper)
-        return;
-    in_helper = false;
-    if (ends_with(line, remainder))
-        line.replace(line.size() - remainder.size(), remainder.size(),
-                     " r = (b == -1) ? 0 : a % b;");
-}
-
-py::str map_to_script(const py::str &text, const py::object &line_map,
-                      const std::string &module_name, const py::object &cls,
-                      const py::object &consts) {
-    std::string out = py::cast<std::string>(consts.attr("cpp_prefix"));
-    bool first = true;
-    bool in_remainder_helper = false;
-    for (py::handle item : text.attr("splitlines")()) {
-        std::string line = py::cast<std::string>(item);
-        rewrite_error_position(line, line_map, cls);
-        rewrite_file_name(line, module_name);
-        guard_remainder_by_minus_one(line, in_remainder_helper);
-        if (!first)
-            out += '\n';
-        out += line;
-        first = false;
-    }
-    return py::str(out);
 }
 
 // The compiler gives a name the script left untyped a C integer type only when the name

@@ -120,12 +120,15 @@ void visit_arguments(const Globals &g, const py::object &self, const py::object 
     }
 }
 
-void _function_helper(const py::object &self, const py::object &node, const std::string &prefix) {
+// `fill_suffix`, as the host names it, is what the line opens with before the function's name:
+// "def", "async def", or "cdef <type>" for a C function, which runs without the interpreter.
+void _function_helper(const py::object &self, const py::object &node,
+                      const std::string &fill_suffix) {
     for (py::handle decorator : node.attr("decorator_list")) {
         self.attr("fill")("@");
         traverse(self, decorator);
     }
-    self.attr("fill")(prefix + " " + node.attr("name").cast<std::string>());
+    self.attr("fill")(fill_suffix + " " + node.attr("name").cast<std::string>());
     write(self, py::str("("));
     traverse(self, node.attr("args"));
     write(self, py::str(")"));
@@ -134,7 +137,7 @@ void _function_helper(const py::object &self, const py::object &node, const std:
         write(self, py::str(" -> "));
         traverse(self, returns);
     }
-    if (starts_with(prefix, "cdef "))
+    if (starts_with(fill_suffix, "cdef "))
         write(self, py::str(" nogil"));
     py::object block = self.attr("block")("extra"_a = self.attr("get_type_comment")(node));
     with_context(block, [&] { self.attr("_write_docstring_and_traverse_body")(node); });
@@ -142,12 +145,12 @@ void _function_helper(const py::object &self, const py::object &node, const std:
 
 void visit_FunctionDef(const Globals &g, const py::object &self, const py::object &node) {
     py::object dt = get_tag(node, g["ZELAst"].attr("didx"));
-    std::string prefix = "def";
+    std::string fill_suffix = "def";
     if (truthy(dt)) {
-        prefix = "cdef " + py::str(dt).cast<std::string>();
+        fill_suffix = "cdef " + py::str(dt).cast<std::string>();
         node.attr("returns") = py::none(); // a C function has no return annotation
     }
-    self.attr("_function_helper")(node, prefix);
+    self.attr("_function_helper")(node, fill_suffix);
 }
 
 } // namespace

@@ -6,6 +6,9 @@
 namespace zel {
 
 py::object make_zel_setuptools(const Globals &g);
+// ZELSetupTools.__hout__(act): silences the standard streams (act True) or sends them to the
+// file `act` while it is active; act False leaves them alone.
+py::object make_stream_silencer(const ClassBuilder &setuptools);
 py::object make_zel_cython(const Globals &g);
 py::object make_zel_unparser(const Globals &g);
 

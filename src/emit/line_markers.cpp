@@ -2,7 +2,7 @@
 // names the script line it came from. The marker is written when the line is closed, just
 // before the line break that ends it, so each marker is a piece of its own in `_source`.
 #include "emit/emit_classes.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 namespace {

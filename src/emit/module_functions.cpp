@@ -323,7 +323,7 @@ class ModuleBodyWriter {
             return false;
         py::object iter = node.attr("iter");
         return is_a(iter, "Call") && is_a(iter.attr("func"), "Name") &&
-               equals(iter.attr("func").attr("id"), prange_name_);
+               py_equal(iter.attr("func").attr("id"), prange_name_);
     }
 
     // `cdef T name` for each name the statement declares; the function assigns it.

@@ -13,29 +13,29 @@ namespace zel {
 namespace {
 
 // "[n]" for a count, "[a][b]" for a tuple of counts, nothing without a dimension.
-std::string dimension_suffix(py::handle d) {
+std::string dimension_suffix(py::handle shape) {
     std::string suffix;
-    if (is_a(d, "Constant")) {
-        suffix = "[" + text_of(d.attr("value")) + "]";
-    } else if (is_a(d, "Tuple")) {
-        for (py::handle element : d.attr("elts"))
+    if (is_a(shape, "Constant")) {
+        suffix = "[" + text_of(shape.attr("value")) + "]";
+    } else if (is_a(shape, "Tuple")) {
+        for (py::handle element : shape.attr("elts"))
             suffix += "[" + text_of(element.attr("value")) + "]";
     }
     return suffix;
 }
 
 bool is_text(py::handle typ, py::handle shp) {
-    return equals(typ, py::str("char")) && truthy(shp);
+    return py_equal(typ, py::str("char")) && truthy(shp);
 }
 
 // The byte count of a text member: the product of its dimensions.
-long long text_length(py::handle d) {
-    if (is_a(d, "Constant"))
-        return d.attr("value").cast<long long>();
-    long long n = 1;
-    for (py::handle element : d.attr("elts"))
-        n *= element.attr("value").cast<long long>();
-    return n;
+long long text_length(py::handle shape) {
+    if (is_a(shape, "Constant"))
+        return shape.attr("value").cast<long long>();
+    long long bytes = 1;
+    for (py::handle element : shape.attr("elts"))
+        bytes *= element.attr("value").cast<long long>();
+    return bytes;
 }
 
 // numpy lays record fields out without padding, so the struct that views them is packed.
@@ -45,9 +45,9 @@ long long write_structs(std::ostringstream &out, const py::object &struct_def) {
     if (struct_def.is_none())
         return longest;
     for (auto item : py::dict(struct_def)) {
-        py::handle o = item.second;
-        out << "cdef public packed struct " << struct_type_name(item.first, o) << ":\n";
-        py::list var = o.attr("var"), typ = o.attr("typ"), shp = o.attr("shp");
+        py::handle record = item.second;
+        out << "cdef public packed struct " << struct_type_name(item.first, record) << ":\n";
+        py::list var = record.attr("var"), typ = record.attr("typ"), shp = record.attr("shp");
         for (size_t i = 0; i < py::len(var); ++i) {
             out << "    " << text_of(typ[i]) << " " << text_of(var[i]) << dimension_suffix(shp[i])
                 << "\n";
@@ -134,23 +134,23 @@ long long longest_lookup_text(const py::object &lookup_def) {
 void write_lookups(std::ostringstream &out, const py::object &lookup_def) {
     for (auto item : py::dict(lookup_def)) {
         py::tuple entry(py::reinterpret_borrow<py::object>(item.second));
-        size_t n = entry[0].cast<size_t>();
-        py::object s = entry[2];
-        py::list var = s.attr("var"), typ = s.attr("typ"), shp = s.attr("shp");
+        size_t key_count = entry[0].cast<size_t>();
+        py::object record = entry[2];
+        py::list var = record.attr("var"), typ = record.attr("typ"), shp = record.attr("shp");
         out << "cdef long long " << text_of(item.first) << "(" << text_of(entry[1]) << "[::1] tbl";
-        for (size_t i = 0; i < n; ++i)
+        for (size_t i = 0; i < key_count; ++i)
             out << "," << (is_text(typ[i], shp[i]) ? std::string("char*") : text_of(typ[i])) << " "
                 << text_of(var[i]);
         out << "):\n    cdef long long idx\n    for idx in range(len(tbl)):\n        if ";
-        for (size_t i = 0; i < n; ++i) {
-            std::string v = text_of(var[i]);
+        for (size_t i = 0; i < key_count; ++i) {
+            std::string field = text_of(var[i]);
             if (i > 0)
                 out << " and ";
             if (is_text(typ[i], shp[i]))
-                out << "_zel_fieldcmp_(tbl[idx]." << v << "," << text_length(shp[i]) << "," << v
-                    << "," << text_length(shp[i]) + 1 << ")==0";
+                out << "_zel_fieldcmp_(tbl[idx]." << field << "," << text_length(shp[i]) << ","
+                    << field << "," << text_length(shp[i]) + 1 << ")==0";
             else
-                out << "tbl[idx]." << v << "==" << v;
+                out << "tbl[idx]." << field << "==" << field;
         }
         out << ":\n            return idx\n    return -1\n";
     }
@@ -188,7 +188,7 @@ void visit_Import(const Globals &g, const py::object &self, const py::object &no
     py::list others;
     bool imports_zel = false;
     for (py::handle alias : node.attr("names")) {
-        if (equals(alias.attr("name"), zel_name))
+        if (py_equal(alias.attr("name"), zel_name))
             imports_zel = true;
         else
             others.append(alias);
@@ -213,7 +213,7 @@ void visit_Import(const Globals &g, const py::object &self, const py::object &no
     if (imports_zel) {
         self.attr("fill_struct_lookup_code")();
         py::object numpy_name = zel_ast.attr("numpy_name");
-        if (equals(numpy_name, zel_ast.attr("NUMPY"))) {
+        if (py_equal(numpy_name, zel_ast.attr("NUMPY"))) {
             self.attr("fill")("import numpy as " + text_of(numpy_name));
             self.attr("fill")("cimport numpy as " + text_of(numpy_name));
         }
@@ -221,7 +221,7 @@ void visit_Import(const Globals &g, const py::object &self, const py::object &no
 }
 
 void visit_ImportFrom(const Globals &g, const py::object &self, const py::object &node) {
-    if (equals(node.attr("module"), g["ZEL"].attr("name")))
+    if (py_equal(node.attr("module"), g["ZEL"].attr("name")))
         self.attr("fill_struct_lookup_code")();
     else
         host_unparser(g).attr("visit_ImportFrom")(self, node);

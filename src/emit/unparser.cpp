@@ -1,15 +1,15 @@
 // ZELUnparser: the host's unparser with line markers and the declaration, struct and
 // import emitters of the generated .pyx text.
 #include "emit/emit_classes.hpp"
+#include "support/pyast.hpp"
 
 namespace zel {
 
 py::object make_zel_unparser(const Globals &g) {
     ClassBuilder unparser(g, "ZELUnparser", py::make_tuple(host_unparser(g)));
-    py::module_ ast = py::module_::import("ast");
     unparser.attr(
         "_LINE_STARTING_TYPES",
-        py::make_tuple(ast.attr("stmt"), ast.attr("excepthandler"), ast.attr("match_case")));
+        py::make_tuple(ast_class("stmt"), ast_class("excepthandler"), ast_class("match_case")));
     add_line_markers(unparser);
     add_declaration_emitters(unparser);
     add_struct_and_import_emitters(unparser);

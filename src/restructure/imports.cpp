@@ -20,7 +20,7 @@ void reform_Import(const py::object &cls, const py::object &node, const py::obje
         py::object bound = bound_name(alias);
         ci.attr("set_symbol")(bound, node);
         // Only numpy itself, not a submodule: the emitter also cimports it.
-        if (equals(alias.attr("name"), py::str("numpy"))) {
+        if (py_equal(alias.attr("name"), py::str("numpy"))) {
             set_tag(alias, cls.attr("cidx"), py::str("DUP"));
             py::setattr(cls, "numpy_name", bound);
         }
@@ -32,7 +32,7 @@ void reform_ImportFrom(const py::object &cls, const py::object &node, const py::
         if (!is_a(alias, "alias"))
             continue;
         ci.attr("set_symbol")(bound_name(alias), node);
-        if (equals(node.attr("module"), py::str("numpy")) && cls.attr("numpy_name").is_none())
+        if (py_equal(node.attr("module"), py::str("numpy")) && cls.attr("numpy_name").is_none())
             py::setattr(cls, "numpy_name", cls.attr("NUMPY"));
     }
 }
@@ -46,9 +46,9 @@ py::object from_import_name(py::handle statement, py::handle name) {
     for (py::handle alias : statement.attr("names")) {
         if (!is_a(alias, "alias"))
             continue;
-        if (equals(alias.attr("asname"), name))
+        if (py_equal(alias.attr("asname"), name))
             return prefix + py::object(alias.attr("name"));
-        if (equals(alias.attr("name"), name))
+        if (py_equal(alias.attr("name"), name))
             return prefix + py::reinterpret_borrow<py::object>(name);
     }
     return py::none();
@@ -58,7 +58,7 @@ py::object from_import_name(py::handle statement, py::handle name) {
 // alias of the statement is named so.
 py::object import_alias_module(py::handle statement, py::handle base) {
     for (py::handle alias : statement.attr("names"))
-        if (is_a(alias, "alias") && equals(alias.attr("asname"), base))
+        if (is_a(alias, "alias") && py_equal(alias.attr("asname"), base))
             return alias.attr("name");
     return py::none();
 }

@@ -16,13 +16,6 @@
 namespace zel {
 namespace {
 
-// A truthy str value as text, else "".
-std::string type_text(py::handle value) {
-    if (!py::isinstance<py::str>(value))
-        return "";
-    return value.cast<std::string>();
-}
-
 bool is_string_constant(py::handle node) {
     return is_a(node, "Constant") && py::isinstance<py::str>(node.attr("value"));
 }
@@ -44,14 +37,14 @@ void reform_Name(const py::object &cls, const py::object &node, const py::object
     py::object id = node.attr("id");
     py::object name_class = ast_class("Name");
     if (truthy(proj)) {
-        size_t n = py::len(proj["args"]);
+        size_t projected_dims = py::len(proj["args"]);
         py::object sym = variable_of(cls, ci, id);
         if (truthy(sym) && truthy(sym.attr("view"))) {
-            long d = dimension(cls, sym);
+            long dims = dimension(cls, sym);
             py::object index;
-            if (d == 1)
+            if (dims == 1)
                 index = name_class(proj["var"].attr("id"));
-            else if (d == static_cast<long>(n))
+            else if (dims == static_cast<long>(projected_dims))
                 index = projection_index(proj, name_class(proj["var"].attr("id")));
             else {
                 script_fault("`" + id.cast<std::string>() +
@@ -115,7 +108,7 @@ void reform_pointer_subscript(const py::object &cls, const py::object &node, con
 }
 
 void reform_view_subscript(const py::object &cls, const py::object &node, const py::object &ci,
-                           const py::object &sym, long d) {
+                           const py::object &sym, long dims) {
     py::list one_dimension;
     one_dimension.append(ast_class("Constant")(0));
     set_tag(node, cls.attr("vidx").cast<py::object>(),
@@ -123,7 +116,7 @@ void reform_view_subscript(const py::object &cls, const py::object &node, const 
     set_tag(node, cls.attr("tidx").cast<py::object>(),
             cls.attr("check_time_slice")(node.attr("slice"), ci));
     py::object proj = ci.attr("get_proj")();
-    if (truthy(proj) && static_cast<long>(py::len(proj["args"])) == d &&
+    if (truthy(proj) && static_cast<long>(py::len(proj["args"])) == dims &&
         !is_a(node.attr("slice"), "Tuple"))
         node.attr("slice") = projection_index(proj, node.attr("slice"));
 }
@@ -164,9 +157,9 @@ void reform_Subscript(const py::object &cls, const py::object &node, const py::o
         return;
     }
     if (truthy(sym.attr("view"))) {
-        long d = dimension(cls, sym);
-        if (d > 0)
-            reform_view_subscript(cls, node, ci, sym, d);
+        long dims = dimension(cls, sym);
+        if (dims > 0)
+            reform_view_subscript(cls, node, ci, sym, dims);
     }
 }
 

@@ -40,7 +40,7 @@ void record_references(const py::object &cls, const py::object &body, const py::
         statement.attr("_name") = py::none();
         for (py::handle entry : cls.attr("make_global_ref_list")(statement)) {
             py::object name = entry[py::int_(0)];
-            if (equals(name, var))
+            if (py_equal(name, var))
                 continue;
             py::object mode = entry[py::int_(1)];
             if (mode.contains(written)) {
@@ -195,7 +195,7 @@ py::object check_time_slice(py::object cls, py::object node, py::object ci) {
     }
     if (is_a(node, "BinOp")) {
         py::object left = node.attr("left");
-        if (!is_a(left, "Name") || !equals(left.attr("id"), v))
+        if (!is_a(left, "Name") || !py_equal(left.attr("id"), v))
             return py::none();
         if (is_a(node.attr("op"), "Sub"))
             return py::str("-");
@@ -203,7 +203,7 @@ py::object check_time_slice(py::object cls, py::object node, py::object ci) {
             return py::str("+");
         return py::none();
     }
-    if (is_a(node, "Name") && equals(node.attr("id"), v))
+    if (is_a(node, "Name") && py_equal(node.attr("id"), v))
         return py::str("T");
     return py::none();
 }

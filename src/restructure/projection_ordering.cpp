@@ -4,7 +4,7 @@
 // (names written), `_ref`, `_ref1`, `_ref2` (names read at the current step, at a "-" and at a
 // "+" offset) and `_name` (the statement's label in messages).
 #include "restructure/restructure_classes.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 #include <string>
 #include <vector>

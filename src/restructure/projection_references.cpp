@@ -29,7 +29,7 @@ py::object record_name(const py::object &cls, const py::object &node, py::list o
         syntax_error("Encoding error `" + text_of(id) + "` at line " +
                      text_of(attr_or(node, "lineno")));
     for (py::handle entry : output) {
-        if (equals(entry[py::int_(0)], id)) {
+        if (py_equal(entry[py::int_(0)], id)) {
             entry[py::int_(1)] = cls.attr("merge_ref_type")(entry[py::int_(1)], ref_type);
             return py::none();
         }
@@ -47,16 +47,16 @@ py::object record_name(const py::object &cls, const py::object &node, py::list o
 // The mark of a name met again through a subscript marked `mark`: every offset at which a
 // statement reads a name decides where the statement runs.
 py::object merged_mark(const py::object &old, const py::object &mark) {
-    if (!truthy(old) || equals(old, py::str("T")))
+    if (!truthy(old) || py_equal(old, py::str("T")))
         return mark;
-    if (equals(mark, py::str("T")) || old.contains(mark))
+    if (py_equal(mark, py::str("T")) || old.contains(mark))
         return old;
     return py::str("-+");
 }
 
 py::object entry_of(const py::list &output, const py::object &id) {
     for (py::handle entry : output)
-        if (equals(entry[py::int_(0)], id))
+        if (py_equal(entry[py::int_(0)], id))
             return py::reinterpret_borrow<py::object>(entry);
     return py::none();
 }

@@ -2,6 +2,7 @@
 #include "restructure/record_pointers.hpp"
 #include "restructure/blocks.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 
@@ -18,13 +19,13 @@ void keep_table_alive(const py::object &cls, const py::object &stmt, const py::o
     if (!truthy(variable_of(cls, ci, table)))
         return;
     py::object view_type = cls.attr("get_cdef_type")(table, ci);
-    if (!py::isinstance<py::str>(view_type) || !ends_with(text_of(view_type), "::1]"))
+    if (!ends_with(type_text(view_type), "::1]"))
         return;
     // One hidden view per pointer and view type: a pointer set from arrays of two shapes
     // keeps each of them.
     std::string name = "_zel_keep_" + text_of(pointer);
     py::object lineno = stmt.attr("lineno");
-    if (!equals(declare_hidden(cls, ci, py::str(name), view_type, lineno), view_type)) {
+    if (!py_equal(declare_hidden(cls, ci, py::str(name), view_type, lineno), view_type)) {
         name += "_" + text_of(table.attr("id"));
         declare_hidden(cls, ci, py::str(name), view_type, lineno);
     }

@@ -220,7 +220,7 @@ py::list list_holding(const py::object &ci, const py::object &stmt) {
     py::object found = holder(ci.attr("node"));
     py::object current = get_tag(ci, "curr");
     if (found.is_none() && !current.is_none())
-        for (py::handle owner : py::module_::import("ast").attr("walk")(current))
+        for (py::handle owner : walk_tree(current))
             if (!(found = holder(owner)).is_none())
                 break;
     if (found.is_none())

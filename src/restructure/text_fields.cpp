@@ -4,6 +4,7 @@
 #include "restructure/blocks.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
 
@@ -20,11 +21,6 @@ constexpr const char *length_tag = "_text_len_";
 py::object member_length(const py::object &shape) {
     py::object count = is_a(shape, "Tuple") ? py::object(shape.attr("elts")[py::int_(0)]) : shape;
     return count.attr("value");
-}
-
-// A C type text as C++ text; "" for None.
-std::string type_text(py::handle value) {
-    return py::isinstance<py::str>(value) ? value.cast<std::string>() : "";
 }
 
 // The C type of the variable in which the statement being walked stores `value`, or "".
@@ -70,7 +66,7 @@ py::object assignment(const py::object &name, const py::object &value) {
 
 // The loop body assigns the text variable `name` something other than a record's text member.
 bool assigned_otherwise(const py::object &loop, const py::object &name) {
-    for (py::handle node : py::module_::import("ast").attr("walk")(loop)) {
+    for (py::handle node : walk_tree(loop)) {
         py::object target;
         if (is_a(node, "Assign") && py::len(node.attr("targets")) == 1)
             target = node.attr("targets")[py::int_(0)];
@@ -79,8 +75,8 @@ bool assigned_otherwise(const py::object &loop, const py::object &name) {
         else
             continue;
         py::object value = node.attr("value");
-        if (is_a(target, "Name") && equals(target.attr("id"), name) && !is_a(value, "Subscript") &&
-            !is_a(value, "Attribute"))
+        if (is_a(target, "Name") && py_equal(target.attr("id"), name) &&
+            !is_a(value, "Subscript") && !is_a(value, "Attribute"))
             return true;
     }
     return false;
@@ -153,7 +149,7 @@ void mark_text_field(const py::object &cls, const py::object &node, const py::ob
                      const py::object &ci) {
     py::list var = sinfo.attr("var"), typ = sinfo.attr("typ"), shp = sinfo.attr("shp");
     for (size_t i = 0; i < py::len(var); ++i) {
-        if (!equals(var[i], node.attr("attr")) || !equals(typ[i], py::str("char")) ||
+        if (!py_equal(var[i], node.attr("attr")) || !py_equal(typ[i], py::str("char")) ||
             cls.attr("dim_from_shape")(shp[i]).cast<long>() != 1)
             continue;
         py::object length = member_length(shp[i]);
@@ -208,8 +204,8 @@ bool returns_text(const py::object &cls, const py::object &call, py::object bloc
     while (truthy(block.attr("prev")))
         block = block.attr("prev");
     for (py::handle stmt : block.attr("node").attr("body"))
-        if (is_a(stmt, "FunctionDef") && equals(stmt.attr("name"), call.attr("func").attr("id")))
-            return equals(get_tag(stmt, cls.attr("didx")), py::str("char*"));
+        if (is_a(stmt, "FunctionDef") && py_equal(stmt.attr("name"), call.attr("func").attr("id")))
+            return py_equal(get_tag(stmt, cls.attr("didx")), py::str("char*"));
     return false;
 }
 
@@ -250,7 +246,7 @@ void copy_text_variable(const py::object &cls, const py::object &stmt, const py:
         return;
     py::object name = stored_name(stmt);
     py::str source = text_copy_name(value.attr("id")), copy = text_copy_name(name);
-    if (equals(name, value.attr("id")) || !declarations(ci).contains(source))
+    if (py_equal(name, value.attr("id")) || !declarations(ci).contains(source))
         return;
     declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
     insert_before(cls, ci, stmt, assignment(copy, load(source)));
@@ -288,7 +284,7 @@ void reform_Return(const py::object &cls, const py::object &node, const py::obje
     cls.attr("reform_Stmt")(value, ci);
     py::object function = depth0_block(ci).attr("node");
     if (!is_a(function, "FunctionDef") ||
-        !equals(get_tag(function, cls.attr("didx")), py::str("char*")))
+        !py_equal(get_tag(function, cls.attr("didx")), py::str("char*")))
         return;
     py::object length;
     if (std::optional<TextField> text = text_field_of(value); text && is_a(value, "Attribute"))

@@ -21,15 +21,15 @@ py::object get_parameter(const py::object &, const py::object &node, const py::o
     // Positions past the described names match nothing.
     size_t positional = std::min(py::len(args), py::len(names));
     for (size_t i = 0; i < positional; ++i)
-        if (equals(names[i], param))
+        if (py_equal(names[i], param))
             return args[i];
     for (py::handle keyword : node.attr("keywords"))
-        if (equals(keyword.attr("arg"), param))
+        if (py_equal(keyword.attr("arg"), param))
             return keyword.attr("value");
     py::list defaults = info["defaults"];
     size_t offset = py::len(names) - py::len(defaults);
     for (size_t i = 0; i < py::len(defaults); ++i)
-        if (equals(names[offset + i], param))
+        if (py_equal(names[offset + i], param))
             return defaults[i];
     return py::none();
 }
@@ -71,7 +71,7 @@ py::object compared_text(const py::object &value) {
 
 // Two expressions compared by their text.
 bool equal(const py::object &, const py::object &a, const py::object &b) {
-    return equals(compared_text(a), compared_text(b));
+    return py_equal(compared_text(a), compared_text(b));
 }
 
 } // namespace

@@ -9,6 +9,11 @@
 namespace zel {
 namespace py = pybind11;
 
+// A C type text, as a tag or a symbol holds it, as C++ text; "" where there is none (None).
+inline std::string type_text(py::handle value) {
+    return py::isinstance<py::str>(value) ? value.cast<std::string>() : "";
+}
+
 // The struct of a record dtype: "_struct_" followed by the struct key and the record
 // description's block name.
 inline std::string struct_type_name(py::handle key, py::handle record) {

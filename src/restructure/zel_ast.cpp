@@ -1,7 +1,7 @@
 // ZELAst: the tag names, markers, registries and tables shared by the rewriting and the
 // emitter, then the records and the rewriting methods.
 #include "restructure/restructure_classes.hpp"
-#include "support/pyast.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 namespace {

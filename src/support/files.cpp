@@ -1,23 +1,25 @@
 #include "support/files.hpp"
 
-namespace zel {
-namespace {
+#include <cstring>
 
-py::object open_text(const py::object &path, const char *mode) {
-    return py::module_::import("builtins").attr("open")(path, mode, py::arg("encoding") = "utf-8");
+namespace zel {
+
+py::object open_file(const py::object &path, const char *mode, const char *errors) {
+    py::object open = py::module_::import("builtins").attr("open");
+    if (std::strchr(mode, 'b'))
+        return open(path, mode);
+    return open(path, mode, py::arg("encoding") = "utf-8", py::arg("errors") = errors);
 }
 
-} // namespace
-
-py::object read_text(const py::object &path) {
+py::object read_text(const py::object &path, const char *errors) {
     py::object text;
-    py::object file = open_text(path, "r");
+    py::object file = open_file(path, "r", errors);
     closing(file, [&] { text = file.attr("read")(); });
     return text;
 }
 
 void write_text(const py::object &path, const py::object &text) {
-    py::object file = open_text(path, "w");
+    py::object file = open_file(path, "w");
     closing(file, [&] { file.attr("write")(text); });
 }
 

@@ -11,8 +11,13 @@
 namespace zel {
 namespace py = pybind11;
 
+// open(path, mode) by the interpreter's own open. A text mode reads and writes UTF-8, a
+// character it cannot decode or encode handled as `errors` says, as open() takes it; a binary
+// mode ("rb") reads and writes bytes.
+py::object open_file(const py::object &path, const char *mode, const char *errors = "strict");
+
 // The whole content of a UTF-8 text file.
-py::object read_text(const py::object &path);
+py::object read_text(const py::object &path, const char *errors = "strict");
 
 // Creates or truncates `path` and writes `text` to it as UTF-8.
 void write_text(const py::object &path, const py::object &text);

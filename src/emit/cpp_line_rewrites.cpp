@@ -1,0 +1,90 @@
+// The C++ text as the build gets it: its references to the .pyx file name the script's file and
+// lines, and the remainder helpers keep Python's result for a divisor of -1.
+#include "emit/cpp_line_rewrites.hpp"
+
+#include "support/text.hpp"
+
+#include <cstddef>
+
+namespace zel {
+namespace {
+
+[[noreturn]] void raise_compile_error(const py::object &cls, const std::string &message) {
+    py::object error = cls.attr("CompileError")(message);
+    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr())), error.ptr());
+    throw py::error_already_set();
+}
+
+// "__PYX_ERR(0, <pyx line>," gets the script line that the line map gives for it.
+void rewrite_error_position(std::string &line, const py::object &line_map, const py::object &cls) {
+    static const std::string err_call = "__PYX_ERR(0, ";
+    std::size_t p = line.find(err_call);
+    if (p == std::string::npos)
+        return;
+    // The pyx line number follows the call's opening text and ends at the next comma.
+    const std::size_t number_at = p + err_call.size();
+    std::string tail = line.substr(number_at);
+    std::size_t q = tail.find(',');
+    py::int_ target(py::str(tail.substr(0, q)));
+    if (!line_map.contains(target))
+        raise_compile_error(cls, "fatal: line mismatch. target_line=" +
+                                     py::cast<std::string>(py::str(target)));
+    std::string mapped = py::cast<std::string>(py::str(line_map[target]));
+    line = line.substr(0, number_at) + mapped + (q == std::string::npos ? "" : tail.substr(q));
+}
+
+// The pseudo source file name "<module>.pyx" becomes the script's "<module>.py" where it
+// stands as a string of its own: the file-name table and the position comments. Cython 3.1
+// and later also keep the name inside one long literal that packs every string constant
+// back to back with their lengths in a separate table; changing the name there would shift
+// every constant after it, so only a name between double quotes is replaced.
+void rewrite_file_name(std::string &line, const std::string &module_name) {
+    const std::string pyx_name = module_name + ".pyx";
+    std::size_t r = line.find("\"" + pyx_name + "\"");
+    if (r == std::string::npos)
+        return;
+    line.replace(r + 1, pyx_name.size(), module_name + ".py");
+}
+
+// Python's `x % -1` is 0 for every x; the C remainder of the smallest integer by -1
+// overflows and ends the process with SIGFPE. The compiler's remainder helpers
+// (`__Pyx_mod_<type>`, for signed integers with Python's division) take that divisor aside
+// before they divide: one predictable branch beside the division. `in_helper` carries, from
+// line to line, that a helper's body has begun.
+void guard_remainder_by_minus_one(std::string &line, bool &in_helper) {
+    static const std::string remainder = " r = a % b;";
+    if (starts_with(line, "static CYTHON_INLINE ") &&
+        line.find(" __Pyx_mod_") != std::string::npos && ends_with(line, "{")) {
+        in_helper = true;
+        return;
+    }
+    if (!in_helper)
+        return;
+    in_helper = false;
+    if (ends_with(line, remainder))
+        line.replace(line.size() - remainder.size(), remainder.size(),
+                     " r = (b == -1) ? 0 : a % b;");
+}
+
+} // namespace
+
+py::str map_to_script(const py::str &text, const py::object &line_map,
+                      const std::string &module_name, const py::object &cls,
+                      const py::object &consts) {
+    std::string out = py::cast<std::string>(consts.attr("cpp_prefix"));
+    bool first = true;
+    bool in_remainder_helper = false;
+    for (py::handle item : text.attr("splitlines")()) {
+        std::string line = py::cast<std::string>(item);
+        rewrite_error_position(line, line_map, cls);
+        rewrite_file_name(line, module_name);
+        guard_remainder_by_minus_one(line, in_remainder_helper);
+        if (!first)
+            out += '\n';
+        out += line;
+        first = false;
+    }
+    return py::str(out);
+}
+
+} // namespace zel

@@ -1,0 +1,18 @@
+// Rewrites of the C++ text that the compiler generated from the .pyx text, line by line.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+namespace zel {
+namespace py = pybind11;
+
+// The C++ text after `consts.cpp_prefix`, its error positions mapped through `line_map`
+// (pyx line to script line; a line it lacks raises `cls.CompileError`), the file name
+// "<module_name>.pyx" written as the script's, and the remainder helpers guarded.
+py::str map_to_script(const py::str &text, const py::object &line_map,
+                      const std::string &module_name, const py::object &cls,
+                      const py::object &consts);
+
+} // namespace zel
