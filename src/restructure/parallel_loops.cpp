@@ -51,7 +51,7 @@ py::dict loop_index_names(const Globals &g, const py::object &cls, const py::obj
     std::unordered_set<PyObject *> index_targets;
     py::list stores;
     std::unordered_set<std::string> excluded;
-    for (py::handle item : py::module_::import("ast").attr("walk")(block.attr("node"))) {
+    for (py::handle item : walk_tree(block.attr("node"))) {
         if (is_a(item, "For") && is_index_loop(g, cls, item, ci)) {
             index_targets.insert(item.attr("target").ptr());
         } else if (is_a(item, "Name") && is_a(attr_or(item, "ctx"), "Store")) {
@@ -98,9 +98,9 @@ bool bound_in_scope(const py::object &ci, const py::object &name) {
 
 // Whether the statement mentions `name` anywhere, nested scopes included.
 bool mentions(py::handle statement, const py::object &name) {
-    for (py::handle item : py::module_::import("ast").attr("walk")(statement))
-        if ((is_a(item, "Name") && equals(item.attr("id"), name)) ||
-            (is_a(item, "arg") && equals(item.attr("arg"), name)))
+    for (py::handle item : walk_tree(statement))
+        if ((is_a(item, "Name") && py_equal(item.attr("id"), name)) ||
+            (is_a(item, "arg") && py_equal(item.attr("arg"), name)))
             return true;
     return false;
 }
@@ -145,7 +145,7 @@ void declare_index(const Globals &g, const py::object &cls, const py::object &no
 // The keyword `cuda=True`, written exactly so.
 bool is_cuda_loop(const py::object &call) {
     for (py::handle keyword : call.attr("keywords"))
-        if (equals(keyword.attr("arg"), py::str("cuda")) &&
+        if (py_equal(keyword.attr("arg"), py::str("cuda")) &&
             unparse(keyword.attr("value")) == "True")
             return true;
     return false;
@@ -177,7 +177,7 @@ constexpr long long largest_offset = 1LL << 31;
 // The constant offset c of an index `var`, `var + c`, `c + var` or `var - c`, or nothing.
 std::optional<long long> offset_from(const py::object &index, const py::object &var) {
     auto is_var = [&](const py::object &node) {
-        return is_a(node, "Name") && equals(node.attr("id"), var);
+        return is_a(node, "Name") && py_equal(node.attr("id"), var);
     };
     auto constant = [](const py::object &node) -> std::optional<long long> {
         if (!is_a(node, "Constant") || !PyLong_CheckExact(node.attr("value").ptr()))
@@ -228,7 +228,7 @@ bool is_plain_bound(const py::object &node) {
 
 // Whether running the statement may end the iteration before the statements after it.
 bool may_leave_iteration(py::handle statement) {
-    for (py::handle item : py::module_::import("ast").attr("walk")(statement))
+    for (py::handle item : walk_tree(statement))
         if (is_a(item, "Break") || is_a(item, "Continue") || is_a(item, "Return") ||
             is_a(item, "Raise"))
             return true;
@@ -376,9 +376,8 @@ std::string range_check(const py::object &cls, const py::object &node, const py:
 // iteration instead: its update is written `s = s + v`, so that it stays private.
 void keep_updates_private(const py::object &body) {
     std::set<std::string> assigned;
-    py::object walk = py::module_::import("ast").attr("walk");
     for (py::handle statement : body) {
-        for (py::handle item : walk(statement)) {
+        for (py::handle item : walk_tree(statement)) {
             if (!is_a(item, "AugAssign") || !is_a(item.attr("target"), "Name"))
                 continue;
             py::object target = item.attr("target");
@@ -397,7 +396,7 @@ void keep_updates_private(const py::object &body) {
         }
         if (is_a(statement, "Assign")) {
             for (py::handle target : statement.attr("targets"))
-                for (py::handle item : walk(target))
+                for (py::handle item : walk_tree(target))
                     if (is_a(item, "Name"))
                         assigned.insert(text_of(item.attr("id")));
         }
@@ -409,7 +408,7 @@ void keep_updates_private(const py::object &body) {
 void drop_per_access_checks(const py::object &node, const py::object &ci,
                             const std::string &check_source) {
     py::object check = parse_statement(py::str(check_source));
-    for (py::handle part : py::module_::import("ast").attr("walk")(check))
+    for (py::handle part : walk_tree(check))
         if (has_attr(part, "lineno"))
             part.attr("lineno") = node.attr("lineno");
     py::object loop = ast_class("For")(node.attr("target"), node.attr("iter"), node.attr("body"),

@@ -33,10 +33,6 @@ bool is_instance(py::handle value, py::handle cls);
 
 // value == other, by the interpreter's comparison.
 bool py_equal(py::handle value, py::handle other);
-// The former name of py_equal, still called by the parallel-loop rewriting.
-inline bool equals(py::handle value, py::handle other) {
-    return py_equal(value, other);
-}
 
 // The exception that `e` holds, with its traceback attached as `__traceback__`, as an
 // `except ... as exc` clause would see it.
