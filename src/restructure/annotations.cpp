@@ -4,6 +4,7 @@
 #include "restructure/blocks.hpp"
 #include "restructure/record_pointers.hpp"
 #include "restructure/restructure_classes.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
 #include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
@@ -43,7 +44,7 @@ py::object proc_tuple_vardef(const py::object &cls, const py::object &target,
     if (items.size() != 2)
         return py::none();
     py::object shape = items[0];
-    std::string type_name = cls.attr("convert_import_name_str")(items[1], ci).cast<std::string>();
+    std::string type_name = dotted_name(cls, items[1], ci).cast<std::string>();
     if (type_name.empty())
         return py::none();
 
@@ -68,7 +69,7 @@ py::object proc_vardef(const py::object &cls, const py::object &target, const py
     py::object view = proc_tuple_vardef(cls, target, ci);
     if (truthy(view))
         return view;
-    std::string type_name = cls.attr("convert_import_name_str")(target, ci).cast<std::string>();
+    std::string type_name = dotted_name(cls, target, ci).cast<std::string>();
     if (type_name.empty())
         return py::none();
     if (is_byte_string_type(type_name))
@@ -156,7 +157,7 @@ py::object type_in_scope(const py::object &cls, const py::object &ci, const py::
 
 // The scalar C type an annotation names, or None; unlike a declaration it registers nothing.
 py::object scalar_type(const py::object &cls, const py::object &annotation, const py::object &ci) {
-    std::string type_name = cls.attr("convert_import_name_str")(annotation, ci).cast<std::string>();
+    std::string type_name = dotted_name(cls, annotation, ci).cast<std::string>();
     if (is_byte_string_type(type_name))
         return py::str("char*");
     return table_type(cls, type_name);
@@ -175,7 +176,7 @@ void refuse_other_type(const py::object &node, const py::object &declared, const
 
 void reform_AnnAssign(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object value = node.attr("value");
-    cls.attr("reform_Stmt")(value, ci);
+    reform_stmt(cls, value, ci);
     copy_text_variable(cls, node, ci);
     value = node.attr("value");
     py::object value_type = get_tag(value, cls.attr("didx"));
@@ -197,8 +198,7 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
         if (truthy(cdf))
             sym = variable_info(node, cdf, "call"_a = annotation);
     } else {
-        std::string type_name =
-            cls.attr("convert_import_name_str")(annotation, ci).cast<std::string>();
+        std::string type_name = dotted_name(cls, annotation, ci).cast<std::string>();
         if (is_byte_string_type(type_name)) {
             cdf = py::str("char*");
         } else if (truthy(table_type(cls, type_name))) {

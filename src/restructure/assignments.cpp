@@ -3,6 +3,7 @@
 // address of its value; and the two queries of a variable's declared type.
 #include "restructure/record_pointers.hpp"
 #include "restructure/restructure_classes.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
 #include "restructure/text_fields.hpp"
 #include "support/pyast.hpp"
@@ -20,7 +21,7 @@ void assign_array(const py::object &cls, const py::object &node, const py::objec
     py::object sym = cls.attr("VariableInfo")(node, "call"_a = description);
     py::object view_type = cls.attr("proc_tuple_vardef")(description, ci);
     for (py::handle target : node.attr("targets")) {
-        cls.attr("reform_Stmt")(target, ci);
+        reform_stmt(cls, target, ci);
         if (!is_a(target, "Name") || truthy(symbol_of(ci, target)))
             continue;
         if (!truthy(view_type)) {
@@ -40,7 +41,7 @@ void assign_record(const py::object &cls, const py::object &node, const py::obje
                    const py::object &ci) {
     py::object sym = cls.attr("VariableInfo")(node, "call"_a = record);
     for (py::handle target : node.attr("targets")) {
-        cls.attr("reform_Stmt")(target, ci);
+        reform_stmt(cls, target, ci);
         ci.attr("set_symbol")(target, sym);
     }
 }
@@ -48,7 +49,7 @@ void assign_record(const py::object &cls, const py::object &node, const py::obje
 void assign_plain(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object value = node.attr("value");
     for (py::handle target : node.attr("targets")) {
-        cls.attr("reform_Stmt")(target, ci);
+        reform_stmt(cls, target, ci);
         if (!is_a(target, "Name"))
             continue;
         if (!truthy(symbol_of(ci, target))) {
@@ -89,7 +90,7 @@ bool stores_as_numpy(const py::object &cls, const py::object &value, const std::
         is_a(value, "UnaryOp") && (is_a(value.attr("op"), "USub") || is_a(value.attr("op"), "UAdd"))
             ? py::object(value.attr("operand"))
             : value;
-    py::object declared = is_a(number, "Name") ? cls.attr("get_cdef_type")(number, ci) : py::none();
+    py::object declared = is_a(number, "Name") ? cdef_type(cls, number, ci) : py::none();
     std::string kind;
     if (is_a(number, "Constant") && PyLong_CheckExact(number.attr("value").ptr()))
         kind = "long long";
@@ -130,7 +131,7 @@ void store_slices_as_numpy(const py::object &cls, const py::object &node, const 
             continue;
         py::object view = target.attr("value");
         py::object sym = variable_of(cls, ci, view.attr("id"));
-        py::object view_type = cls.attr("get_cdef_type")(view, ci);
+        py::object view_type = cdef_type(cls, view, ci);
         if (sym.is_none() || !truthy(sym.attr("view")) || !py::isinstance<py::str>(view_type))
             continue;
         size_t dims = cls.attr("dim_from_shape")(sym.attr("shape")).cast<size_t>();
@@ -186,7 +187,7 @@ void split_chained_text_store(const py::object &node) {
 
 void reform_Assign(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object value = node.attr("value");
-    cls.attr("reform_Stmt")(value, ci);
+    reform_stmt(cls, value, ci);
     py::object description = get_tag(value, cls.attr("call"));
     if (is_a(description, "Tuple")) {
         assign_array(cls, node, description, ci);

@@ -2,6 +2,7 @@
 // constructors are described for the declaration logic, the compile-time pseudo-calls of
 // zel fold to constants, and len() of a typed array inside compiled code reads its shape.
 #include "restructure/restructure_classes.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
 #include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
@@ -18,15 +19,15 @@ py::object make_tuple_node(py::list elements) {
 }
 
 void walk_arguments(const py::object &cls, const py::object &node, const py::object &ci) {
-    cls.attr("reform_Stmt")(node.attr("args"), ci);
-    cls.attr("reform_Stmt")(node.attr("keywords"), ci);
+    reform_stmt(cls, node.attr("args"), ci);
+    reform_stmt(cls, node.attr("keywords"), ci);
     pass_text_arguments(node);
 }
 
 // tbl(k1, k2) through a struct view becomes _lookup_<block><key>(tbl, k1, k2).
 void reform_lookup_call(const py::object &cls, const py::object &node, const py::object &ci,
                         const py::object &sym) {
-    cls.attr("reform_Stmt")(node.attr("args"), ci);
+    reform_stmt(cls, node.attr("args"), ci);
     pass_text_arguments(node);
     py::tuple view = cls.attr("get_struct_view")(sym.attr("view"));
     py::object key = view[0], sinfo = view[1];
@@ -49,8 +50,8 @@ void reform_Call(const Globals &g, const py::object &cls, const py::object &node
         reform_lookup_call(cls, node, ci, sym);
         return;
     }
-    cls.attr("reform_Stmt")(node.attr("func"), ci);
-    py::object fname = cls.attr("convert_import_name_str")(node.attr("func"), ci);
+    reform_stmt(cls, node.attr("func"), ci);
+    py::object fname = dotted_name(cls, node.attr("func"), ci);
     if (!truthy(fname)) {
         walk_arguments(cls, node, ci);
         return;
@@ -114,7 +115,7 @@ bool add_record_field(const py::object &cls, const py::object &sinfo, const py::
     if (!is_a(name, "Constant") || !py::isinstance<py::str>(name.attr("value")))
         return false;
     py::object shape = py::len(elts) > 2 ? py::object(elts[2]) : py::object(py::none());
-    std::string tn = text_of(cls.attr("convert_import_name_str")(elts[1], ci));
+    std::string tn = text_of(dotted_name(cls, elts[1], ci));
     if (tn.empty())
         return false;
     py::object ctype = table_type(cls, tn);

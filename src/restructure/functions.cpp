@@ -1,6 +1,7 @@
 // Function definitions: annotated parameters become typed C parameters, and a function whose
 // parameters and result all have C types becomes a C function whose body is compiled code.
 #include "restructure/restructure_classes.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
@@ -38,7 +39,7 @@ void reform_FunctionDef(const py::object &cls, const py::object &node, const py:
             block.attr("set_attr")(cls.attr("midx"), true);
         }
     }
-    cls.attr("reform_Stmt")(node.attr("body"), block);
+    reform_stmt(cls, node.attr("body"), block);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // means its element at the current position, a string subscript of a record is a field
 // access, and equality of C strings is a strcmp test.
 #include "restructure/restructure_classes.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
 #include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
@@ -57,7 +58,7 @@ void reform_Name(const py::object &cls, const py::object &node, const py::object
             return;
         }
     } else if (is_a(get_tag(node, "ctx"), "Load") &&
-               ends_with(type_text(cls.attr("get_cdef_type")(id, ci)), "::1]") &&
+               ends_with(type_text(cdef_type(cls, id, ci)), "::1]") &&
                ci.attr("get_attr")(cls.attr("midx")).is_none()) {
         py::object numpy_name = cls.attr("numpy_name");
         if (truthy(numpy_name)) {
@@ -124,7 +125,7 @@ void reform_view_subscript(const py::object &cls, const py::object &node, const 
 // tbl[i]["name"] of an element of a typed array of records is the field access tbl[i].name;
 // a text member is marked as one.
 void reform_element_subscript(const py::object &cls, const py::object &node, const py::object &ci) {
-    cls.attr("reform_Stmt")(node.attr("value"), ci);
+    reform_stmt(cls, node.attr("value"), ci);
     py::object view =
         attr_or(node.attr("value"), cls.attr("vidx"), py::make_tuple(py::none(), py::none()));
     py::object element_type = view[py::int_(0)];
@@ -142,7 +143,7 @@ void reform_element_subscript(const py::object &cls, const py::object &node, con
 }
 
 void reform_Subscript(const py::object &cls, const py::object &node, const py::object &ci) {
-    cls.attr("reform_Stmt")(node.attr("slice"), ci);
+    reform_stmt(cls, node.attr("slice"), ci);
     py::object value = node.attr("value");
     if (!is_a(value, "Name")) {
         reform_element_subscript(cls, node, ci);
@@ -180,7 +181,7 @@ py::object record_of_value(const py::object &cls, const py::object &value, const
 // read and compare like those of any element, as do those written as attributes of an element
 // (`tbl[i].name`) or of a struct pointer (`p.name`).
 void reform_Attribute(const py::object &cls, const py::object &node, const py::object &ci) {
-    cls.attr("reform_Stmt")(node.attr("value"), ci);
+    reform_stmt(cls, node.attr("value"), ci);
     py::object table = get_tag(node.attr("value"), cls.attr("lidx").cast<py::object>());
     if (!truthy(table)) {
         py::object sinfo = record_of_value(cls, node.attr("value"), ci);
@@ -209,8 +210,8 @@ bool is_text_constant(py::handle node) {
 // `_zel_fieldcmp_(a, n, b, m)`, where a C string is read at most one byte past the member it
 // is compared with.
 void reform_Compare(const py::object &cls, const py::object &node, const py::object &ci) {
-    cls.attr("reform_Stmt")(node.attr("left"), ci);
-    cls.attr("reform_Stmt")(node.attr("comparators"), ci);
+    reform_stmt(cls, node.attr("left"), ci);
+    reform_stmt(cls, node.attr("comparators"), ci);
     py::list ops = node.attr("ops");
     if (py::len(ops) != 1 || !(is_a(ops[0], "Eq") || is_a(ops[0], "NotEq")))
         return;

@@ -4,6 +4,7 @@
 #include "restructure/blocks.hpp"
 #include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
@@ -33,7 +34,7 @@ bool is_index_loop(const Globals &g, const py::object &cls, const py::handle &lo
     py::object call = loop.attr("iter");
     if (!is_a(call, "Call"))
         return false;
-    std::string callee = text_of(cls.attr("convert_import_name_str")(call.attr("func"), ci));
+    std::string callee = text_of(dotted_name(cls, call.attr("func"), ci));
     return callee == "range" || callee == text_of(cls.attr("RANGE")) ||
            callee == text_of(g["ZELConst"].attr("zelrange")) ||
            callee == text_of(cls.attr("PROJECTION"));
@@ -345,7 +346,7 @@ std::string range_check(const py::object &cls, const py::object &node, const py:
         py::object view = access.subscript.attr("value");
         if (!is_a(view, "Name"))
             continue;
-        py::object view_type = cls.attr("get_cdef_type")(view, ci);
+        py::object view_type = cdef_type(cls, view, ci);
         if (!py::isinstance<py::str>(view_type) || !ends_with(text_of(view_type), "::1]"))
             continue; // not a typed array: its indexing has no bounds check to drop
         std::optional<long long> offset = offset_from(access.subscript.attr("slice"), var);
@@ -453,7 +454,7 @@ void reform_parallel_loop(const Globals &g, const py::object &cls, const py::obj
     if (truthy(ci.attr("get_attr")(cls.attr("midx"))))
         script_fault("ZEL.range: 병렬 블럭을 중첩해서 사용할 수 없습니다. line " + line_of(node));
     py::object body = cls.attr("BlockInfo")(node, ci).attr("set_attr")(cls.attr("midx"), true);
-    cls.attr("reform_Stmt")(node.attr("body"), body);
+    reform_stmt(cls, node.attr("body"), body);
     if (sequential)
         return;
     keep_updates_private(node.attr("body"));
@@ -480,7 +481,7 @@ void reform_For(const Globals &g, const py::object &cls, const py::object &node,
                 const py::object &ci) {
     py::object iter = node.attr("iter");
     if (is_a(iter, "Call")) {
-        std::string callee = text_of(cls.attr("convert_import_name_str")(iter.attr("func"), ci));
+        std::string callee = text_of(dotted_name(cls, iter.attr("func"), ci));
         if (callee == text_of(cls.attr("RANGE"))) {
             reform_parallel_loop(g, cls, node, ci);
             return;
@@ -492,10 +493,10 @@ void reform_For(const Globals &g, const py::object &cls, const py::object &node,
             return;
         }
     }
-    cls.attr("reform_Stmt")(iter, ci);
+    reform_stmt(cls, iter, ci);
     if (truthy(ci.attr("get_attr")(cls.attr("midx"))))
         type_loop_index(g, cls, node, ci);
-    cls.attr("reform_Stmt")(node.attr("body"), cls.attr("BlockInfo")(node, ci));
+    reform_stmt(cls, node.attr("body"), cls.attr("BlockInfo")(node, ci));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "restructure/generated_names.hpp"
 #include "restructure/projection_references.hpp"
 #include "restructure/restructure_classes.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
 
@@ -114,7 +115,7 @@ void append_else_clause(const py::object &cls, const py::object &node, const py:
     py::object start = ast_class("AnnAssign")(counter("Store"), ast_class("Name")("int"),
                                               ast_class("Constant")(0), 1);
     start.attr("lineno") = lineno;
-    cls.attr("reform_Stmt")(start, cls.attr("BlockInfo")(node, ci));
+    reform_stmt(cls, start, cls.attr("BlockInfo")(node, ci));
     loops.insert(0, start);
     for (const py::object &loop : breaking) {
         py::object count =
@@ -154,7 +155,7 @@ void reform_Projection(const Globals &g, py::object cls, py::object node, py::ob
     }
     // The body's arrays get the projection's indices and their slice marks here.
     py::object block = cls.attr("BlockInfo")(node, ci).attr("set_proj")(proj);
-    cls.attr("reform_Stmt")(node.attr("body"), block);
+    reform_stmt(cls, node.attr("body"), block);
     record_references(cls, node.attr("body"), target.attr("id"), lineno);
 
     py::object groups = g["ZELProjection"].attr("sort_and_group_s")(node.attr("body"));

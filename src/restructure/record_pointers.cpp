@@ -1,6 +1,7 @@
 // Struct pointers keep the typed array they point into alive.
 #include "restructure/record_pointers.hpp"
 #include "restructure/blocks.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
@@ -18,7 +19,7 @@ void keep_table_alive(const py::object &cls, const py::object &stmt, const py::o
     py::object table = value.attr("value");
     if (!truthy(variable_of(cls, ci, table)))
         return;
-    py::object view_type = cls.attr("get_cdef_type")(table, ci);
+    py::object view_type = cdef_type(cls, table, ci);
     if (!ends_with(type_text(view_type), "::1]"))
         return;
     // One hidden view per pointer and view type: a pointer set from arrays of two shapes

@@ -3,6 +3,7 @@
 #include "restructure/text_fields.hpp"
 #include "restructure/blocks.hpp"
 #include "restructure/restructure_classes.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
@@ -35,13 +36,13 @@ std::string stored_type(const py::object &cls, const py::object &value, const py
             return "";
         // A name bound before keeps its type; the annotation declares a new one.
         if (truthy(symbol_of(ci, target)))
-            return type_text(cls.attr("get_cdef_type")(target, ci));
+            return type_text(cdef_type(cls, target, ci));
         return type_text(cls.attr("proc_vardef")(stmt.attr("annotation"), ci));
     }
     py::list targets = stmt.attr("targets");
     if (py::len(targets) != 1 || !is_a(targets[0], "Name"))
         return "";
-    return type_text(cls.attr("get_cdef_type")(targets[0], ci));
+    return type_text(cdef_type(cls, targets[0], ci));
 }
 
 // The copy of a text that a char* variable points into: `_zel_text_<name>`.
@@ -281,7 +282,7 @@ void reform_Return(const py::object &cls, const py::object &node, const py::obje
     py::object value = node.attr("value");
     if (value.is_none())
         return;
-    cls.attr("reform_Stmt")(value, ci);
+    reform_stmt(cls, value, ci);
     py::object function = depth0_block(ci).attr("node");
     if (!is_a(function, "FunctionDef") ||
         !py_equal(get_tag(function, cls.attr("didx")), py::str("char*")))

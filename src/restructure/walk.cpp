@@ -3,6 +3,7 @@
 // descent for every node kind without a rewriting method of its own.
 #include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "support/pyast.hpp"
 
 #include <string>
@@ -39,7 +40,7 @@ void import_cython_directives(const py::object &cls, const py::object &tree) {
 
 py::object restruct(const py::object &cls, const py::object &tree) {
     py::object root = cls.attr("BlockInfo")(tree);
-    cls.attr("reform_Stmt")(tree.attr("body"), root);
+    reform_stmt(cls, tree.attr("body"), root);
     if (truthy(get_tag(root, cython_alias)))
         import_cython_directives(cls, tree);
     return tree;
