@@ -71,8 +71,8 @@ class ScriptRunner:
         return self.run(name, *args, **kw)
 
     def interpreted(self, source, name="plain_reference.py"):
-        """What CPython prints for the script without zel."""
-        result = self.run_script(name, source.replace("import zel\n", "", 1))
+        """What CPython prints for the script without zel, `zel.range` read as `range`."""
+        result = self.run_script(name, source.replace("import zel\n", "import builtins as zel\n", 1))
         assert result.returncode == 0, result.stderr
         return result.stdout
 

@@ -175,13 +175,6 @@ def test_chained_store_into_text_fields(runner):
     assert (built.returncode, built.stdout) == (0, "# COMPILE..\n# RUN\n" + plain.stdout)
 
 
-def cpython_prints(runner, source):
-    """What CPython prints for the script without zel, `zel.range` read as `range`."""
-    result = runner.run_script("reference.py", source.replace("import zel\n", "import builtins as zel\n", 1))
-    assert result.returncode == 0, result.stderr
-    return result.stdout.splitlines()
-
-
 # A record, or a text taken from one, outlives the array variable it came from: numpy's
 # element keeps its array alive, and the bytes are a value of their own.
 OUTLIVED_ARRAYS = '''
@@ -381,7 +374,7 @@ print(w, v)
 def test_records_and_texts_print_what_cpython_prints(runner, name, source):
     result = runner.run_script(name, source)
     assert result.returncode == 0, result.stdout + result.stderr
-    assert result.stdout.splitlines()[2:] == cpython_prints(runner, source)
+    assert result.stdout.splitlines()[2:] == runner.interpreted(source).splitlines()
 
 
 def test_lookup_by_a_key_taken_from_a_full_member(runner):
