@@ -70,9 +70,14 @@ class ScriptRunner:
         self.write(name, source)
         return self.run(name, *args, **kw)
 
+    @staticmethod
+    def without_zel(source):
+        """The script as CPython runs it on its own: `zel.range` read as `range`."""
+        return source.replace("import zel\n", "import builtins as zel\n", 1)
+
     def interpreted(self, source, name="plain_reference.py"):
-        """What CPython prints for the script without zel, `zel.range` read as `range`."""
-        result = self.run_script(name, source.replace("import zel\n", "import builtins as zel\n", 1))
+        """What CPython prints for the script without zel."""
+        result = self.run_script(name, self.without_zel(source))
         assert result.returncode == 0, result.stderr
         return result.stdout
 

@@ -47,20 +47,13 @@ print(typed(a, b, x), typed(7, -2, 7.0))
 def test_floor_division_and_modulo_as_in_python(runner):
     result = runner.run_script("negative.py", NEGATIVE_OPERANDS)
     assert result.returncode == 0, result.stdout + result.stderr
-    plain = runner.run_script("plain.py", NEGATIVE_OPERANDS.replace("import zel\n", "", 1))
-    assert result.stdout.splitlines()[2:] == plain.stdout.splitlines()
-
-
-def plain_python(source):
-    """The script as CPython runs it: without zel, its parallel loops plain `range` loops."""
-    return source.replace("import zel\n", "", 1).replace("zel.range(", "range(")
+    assert result.stdout.splitlines()[2:] == runner.interpreted(NEGATIVE_OPERANDS).splitlines()
 
 
 def assert_prints_as_python(runner, source):
     built = runner.run_script("built.py", source)
-    plain = runner.run_script("plain.py", plain_python(source))
-    assert plain.returncode == 0, plain.stderr
-    assert (built.stdout.splitlines()[2:], built.returncode) == (plain.stdout.splitlines(), 0), \
+    plain = runner.interpreted(source)
+    assert (built.stdout.splitlines()[2:], built.returncode) == (plain.splitlines(), 0), \
         built.stdout + built.stderr
 
 
@@ -112,7 +105,7 @@ def test_untyped_names_in_comprehensions_compute_as_python(runner, body):
 def assert_raises_as_python(runner, source, line, message):
     """The build stops on the script's line with the message CPython's error carries."""
     built = runner.run_script("built.py", source)
-    plain = runner.run_script("plain.py", plain_python(source))
+    plain = runner.run_script("plain.py", runner.without_zel(source))
     assert plain.returncode == 1 and plain.stderr.splitlines()[-1].endswith(": " + message)
     report = built.stdout.splitlines()[-3:]
     assert (report[0].split(", in ")[0], report[-1], built.returncode) == (
@@ -137,7 +130,7 @@ CONVERSION_HEAD = "import zel\nimport sys\nimport numpy as np\n"
 def test_nan_and_infinity_to_an_integer_raise_as_python(runner, placement, value, message):
     source = CONVERSION_HEAD + CONVERSIONS[placement]
     runner.write("built.py", source)
-    runner.write("plain.py", plain_python(source))
+    runner.write("plain.py", runner.without_zel(source))
     built = runner.run("built.py", value)
     plain = runner.run("plain.py", value)
     assert plain.stderr.splitlines()[-1] == ("ValueError: " if value == "nan" else "OverflowError: ") + message

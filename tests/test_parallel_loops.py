@@ -1,6 +1,5 @@
 """Loops over zel.range: OpenMP loops over prange, their index declarations and their faults;
 and the index of ordinary loops inside compiled code."""
-import textwrap
 
 import pytest
 
@@ -263,11 +262,9 @@ def prints_as_cpython(runner, name, source):
     """Runs the script under zel and, with zel.range read as range, under CPython: both print
     the same."""
     built = runner.run_script(name, source)
-    plain = runner.run_script("plain_" + name, textwrap.dedent(source).replace(
-        "import zel\n", "", 1).replace("zel.range", "range"))
-    assert plain.returncode == 0, plain.stderr
+    plain = runner.interpreted(source, "plain_" + name)
     assert (built.returncode, built.stdout, built.stderr) == (
-        0, "# COMPILE..\n# RUN\n" + plain.stdout, "")
+        0, "# COMPILE..\n# RUN\n" + plain, "")
 
 
 def test_accesses_an_iteration_may_skip_run_as_in_python(runner):
