@@ -107,13 +107,20 @@ def test_annotated_assignments(zel_ns, source, tags, ref, line):
     assert emit(zel_ns, tree) == line
 
 
-def test_assignments_write_one_line_per_target(zel_ns):
+@pytest.mark.parametrize("typed, lines", [
+    ((True, True), ["cdef double[::1] a", "cdef double[::1] b", "a = b = &v"]),
+    ((False, True), ["cdef double[::1] b", "a = b = &v"]),
+    ((False, False), ["a = b = &v"]),
+])
+def test_several_targets_stay_one_assignment(zel_ns, typed, lines):
+    # One cascaded assignment evaluates the value once and converts it for each target.
     tree = ast.parse("a = b = v")
     stmt = tree.body[0]
-    for target in stmt.targets:
-        tag(zel_ns, target, cdef=True, dtype="double[::1]")
+    for target, declared in zip(stmt.targets, typed):
+        if declared:
+            tag(zel_ns, target, cdef=True, dtype="double[::1]")
     tag(zel_ns, stmt.value, ref=True)
-    assert emit(zel_ns, tree).splitlines() == ["cdef double[::1] a = &v", "cdef double[::1] b = a"]
+    assert emit(zel_ns, tree).splitlines() == lines
 
 
 def test_a_referenced_value_takes_its_address(zel_ns):
@@ -126,7 +133,6 @@ def test_plain_assignments_stay_python(zel_ns):
     source = "a, b = 1, 2\nx = y = [1, 2]\ns.t = 3"
     assert emit(zel_ns, ast.parse(source)).splitlines() == [
         "(a, b) = (1, 2)",
-        "x = [1, 2]",
-        "y = x",
+        "x = y = [1, 2]",
         "s.t = 3",
     ]

@@ -289,3 +289,33 @@ def test_arrays_stored_into_slices_of_typed_arrays(runner):
     built = runner.run_script("slices.py", source)
     assert (built.returncode, built.stdout, built.stderr) == (
         0, "# COMPILE..\n# RUN\n" + plain, "")
+
+
+def test_chained_assignment_gives_every_target_the_value(runner):
+    # Each target takes the one value, not what an earlier, narrower target made of it.
+    source = textwrap.dedent("""\
+        import zel
+        import numpy as np
+        a = np.zeros(4, 'f4')
+        x = 0.1
+        a[0] = b = x
+        a[1] = m = 7
+        i = 2
+        lst = [0] * 8
+        i = lst[i] = 5
+        j: int = 1
+        a[j] = j = 3
+        print(b, m, type(m).__name__, i, lst, j, np.asarray(a).tolist())
+
+        def g(n):
+            v = np.zeros(n, 'f4')
+            s: float = 0.0
+            for k in range(n):
+                v[k] = s = k * 0.1
+            return s
+        print(g(4))
+    """)
+    plain = runner.interpreted(source)
+    built = runner.run_script("chained.py", source)
+    assert (built.returncode, built.stdout, built.stderr) == (
+        0, "# COMPILE..\n# RUN\n" + plain, "")

@@ -163,9 +163,10 @@ def test_struct_pointer_declaration_and_repointing(zel_ns):
 
 def test_chained_array_assignment_declares_each_target(zel_ns):
     tree = rewrite(zel_ns, "import numpy as np\na = b = np.zeros(5, np.float64)\n")
-    assert emit(zel_ns, tree).splitlines()[-2:] == [
-        "cdef double[::1] a = np.zeros(5, np.float64)",
-        "cdef double[::1] b = a",
+    assert emit(zel_ns, tree).splitlines()[-3:] == [
+        "cdef double[::1] a",
+        "cdef double[::1] b",
+        "a = b = np.zeros(5, np.float64)",
     ]
 
 

@@ -73,23 +73,32 @@ void visit_AnnAssign(const Globals &g, const py::object &self, const py::object 
     }
 }
 
-// One line per target: `a = b = v` is written `a = v` and `b = a`, so each target can carry
-// its own declaration.
+// `a = b = v` stays one cascaded assignment: `v` is evaluated once and each target takes it
+// converted to its own type, as every target gets the one value in Python. A lone target
+// carries its declaration; several are declared on lines of their own before it.
 void visit_Assign(const Globals &g, const py::object &self, const py::object &node) {
     py::object zel_ast = g["ZELAst"];
     py::list targets = node.attr("targets");
-    for (size_t i = 0; i < targets.size(); ++i) {
-        self.attr("fill")();
-        py::object dt = declared_type(zel_ast, targets[i]);
-        if (!dt.is_none() && !in_module_function(self))
-            write(self, py::str("cdef ") + py::str(dt) + py::str(" "));
-        traverse(self, targets[i]);
-        write(self, py::str(" = "));
-        if (i == 0)
-            write_value(self, zel_ast, node.attr("value"));
-        else
-            traverse(self, targets[i - 1]);
+    bool declare = !in_module_function(self);
+    bool cascaded = targets.size() > 1;
+    if (declare && cascaded) {
+        for (py::handle target : targets) {
+            py::object dt = declared_type(zel_ast, target);
+            if (dt.is_none())
+                continue;
+            self.attr("fill")(py::str("cdef ") + py::str(dt) + py::str(" "));
+            traverse(self, target);
+        }
     }
+    self.attr("fill")();
+    for (py::handle target : targets) {
+        py::object dt = declared_type(zel_ast, target);
+        if (declare && !cascaded && !dt.is_none())
+            write(self, py::str("cdef ") + py::str(dt) + py::str(" "));
+        traverse(self, target);
+        write(self, py::str(" = "));
+    }
+    write_value(self, zel_ast, node.attr("value"));
 }
 
 // Typed parameter lists hold only ordinary parameters, each written as C type and name.
