@@ -100,11 +100,32 @@ def test_openmp_prefix_follows_docstring_and_future_imports(zel_ns, source, head
         "from cython.parallel import prange as _cp_prange_", "import openmp"]
 
 
+@pytest.mark.parametrize("openmp, expected", [
+    (True, ["from cython.parallel import prange as _cp_prange_", "import openmp",
+            "import cython as _zel_cython_"]),
+    (False, ["import cython as _zel_cython_"]),
+])
+def test_prologue_cimports_directives_for_a_tagged_module(zel_ns, openmp, expected):
+    tree = ast.parse('"""doc"""\nfrom __future__ import annotations\nx = 1')
+    tree._zel_cython_ = True
+    unparse_pieces(zel_ns, [], tree=tree, openmp=openmp)
+    prologue = tree.body[2:2 + len(expected)]
+    assert [ast.unparse(s) for s in prologue] == expected
+    assert ast.unparse(tree.body[-1]) == "x = 1"
+    assert all(s.lineno == -1 for s in prologue)
+    assert getattr(prologue[-1], "_cdef_") is True
+
+
 def test_parallel_script_with_future_import_runs(runner):
-    source = ('"""A parallel sum."""\nfrom __future__ import annotations\nimport zel\n\n'
-              "total: int = 0\nfor i in zel.range(5):\n    total += i\nprint(total)\n")
+    # The second loop's accesses are tested once before it, which switches Cython's checks off.
+    source = ('"""A parallel sum."""\nfrom __future__ import annotations\nimport zel\n'
+              "import numpy as np\n\n"
+              "total: int = 0\nfor i in zel.range(5):\n    total += i\nprint(total)\n"
+              "n: int = 6\na = np.zeros(n, 'f8')\nb = np.zeros(n, 'f8')\n"
+              "for i in zel.range(1, n - 1):\n    a[i] = b[i - 1] + b[i + 1] + i\n"
+              "print(a.sum())\n")
     result = runner.run_script("future.py", source)
-    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n10\n", 0)
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n10\n10.0\n", 0)
 
 
 @pytest.mark.parametrize(

@@ -1,48 +1,16 @@
 // ZEL.unparse: writes the rewritten tree as .pyx text and maps the lines that carry a line
 // marker back to the script lines they came from.
 #include "driver/driver_classes.hpp"
+#include "driver/module_prologue.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
 namespace {
 
-bool is_future_import(py::handle statement) {
-    return is_a(statement, "ImportFrom") &&
-           py_equal(statement.attr("module"), py::str("__future__"));
-}
-
-// Where the prefix goes: after the leading docstring (written as `pass` by then) and the
-// `from __future__` imports, which must stay first.
-size_t prefix_position(const py::list &body) {
-    size_t position = 0;
-    if (!body.empty()) {
-        py::handle first = body[0];
-        if (is_a(first, "Pass") || (is_a(first, "Expr") && is_a(first.attr("value"), "Constant")))
-            position = 1;
-    }
-    while (position < body.size() && is_future_import(body[position]))
-        ++position;
-    return position;
-}
-
-// Puts the prange import and the openmp cimport at the head of the module body.
-void insert_openmp_prefix(const Globals &g, const py::object &tree) {
-    py::object pyx_prefix = g["ZELConst"].attr("pyx_prefix");
-    py::object prange_import = parse_statement(pyx_prefix[py::int_(0)]);
-    py::object openmp_import = parse_statement(pyx_prefix[py::int_(1)]);
-    set_tag(openmp_import, g["ZELAst"].attr("cidx"), py::bool_(true));
-    openmp_import.attr("lineno") = -1;
-    prange_import.attr("lineno") = -1;
-    py::list body = tree.attr("body");
-    size_t position = prefix_position(body);
-    body.insert(position, openmp_import);
-    body.insert(position, prange_import);
-}
-
 // ZEL.unparse (named apart from the support helper that unparses one node).
 py::tuple unparse_tree(const Globals &g, const py::object &tree, const py::object &openmp) {
-    if (truthy(openmp) && is_a(tree, "Module"))
-        insert_openmp_prefix(g, tree);
+    if (is_a(tree, "Module"))
+        insert_module_prologue(g, tree, truthy(openmp));
 
     py::object unparser = g["ZELUnparser"]();
     unparser.attr("traverse")(tree);

@@ -4,7 +4,8 @@
 namespace zel {
 
 // The alias of Cython's compile-time module, through which a loop switches off checks that a
-// test before it has made needless; also the tag on the root block that asks for its cimport.
+// test before it has made needless; also the tag, on the root block and then on the module,
+// that asks for its cimport.
 constexpr const char *cython_alias = "_zel_cython_";
 
 // The count of a projection loop's group loops that ended without break: its else clause runs

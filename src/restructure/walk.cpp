@@ -28,21 +28,12 @@ bool is_private(py::handle key) {
     return PyUnicode_GET_LENGTH(key.ptr()) > 0 && PyUnicode_READ_CHAR(key.ptr(), 0) == '_';
 }
 
-// `cimport cython as _zel_cython_` at the head of the module, for loops that switch checks off.
-void import_cython_directives(const py::object &cls, const py::object &tree) {
-    py::list names;
-    names.append(ast_class("alias")("cython", cython_alias));
-    py::object statement = ast_class("Import")(names);
-    statement.attr("lineno") = -1;
-    set_tag(statement, cls.attr("cidx"), py::bool_(true));
-    tree.attr("body").attr("insert")(0, statement);
-}
-
 py::object restruct(const py::object &cls, const py::object &tree) {
     py::object root = cls.attr("BlockInfo")(tree);
     reform_stmt(cls, tree.attr("body"), root);
+    // The module's prologue cimports Cython's directives for a loop that switched checks off.
     if (truthy(get_tag(root, cython_alias)))
-        import_cython_directives(cls, tree);
+        set_tag(tree, cython_alias, py::bool_(true));
     return tree;
 }
 
