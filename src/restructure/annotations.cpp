@@ -22,10 +22,10 @@ using namespace pybind11::literals;
 py::object struct_element_type(const py::object &cls, const std::string &type_name,
                                const py::object &ci) {
     py::object entry = symbol_of(ci, py::str(type_name));
-    if (!py::isinstance(entry, cls.attr("VariableInfo")))
+    if (!is_variable(cls, entry))
         return py::none();
     py::object record = entry.attr("dt");
-    if (!py::isinstance(record, cls.attr("StructInfo")))
+    if (!is_record_description(cls, record))
         return py::none();
     py::dict struct_def = cls.attr("struct_def");
     struct_def[py::str(type_name)] = record;
@@ -89,7 +89,7 @@ py::tuple get_struct_view(const py::object &cls, const py::object &target) {
     if (!py::isinstance<py::dict>(struct_def)) // already written out by the emitter
         return nothing;
     py::object record = struct_def.attr("get")(name);
-    if (!py::isinstance(record, cls.attr("StructInfo")))
+    if (!is_record_description(cls, record))
         return nothing;
     return py::make_tuple(name, record);
 }
@@ -120,7 +120,7 @@ void hoist_declaration(const py::object &cls, const py::object &node, const py::
     set_tag(decl, cls.attr("didx"), cdf);
     set_tag(decl, cls.attr("cidx"), py::bool_(true));
     reduce_to_assignment(node);
-    ci.attr("insert_stmt")(decl);
+    insert_declaration(ci, decl);
 }
 
 // The C type of a `cdef` declaration of `name` other than `node` made in the body of the
@@ -142,7 +142,7 @@ py::object type_in_scope(const py::object &cls, const py::object &ci, const py::
     for (py::object block = ci; truthy(block); block = block.attr("prev")) {
         py::object entry = block.attr("symbol").attr("get")(name);
         if (truthy(entry)) {
-            if (!py::isinstance(entry, cls.attr("VariableInfo")))
+            if (!is_variable(cls, entry))
                 return py::none();
             if (is_a(entry.attr("org_node"), "arg") &&
                 !truthy(get_tag(block.attr("node").attr("args"), cls.attr("didx"))))
@@ -190,13 +190,12 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
     }
 
     py::object annotation = node.attr("annotation");
-    py::object variable_info = cls.attr("VariableInfo");
     py::object cdf = py::none();
     py::object sym = py::none();
     if (is_a(annotation, "Tuple")) {
         cdf = proc_tuple_vardef(cls, annotation, ci);
         if (truthy(cdf))
-            sym = variable_info(node, cdf, "call"_a = annotation);
+            sym = new_variable(cls, node, cdf, "call"_a = annotation);
     } else {
         std::string type_name = dotted_name(cls, annotation, ci).cast<std::string>();
         if (is_byte_string_type(type_name)) {
@@ -214,25 +213,25 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
             }
         }
         if (truthy(cdf))
-            sym = variable_info(node, cdf);
+            sym = new_variable(cls, node, cdf);
     }
 
     py::object name = target.attr("id");
     if (sym.is_none()) {
-        ci.attr("set_symbol")(name, node);
+        bind(ci, name, node);
         return;
     }
     py::object earlier = declared_before(cls, node, name, ci);
     if (!earlier.is_none()) {
         // Declared already with this type: only the assignment is left.
         refuse_other_type(node, earlier, cdf);
-        ci.attr("set_symbol")(name, sym);
+        bind(ci, name, sym);
         reduce_to_assignment(node);
         if (truthy(get_tag(value, cls.attr("ref_idx"))))
             keep_table_alive(cls, node, name, ci);
         return;
     }
-    ci.attr("set_symbol")(name, sym);
+    bind(ci, name, sym);
     if (ci.attr("depth").cast<long>() == 0) {
         set_tag(node, cls.attr("cidx"), py::bool_(true));
         set_tag(node, cls.attr("didx"), cdf);

@@ -18,20 +18,20 @@ using namespace pybind11::literals;
 // An array description (shape, element type) on the value: declare each new name at depth 0.
 void assign_array(const py::object &cls, const py::object &node, const py::object &description,
                   const py::object &ci) {
-    py::object sym = cls.attr("VariableInfo")(node, "call"_a = description);
+    py::object sym = new_variable(cls, node, "call"_a = description);
     py::object view_type = cls.attr("proc_tuple_vardef")(description, ci);
     for (py::handle target : node.attr("targets")) {
         reform_stmt(cls, target, ci);
         if (!is_a(target, "Name") || truthy(symbol_of(ci, target)))
             continue;
         if (!truthy(view_type)) {
-            ci.attr("set_symbol")(target, node);
+            bind(ci, target, node);
         } else if (ci.attr("depth").cast<long>() == 0) {
-            ci.attr("set_symbol")(target, sym);
+            bind(ci, target, sym);
             set_tag(target, cls.attr("didx"), view_type);
             set_tag(target, cls.attr("cidx"), py::bool_(true));
-        } else if (!truthy(ci.attr("get_attr")(cls.attr("midx")))) {
-            ci.attr("set_symbol")(target, node);
+        } else if (!in_compiled_code(cls, ci)) {
+            bind(ci, target, node);
         }
     }
 }
@@ -39,10 +39,10 @@ void assign_array(const py::object &cls, const py::object &node, const py::objec
 // A record dtype: every target holds it, also a name bound before.
 void assign_record(const py::object &cls, const py::object &node, const py::object &record,
                    const py::object &ci) {
-    py::object sym = cls.attr("VariableInfo")(node, "call"_a = record);
+    py::object sym = new_variable(cls, node, "call"_a = record);
     for (py::handle target : node.attr("targets")) {
         reform_stmt(cls, target, ci);
-        ci.attr("set_symbol")(target, sym);
+        bind(ci, target, sym);
     }
 }
 
@@ -53,7 +53,7 @@ void assign_plain(const py::object &cls, const py::object &node, const py::objec
         if (!is_a(target, "Name"))
             continue;
         if (!truthy(symbol_of(ci, target))) {
-            ci.attr("set_symbol")(target, node);
+            bind(ci, target, node);
             continue;
         }
         // A struct pointer takes the address of the record; a char* takes the text itself.
@@ -124,7 +124,7 @@ bool takes_a_slice(const py::object &index, size_t dims) {
 // unless v is a number that Cython stores as numpy does.
 void store_slices_as_numpy(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object numpy_name = cls.attr("numpy_name");
-    if (!truthy(numpy_name) || !ci.attr("get_attr")(cls.attr("midx")).is_none())
+    if (!truthy(numpy_name) || in_compiled_code(cls, ci))
         return;
     for (py::handle target : node.attr("targets")) {
         if (!is_a(target, "Subscript") || !is_a(target.attr("value"), "Name"))
@@ -134,7 +134,7 @@ void store_slices_as_numpy(const py::object &cls, const py::object &node, const 
         py::object view_type = cdef_type(cls, view, ci);
         if (sym.is_none() || !truthy(sym.attr("view")) || !py::isinstance<py::str>(view_type))
             continue;
-        size_t dims = cls.attr("dim_from_shape")(sym.attr("shape")).cast<size_t>();
+        size_t dims = static_cast<size_t>(dimensions(cls, sym.attr("shape")));
         if (!takes_a_slice(target.attr("slice"), dims) ||
             stores_as_numpy(cls, node.attr("value"), element_type(text_of(view_type)), ci))
             continue;
@@ -191,7 +191,7 @@ void reform_Assign(const py::object &cls, const py::object &node, const py::obje
     py::object description = get_tag(value, cls.attr("call"));
     if (is_a(description, "Tuple")) {
         assign_array(cls, node, description, ci);
-    } else if (py::isinstance(description, cls.attr("StructInfo"))) {
+    } else if (is_record_description(cls, description)) {
         assign_record(cls, node, description, ci);
     } else {
         assign_plain(cls, node, ci);
@@ -239,7 +239,7 @@ py::object get_ref_type(const py::object &cls, const py::object &v, const py::ob
         return py::str("(" + unparse(record.attr("shape")) + ", " + unparse(record.attr("view")) +
                        ")");
     py::object value = org.attr("value");
-    if (py::isinstance(record.attr("dt"), cls.attr("StructInfo")) && is_a(value, "Call"))
+    if (is_record_description(cls, record.attr("dt")) && is_a(value, "Call"))
         return py::str(unparse(value.attr("args")[py::int_(0)]));
     return py::none();
 }

@@ -29,7 +29,7 @@ void reform_lookup_call(const py::object &cls, const py::object &node, const py:
                         const py::object &sym) {
     reform_stmt(cls, node.attr("args"), ci);
     pass_text_arguments(node);
-    py::tuple view = cls.attr("get_struct_view")(sym.attr("view"));
+    py::tuple view = struct_view(cls, sym.attr("view"));
     py::object key = view[0], sinfo = view[1];
     if (!truthy(key))
         return;
@@ -46,7 +46,7 @@ void reform_lookup_call(const py::object &cls, const py::object &node, const py:
 void reform_Call(const Globals &g, const py::object &cls, const py::object &node,
                  const py::object &ci) {
     py::object sym = symbol_of(ci, node.attr("func"));
-    if (is_instance(sym, cls.attr("VariableInfo"))) {
+    if (is_variable(cls, sym)) {
         reform_lookup_call(cls, node, ci, sym);
         return;
     }
@@ -64,8 +64,8 @@ void reform_Call(const Globals &g, const py::object &cls, const py::object &node
         cls.attr("reform_Numpy_Call")(fname, node, ci);
     } else {
         walk_arguments(cls, node, ci);
-        if (name == "len" && truthy(ci.attr("get_attr")(cls.attr("midx"))))
-            cls.attr("len_to_shape")(node, ci);
+        if (name == "len" && in_compiled_code(cls, ci))
+            len_as_extent(cls, node, ci);
     }
 }
 
@@ -89,8 +89,7 @@ void reform_Numpy_Call(const Globals &g, const py::object &cls, const std::strin
         py::object constant = ast_class("Constant");
         py::list pair;
         py::object sym = symbol_of(ci, dt);
-        if (is_instance(sym, cls.attr("VariableInfo")) &&
-            is_instance(sym.attr("dt"), cls.attr("StructInfo"))) {
+        if (is_variable(cls, sym) && is_record_description(cls, sym.attr("dt"))) {
             pair.append(constant(0)); // one dimension of records
         } else {
             py::list placeholder; // only the number of dimensions counts
@@ -156,7 +155,7 @@ void reform_Numpy_Dtype(const py::object &cls, const py::object &node, const py:
 py::object type_of_argument(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object v = py::str(unparse(node.attr("args")));
     py::object ref = cls.attr("get_ref_type")(v, ci);
-    if (!truthy(ref) && !is_instance(symbol_of(ci, v), cls.attr("VariableInfo")))
+    if (!truthy(ref) && !is_variable(cls, symbol_of(ci, v)))
         return py::str("PyObj");
     return ref;
 }
@@ -186,7 +185,7 @@ void len_to_shape(const py::object &cls, const py::object &node, const py::objec
         return;
     py::object x = args[0];
     py::object sym = symbol_of(ci, x);
-    if (!is_instance(sym, cls.attr("VariableInfo")) || !truthy(sym.attr("view")))
+    if (!is_variable(cls, sym) || !truthy(sym.attr("view")))
         return;
     set_class(node, "Subscript");
     node.attr("value") = ast_class("Attribute")(x, "shape");

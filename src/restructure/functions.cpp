@@ -16,24 +16,23 @@ bool only_plain_parameters(const py::object &arguments) {
 }
 
 void reform_FunctionDef(const py::object &cls, const py::object &node, const py::object &ci) {
-    py::object block = cls.attr("BlockInfo")(node, ci).attr("set_name")(node.attr("name"));
+    py::object block = new_block(cls, node, ci).attr("set_name")(node.attr("name"));
     py::object didx = cls.attr("didx");
     bool all_typed = only_plain_parameters(node.attr("args"));
     for (py::handle arg : node.attr("args").attr("args")) {
         py::object annotation = arg.attr("annotation");
-        py::object tn = cls.attr("proc_vardef")(annotation, ci);
+        py::object tn = annotation_type(cls, annotation, ci);
         if (!truthy(tn)) {
             all_typed = false;
             break;
         }
-        block.attr("set_symbol")(arg.attr("arg"),
-                                 cls.attr("VariableInfo")(arg, tn, py::arg("call") = annotation));
+        bind(block, arg.attr("arg"), new_variable(cls, arg, tn, py::arg("call") = annotation));
         set_tag(arg, didx, tn);
     }
     set_tag(node.attr("args"), didx, py::bool_(all_typed));
     py::object returns = node.attr("returns");
     if (all_typed && truthy(returns)) {
-        py::object rt = cls.attr("proc_vardef")(returns, ci);
+        py::object rt = annotation_type(cls, returns, ci);
         if (truthy(rt)) {
             set_tag(node, didx, rt);
             block.attr("set_attr")(cls.attr("midx"), true);

@@ -2,6 +2,7 @@
 // is reachable; the resolver undoes import aliases so that the rewriting recognises its
 // vocabulary ("numpy.zeros", "zel.range") by dotted names.
 #include "restructure/restructure_classes.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
@@ -18,7 +19,7 @@ void reform_Import(const py::object &cls, const py::object &node, const py::obje
         if (!is_a(alias, "alias"))
             continue;
         py::object bound = bound_name(alias);
-        ci.attr("set_symbol")(bound, node);
+        bind(ci, bound, node);
         // Only numpy itself, not a submodule: the emitter also cimports it.
         if (py_equal(alias.attr("name"), py::str("numpy"))) {
             set_tag(alias, cls.attr("cidx"), py::str("DUP"));
@@ -31,7 +32,7 @@ void reform_ImportFrom(const py::object &cls, const py::object &node, const py::
     for (py::handle alias : node.attr("names")) {
         if (!is_a(alias, "alias"))
             continue;
-        ci.attr("set_symbol")(bound_name(alias), node);
+        bind(ci, bound_name(alias), node);
         if (py_equal(node.attr("module"), py::str("numpy")) && cls.attr("numpy_name").is_none())
             py::setattr(cls, "numpy_name", cls.attr("NUMPY"));
     }

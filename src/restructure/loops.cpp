@@ -115,8 +115,7 @@ void declare_index(const Globals &g, const py::object &cls, const py::object &no
     py::dict declared = declarations(ci);
     py::object earlier = declared.attr("get")(name);
     if (!earlier.is_none()) {
-        ci.attr("set_symbol")(
-            name, cls.attr("VariableInfo")(earlier, get_tag(earlier, cls.attr("didx"))));
+        bind(ci, name, new_variable(cls, earlier, get_tag(earlier, cls.attr("didx"))));
         return;
     }
     py::object declaration =
@@ -126,7 +125,7 @@ void declare_index(const Globals &g, const py::object &cls, const py::object &no
     set_tag(declaration, cls.attr("cidx"), py::bool_(true));
     set_tag(declaration, cls.attr("didx"), ctype);
     declared[name] = declaration;
-    ci.attr("set_symbol")(name, cls.attr("VariableInfo")(declaration, ctype));
+    bind(ci, name, new_variable(cls, declaration, ctype));
 
     py::object block = depth0_block(ci);
     py::list body = block.attr("node").attr("body");
@@ -155,7 +154,7 @@ void make_prange_iterator(const Globals &g, const py::object &cls, const py::obj
     call.attr("func") = ast_class("Name")(g["ZELConst"].attr("zelrange"));
     py::object first = call.attr("args")[py::int_(0)];
     if (is_a(first, "Call") && truthy(cls.attr("equal")(first.attr("func"), "len")))
-        cls.attr("len_to_shape")(first, ci);
+        len_as_extent(cls, first, ci);
     py::object keywords_source = g["ZELConst"].attr("pyx_prefix")[py::int_(2)];
     call.attr("keywords") = parse_statement(keywords_source).attr("value").attr("keywords");
 }
@@ -217,9 +216,9 @@ void reform_parallel_loop(const Globals &g, const py::object &cls, const py::obj
         py::setattr(cls, "openmp", py::bool_(true));
     }
 
-    if (truthy(ci.attr("get_attr")(cls.attr("midx"))))
+    if (in_compiled_code(cls, ci))
         script_fault("ZEL.range: 병렬 블럭을 중첩해서 사용할 수 없습니다. line " + line_of(node));
-    py::object body = cls.attr("BlockInfo")(node, ci).attr("set_attr")(cls.attr("midx"), true);
+    py::object body = new_block(cls, node, ci).attr("set_attr")(cls.attr("midx"), true);
     reform_stmt(cls, node.attr("body"), body);
     if (sequential)
         return;
@@ -253,16 +252,16 @@ void reform_For(const Globals &g, const py::object &cls, const py::object &node,
             return;
         }
         if (callee == text_of(cls.attr("PROJECTION"))) {
-            if (truthy(ci.attr("get_attr")(cls.attr("midx"))))
+            if (in_compiled_code(cls, ci))
                 type_loop_index(g, cls, node, ci);
             cls.attr("reform_Projection")(node, ci);
             return;
         }
     }
     reform_stmt(cls, iter, ci);
-    if (truthy(ci.attr("get_attr")(cls.attr("midx"))))
+    if (in_compiled_code(cls, ci))
         type_loop_index(g, cls, node, ci);
-    reform_stmt(cls, node.attr("body"), cls.attr("BlockInfo")(node, ci));
+    reform_stmt(cls, node.attr("body"), new_block(cls, node, ci));
 }
 
 } // namespace

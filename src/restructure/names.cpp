@@ -22,7 +22,7 @@ bool is_string_constant(py::handle node) {
 }
 
 long dimension(const py::object &cls, const py::object &sym) {
-    return cls.attr("dim_from_shape")(sym.attr("shape")).cast<long>();
+    return dimensions(cls, sym.attr("shape"));
 }
 
 // The projection's arguments with the count replaced by `last`: the full index. The
@@ -58,8 +58,7 @@ void reform_Name(const py::object &cls, const py::object &node, const py::object
             return;
         }
     } else if (is_a(get_tag(node, "ctx"), "Load") &&
-               ends_with(type_text(cdef_type(cls, id, ci)), "::1]") &&
-               ci.attr("get_attr")(cls.attr("midx")).is_none()) {
+               ends_with(type_text(cdef_type(cls, id, ci)), "::1]") && !in_compiled_code(cls, ci)) {
         py::object numpy_name = cls.attr("numpy_name");
         if (truthy(numpy_name)) {
             // Python code receives the typed view as a numpy array.
@@ -73,7 +72,7 @@ void reform_Name(const py::object &cls, const py::object &node, const py::object
         }
     }
     py::object sym = symbol_of(ci, node);
-    if (is_instance(sym, cls.attr("VariableInfo"))) {
+    if (is_variable(cls, sym)) {
         py::object cdf = sym.attr("cdf");
         if (ends_with(type_text(cdf), "*"))
             set_tag(node, cls.attr("didx").cast<py::object>(), cdf);
@@ -135,7 +134,7 @@ void reform_element_subscript(const py::object &cls, const py::object &node, con
     set_class(node, "Attribute");
     node.attr("attr") = index.attr("value");
     py::delattr(node, "slice");
-    py::tuple record = cls.attr("get_struct_view")(element_type);
+    py::tuple record = struct_view(cls, element_type);
     py::object sinfo = record[1];
     if (!truthy(sinfo))
         return;
@@ -169,7 +168,7 @@ void reform_Subscript(const py::object &cls, const py::object &node, const py::o
 py::object record_of_value(const py::object &cls, const py::object &value, const py::object &ci) {
     py::object view = get_tag(value, cls.attr("vidx").cast<py::object>());
     if (!view.is_none())
-        return py::tuple(cls.attr("get_struct_view")(view[py::int_(0)]))[1];
+        return struct_view(cls, view[py::int_(0)])[1];
     if (!is_a(value, "Name"))
         return py::none();
     py::object sym = variable_of(cls, ci, value);
@@ -193,7 +192,7 @@ void reform_Attribute(const py::object &cls, const py::object &node, const py::o
     py::object sym = variable_of(cls, ci, table);
     if (!truthy(sym))
         return;
-    py::object sinfo = py::tuple(cls.attr("get_struct_view")(sym.attr("view")))[1];
+    py::object sinfo = struct_view(cls, sym.attr("view"))[1];
     if (truthy(sinfo))
         mark_text_field(cls, node, sinfo, ci);
 }

@@ -115,7 +115,7 @@ void append_else_clause(const py::object &cls, const py::object &node, const py:
     py::object start = ast_class("AnnAssign")(counter("Store"), ast_class("Name")("int"),
                                               ast_class("Constant")(0), 1);
     start.attr("lineno") = lineno;
-    reform_stmt(cls, start, cls.attr("BlockInfo")(node, ci));
+    reform_stmt(cls, start, new_block(cls, node, ci));
     loops.insert(0, start);
     for (const py::object &loop : breaking) {
         py::object count =
@@ -154,7 +154,7 @@ void reform_Projection(const Globals &g, py::object cls, py::object node, py::ob
         forward.attr("args") = only_count;
     }
     // The body's arrays get the projection's indices and their slice marks here.
-    py::object block = cls.attr("BlockInfo")(node, ci).attr("set_proj")(proj);
+    py::object block = new_block(cls, node, ci).attr("set_proj")(proj);
     reform_stmt(cls, node.attr("body"), block);
     record_references(cls, node.attr("body"), target.attr("id"), lineno);
 

@@ -3,6 +3,7 @@
 // typed variables and record dtypes. Records are plain instances, so tags are attributes.
 #include "restructure/blocks.hpp"
 #include "restructure/restructure_classes.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
@@ -197,7 +198,7 @@ py::object declare_hidden(const py::object &cls, const py::object &ci, const py:
     set_tag(decl, cls.attr("cidx"), py::bool_(true));
     py::setattr(decl, cls.attr("dup_chk_idx"), py::bool_(true));
     declared[name] = decl;
-    ci.attr("insert_stmt")(decl);
+    insert_declaration(ci, decl);
     return cdf;
 }
 

@@ -37,7 +37,7 @@ std::string stored_type(const py::object &cls, const py::object &value, const py
         // A name bound before keeps its type; the annotation declares a new one.
         if (truthy(symbol_of(ci, target)))
             return type_text(cdef_type(cls, target, ci));
-        return type_text(cls.attr("proc_vardef")(stmt.attr("annotation"), ci));
+        return type_text(annotation_type(cls, stmt.attr("annotation"), ci));
     }
     py::list targets = stmt.attr("targets");
     if (py::len(targets) != 1 || !is_a(targets[0], "Name"))
@@ -151,7 +151,7 @@ void mark_text_field(const py::object &cls, const py::object &node, const py::ob
     py::list var = sinfo.attr("var"), typ = sinfo.attr("typ"), shp = sinfo.attr("shp");
     for (size_t i = 0; i < py::len(var); ++i) {
         if (!py_equal(var[i], node.attr("attr")) || !py_equal(typ[i], py::str("char")) ||
-            cls.attr("dim_from_shape")(shp[i]).cast<long>() != 1)
+            dimensions(cls, shp[i]) != 1)
             continue;
         py::object length = member_length(shp[i]);
         set_tag(node, cls.attr("didx"), py::str("char*"));
@@ -160,7 +160,7 @@ void mark_text_field(const py::object &cls, const py::object &node, const py::ob
             return;
         }
         set_tag(node, length_tag, length);
-        if (is_a(get_tag(node, "ctx"), "Load") && !truthy(ci.attr("get_attr")(cls.attr("midx"))))
+        if (is_a(get_tag(node, "ctx"), "Load") && !in_compiled_code(cls, ci))
             make_bounded_read(node, length);
         return;
     }

@@ -29,7 +29,7 @@ bool is_private(py::handle key) {
 }
 
 py::object restruct(const py::object &cls, const py::object &tree) {
-    py::object root = cls.attr("BlockInfo")(tree);
+    py::object root = new_block(cls, tree);
     reform_stmt(cls, tree.attr("body"), root);
     // The module's prologue cimports Cython's directives for a loop that switched checks off.
     if (truthy(get_tag(root, cython_alias)))
@@ -109,7 +109,7 @@ void reform_rest(const py::object &cls, const py::object &node, const py::object
         if (!truthy(value))
             continue;
         if (body.equal(key) || orelse.equal(key))
-            reform_stmt(value, cls.attr("BlockInfo")(node, ci));
+            reform_stmt(value, new_block(cls, node, ci));
         else
             reform_stmt(value, ci);
     }
