@@ -291,6 +291,68 @@ def test_arrays_stored_into_slices_of_typed_arrays(runner):
         0, "# COMPILE..\n# RUN\n" + plain, "")
 
 
+@pytest.mark.parametrize("statement, written", [
+    ("k[0] = x", "k[0] = int(x)"),
+    ("k[i] = x * 2", "k[i] = int(x * 2)"),
+    ("k[i] = w[i]", "k[i] = int(w[i])"),
+    ("k4[0] = y", "k4[0] = int(y)"),
+    # Integers already: stored as they are.
+    ("k[0] = 3", "k[0] = 3"),
+    ("k[0] = n", "k[0] = n"),
+    ("k[0] = int(x)", "k[0] = int(x)"),
+    # Float elements, slices and several targets are not integer element stores.
+    ("w[0] = x", "w[0] = x"),
+    ("k[1:] = x", "np.asarray(k)[1:] = x"),
+    ("k[0] = b = x", "k[0] = b = x"),
+])
+def test_stores_into_integer_elements_convert_as_numpy(zel_ns, statement, written):
+    source = ("import numpy as np\nk = np.zeros(4, 'i8')\nk4 = np.zeros(4, 'i4')\n"
+              "w = np.zeros(4, 'f8')\nx: float = 2.5\nn: int = 1\ni: int = 0\ny = 1.5\n"
+              + statement)
+    assert last_line(zel_ns, source) == written
+
+
+def test_floats_stored_into_integer_elements_as_numpy_stores_them(runner):
+    # numpy truncates toward zero, and raises for NaN, infinity and values out of range.
+    source = textwrap.dedent("""\
+        import zel
+        import numpy as np
+        k = np.zeros(4, 'i8')
+        k4 = np.zeros(4, 'i4')
+        w = np.zeros(4, 'f8')
+        x: float = -2.7
+        k[0] = x
+        k[1] = x * -2
+        k4[2] = w[1] + 3.9
+        for i in zel.range(4):
+            k4[i] = i * 1.5
+        print(k.tolist(), k4.tolist())
+
+        def fill(a: (0, 'i8'), v: float) -> int:
+            for j in range(a.shape[0]):
+                a[j] = v * j
+            return 0
+
+        fill(k, 0.75)
+        print(k.tolist())
+        bads = [float('nan'), float('inf'), 1e19]
+        for bad in bads:
+            try:
+                fill(k, bad)
+            except (ValueError, OverflowError) as e:
+                print(type(e).__name__)
+            try:
+                x = bad
+                k[3] = x
+            except (ValueError, OverflowError) as e:
+                print(type(e).__name__)
+    """)
+    plain = runner.interpreted(source)
+    built = runner.run_script("integer_elements.py", source)
+    assert (built.returncode, built.stdout, built.stderr) == (
+        0, "# COMPILE..\n# RUN\n" + plain, "")
+
+
 def test_chained_assignment_gives_every_target_the_value(runner):
     # Each target takes the one value, not what an earlier, narrower target made of it.
     source = textwrap.dedent("""\

@@ -146,6 +146,38 @@ void store_slices_as_numpy(const py::object &cls, const py::object &node, const 
     }
 }
 
+// numpy stores a number into an integer element as int() converts it: a float truncated toward
+// zero, NaN and infinity raising. Cython refuses a C float there, so a value that is not an
+// integer already is written `int(v)`, which the compiler turns into that conversion (a
+// Python value it hands to int(), and a C integer it leaves as it is).
+void store_as_integer_elements(const py::object &cls, const py::object &node,
+                               const py::object &ci) {
+    py::list targets = node.attr("targets");
+    if (py::len(targets) != 1 || !is_a(targets[0], "Subscript"))
+        return;
+    py::object view = targets[0].attr("value");
+    py::object view_type = is_a(view, "Name") ? cdef_type(cls, view, ci) : py::none();
+    if (!py::isinstance<py::str>(view_type) || !is_c_integer(element_type(text_of(view_type))))
+        return;
+    py::object sym = variable_of(cls, ci, view.attr("id"));
+    if (sym.is_none() || !truthy(sym.attr("view")) ||
+        takes_a_slice(targets[0].attr("slice"),
+                      static_cast<size_t>(dimensions(cls, sym.attr("shape")))))
+        return;
+    py::object value = node.attr("value");
+    bool integer = (is_a(value, "Constant") && PyLong_Check(value.attr("value").ptr())) ||
+                   (is_a(value, "Name") && py::isinstance<py::str>(cdef_type(cls, value, ci)) &&
+                    is_c_integer(text_of(cdef_type(cls, value, ci)))) ||
+                   (is_a(value, "Call") && is_a(value.attr("func"), "Name") &&
+                    py_equal(value.attr("func").attr("id"), py::str("int")));
+    if (integer)
+        return;
+    py::list args;
+    args.append(value);
+    node.attr("value") =
+        ast_class("Call")(ast_class("Name")("int", ast_class("Load")()), args, py::list());
+}
+
 // In Python every target of `t1 = t2 = v` takes v itself, while the emitter gives each later
 // target the one before it, read back: a text member read back is the value cut to the
 // member. With a text member among the targets the statement becomes one store per target
@@ -199,8 +231,10 @@ void reform_Assign(const py::object &cls, const py::object &node, const py::obje
         copy_text_variable(cls, node, ci);
         split_chained_text_store(node);
     }
-    if (is_a(node, "Assign"))
+    if (is_a(node, "Assign")) {
         store_slices_as_numpy(cls, node, ci);
+        store_as_integer_elements(cls, node, ci);
+    }
 }
 
 py::object get_cdef_type(const py::object &cls, const py::object &v, const py::object &ci) {
