@@ -253,3 +253,38 @@ def test_real_translation_gives_no_performance_hints(zel_ns, capfd):
     out = capfd.readouterr().out
     assert "undeclared name not builtin: undefined_name" in out
     assert "performance hint" not in out
+
+
+def test_module_level_arrays_filled_at_run_time_are_writable(zel_ns):
+    # A loop over a display of C values runs over a C array; filled at run time, it must not
+    # be declared const, which C++ refuses. An array of literals stays const.
+    pyx = ("cdef double x = 1.0#lInE1EnIl\n"
+           "for v in [x, 2.0]:#lInE2EnIl\n"
+           "    print(v)#lInE3EnIl\n"
+           "for w in [3.0, 4.0]:#lInE4EnIl\n"
+           "    print(w)#lInE5EnIl\n")
+    out = zel_ns.ZELCython.convert(pyx, "demo", line_map(pyx))
+    arrays = re.findall(r"static double (const )?(\w+)\[2\]( = \{[^}]*\})?;", out)
+    assert sorted((bool(const), bool(init)) for const, _, init in arrays) == [
+        (False, False), (True, True)]
+
+
+def test_loops_over_displays_of_c_values_run(runner):
+    source = (
+        "import zel\n"
+        "x: float = 1.0\n"
+        "n: int = 3\n"
+        "for v in [float('nan'), x, 1e19]:\n"
+        "    print(v)\n"
+        "for k in (n, 2, n * 2):\n"
+        "    print(k)\n"
+        "def f(y: float) -> float:\n"
+        "    s: float = 0.0\n"
+        "    for v in (y, 2.0, 3.0):\n"
+        "        s += v\n"
+        "    return s\n"
+        "print(f(1.0), [v * 2 for v in [x, 2.5]])\n"
+    )
+    plain = runner.interpreted(source)
+    built = runner.run_script("displays.py", source)
+    assert (built.returncode, built.stdout, built.stderr) == (0, "# COMPILE..\n# RUN\n" + plain, "")

@@ -153,13 +153,16 @@ void mark_overflow_in_comprehensions(const py::object &cls, py::list &stages) {
             stages[i] = marking(stages[i].attr("context"));
 }
 
-// The checks go in once the compiler has turned calls such as `int(d)` into C operations.
-void check_arithmetic_after_optimising_calls(const py::object &cls, py::list &stages) {
+// The checks go in once the compiler has turned calls such as `int(d)` into C operations,
+// and loops over displays into loops over C arrays.
+void add_stages_after_optimising_calls(const py::object &cls, py::list &stages) {
     py::object optimise_calls =
         py::module_::import("Cython.Compiler.Optimize").attr("OptimizeBuiltinCalls");
     for (size_t i = 0; i < stages.size(); ++i)
         if (py::isinstance(stages[i], optimise_calls)) {
-            stages.insert(i + 1, cls.attr("_CheckedArithmetic")(stages[i].attr("context")));
+            py::object context = stages[i].attr("context");
+            stages.insert(i + 1, cls.attr("_WritableArrays")(context));
+            stages.insert(i + 1, cls.attr("_CheckedArithmetic")(context));
             return;
         }
 }
@@ -172,7 +175,7 @@ void run_translation(const py::object &cls, const py::object &context, const py:
     py::object errors = cls.attr("Errors");
     py::list stages = pipeline.attr("create_pyx_pipeline")(context, options, result);
     mark_overflow_in_comprehensions(cls, stages);
-    check_arithmetic_after_optimising_calls(cls, stages);
+    add_stages_after_optimising_calls(cls, stages);
     context.attr("setup_errors")(options, result);
     errors.attr("init_thread")();
     errors.attr("open_listing_file")(py::none(), "echo_to_stderr"_a = false);
@@ -352,6 +355,7 @@ py::object make_zel_cython(const Globals &g) {
     cython.attr("_InMemorySource", lazy.made_by(make_in_memory_source));
     cython.attr("_OverflowMarking", lazy.made_by(make_overflow_marking));
     cython.attr("_CheckedArithmetic", lazy.made_by(make_checked_arithmetic));
+    cython.attr("_WritableArrays", lazy.made_by(make_writable_arrays));
 
     ClassBuilder capture = cython.nested("_CaptureBuffer", py::make_tuple(string_io));
     capture.attr("all_captured", py::dict());

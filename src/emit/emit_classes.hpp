@@ -15,6 +15,9 @@ py::object make_zel_unparser(const Globals &g);
 // The compiler stage of ZELCython that checks C arithmetic where Python raises an error.
 py::object make_checked_arithmetic(const Globals &g, const py::object &zel_cython);
 
+// The compiler stage of ZELCython that makes C arrays filled at run time writable.
+py::object make_writable_arrays(const Globals &g, const py::object &zel_cython);
+
 // Emitter overrides of ZELUnparser, one file each, written and registered as the rewriting
 // methods are (restructure/restructure_classes.hpp); ZELUnparser's `__init__` is
 // `zel_unparser_init`.
