@@ -158,6 +158,10 @@ def test_statements_ordered_and_split_by_direction(project):
         ("for a, b in pairs(m):\n    s = a + b", ["a", "b", "s"], [], [], []),
         ("q = f(k=x)", ["q"], [], [], []),
         ("q = g(t)", ["q"], [], [], []),
+        # Names zel does not type are marked by their subscripts too, their indices as written.
+        ("u[t] = p[t + 1] + q[t]", ["u"], ["q"], [], ["p"]),
+        ("u[i, t] = p[i, t - 1] + q[t] + s[0]", ["u"], ["i", "q", "s"], ["p"], []),
+        ("y[t] = p[t + 1]", ["y"], ["i"], [], ["p"]),
     ],
 )
 def test_statement_reference_lists(project, body, assign, ref, ref1, ref2):

@@ -31,8 +31,10 @@ def positions(items, result):
     [
         (["a <-", "b <-", "c <-"], [0, 1, 2]),
         (["b <- a", "a <-"], [1, 0]),
-        # A reader depends on the last writer of a name only.
+        # A reader runs after every writer of a name; the writers keep their written order.
         (["x <-", "y <- x", "x <-"], [0, 2, 1]),
+        (["x <- y", "y <-", "x <-"], [1, 0, 2]),
+        (["z <- x", "x <- y", "y <-", "x <-"], [2, 1, 3, 0]),
         (["c <- a b", "a <-", "b <-"], [1, 2, 0]),
         # Statements that become ready keep the order in which they did.
         (["d <- c", "c <- a", "a <-", "e <-"], [2, 3, 1, 0]),
@@ -56,6 +58,9 @@ def test_sorted_order(zel_ns, lines, order):
         (["a <-", "b <- -x", "c <- -x", "d <- b"], [1, 2, 1]),
         (["a <- -x", "b <- +x", "c <- -x"], [1, 1, 1]),
         (["a <- +x", "b <- +x c"], [2]),
+        # A second writer of a name starts a run of its own.
+        (["a <-", "a <-"], [1, 1]),
+        (["a b <-", "c <- a", "b <-", "d <- b"], [2, 2]),
     ],
 )
 def test_groups_are_runs_of_one_reference_class(zel_ns, lines, sizes):
@@ -85,6 +90,16 @@ def test_graph_edges_from_last_writer(zel_ns):
     assert dict(adj) == {0: [1, 1, 2], 1: [2]} and in_degree == [0, 2, 2]
     zel_ns.ZELProjection._topological_sort(items, adj, in_degree)
     assert in_degree == [0, 0, 0]
+
+
+def test_graph_chains_the_writers_of_a_name(zel_ns):
+    items = body("x <-", "y <- x", "x <- z", "z <-")
+    adj, in_degree = zel_ns.ZELProjection._build_dependency_graph(
+        items, zel_ns.ZELProjection._build_variable_map(items))
+    # The first writer of x before the second; the reader of x after the second.
+    assert dict(adj) == {0: [2], 2: [1], 3: [2]} and in_degree == [0, 1, 2, 0]
+    result = zel_ns.ZELProjection._topological_sort(items, adj, in_degree)
+    assert positions(items, result) == [0, 3, 2, 1]
 
 
 def test_cycle_names_everything_that_never_became_ready(zel_ns):

@@ -1,4 +1,6 @@
 """Projection loops in real scripts: the faults that end the compile, with their lines and statuses."""
+import textwrap
+
 import pytest
 
 from messages import FATAL
@@ -26,6 +28,9 @@ z = np.zeros((n,), 'f8')
          FATAL + "ValueError: ValueError.3788: `None`.", INTERNAL_ERROR),
         ("for t in zel.projection(n):\n    y[t] = x[t]\n    값 = y[t]",
          FATAL + "SyntaxError: Encoding error `값` at line 11", INTERNAL_ERROR),
+        # An array zel does not type reads at offsets as a typed one does.
+        ("u = [0.0] * n\nfor t in zel.projection(n):\n    y[t] = u[t - 1] + u[t + 1]",
+         FATAL + "ValueError: ValueError.3788: `None`.", INTERNAL_ERROR),
     ],
 )
 def test_projection_fault_ends_the_compile(runner, loop, line, status):
@@ -114,3 +119,71 @@ print(y.tolist())
         "[1.0, 3.0, 5.0, 7.0, 9.0, 5.0] [1.0, 3.0, 5.0, 7.0, 9.0, 5.0]\n"
         "[[1.0, 2.0, 3.0, 4.0, 5.0, 0.0], [11.0, 12.0, 13.0, 14.0, 15.0, 0.0]]\n")
     assert result.returncode == 0
+
+
+# b reads a ahead, so it waits for every step of a and counts down, however a is made.
+READ_AHEAD = """\
+import zel
+import numpy as np
+
+n: int = 5
+a = {make}
+b = {make}
+for t in zel.projection(n):
+    b[t] = a[t + 1] if t + 1 < n else -1.0
+    a[t] = t + 1.0
+print([float(v) for v in a], [float(v) for v in b])
+"""
+# The same loop over parameters that carry no annotation.
+READ_AHEAD_IN_FUNCTION = """\
+import zel
+import numpy as np
+
+
+def shift(a, b):
+    n = len(a)
+    for t in zel.projection(n):
+        b[t] = a[t + 1] if t + 1 < n else -1.0
+        a[t] = t + 1.0
+
+
+a = np.zeros(5, dtype='f8')
+b = np.zeros(5, dtype='f8')
+shift(a, b)
+print(a.tolist(), b.tolist())
+"""
+
+
+@pytest.mark.parametrize("source", [READ_AHEAD.format(make="np.zeros(n, dtype='f8')"),
+                                    READ_AHEAD.format(make="[0.0] * n"), READ_AHEAD_IN_FUNCTION],
+                         ids=["dtype keyword", "list", "parameters"])
+def test_arrays_zel_does_not_type_are_ordered(runner, source):
+    result = runner.run_script("untyped.py", source)
+    assert (result.stdout, result.returncode) == (
+        "# COMPILE..\n# RUN\n[1.0, 2.0, 3.0, 4.0, 5.0] [2.0, 3.0, 4.0, 5.0, -1.0]\n", 0)
+
+
+@pytest.mark.parametrize(
+    "body, printed",
+    [
+        # The reader ahead waits for both writers of a; the in-place add follows the first one,
+        # which waits for u.
+        ("b[t] = a[t + 1] if t + 1 < n else -1.0\na[t] = u[t] + 1.0\nu[t] = t * 10.0\n"
+         "a[t] += 0.5",
+         "[1.5, 11.5, 21.5, 31.5, 41.5] [11.5, 21.5, 31.5, 41.5, -1.0]"),
+        # The reader behind waits for both writers of a.
+        ("a[t] = u[t] + 1.0\nb[t] = a[t - 1] if t > 0 else -1.0\nu[t] = t * 3.0\n"
+         "a[t] = a[t] * 2.0",
+         "[2.0, 8.0, 14.0, 20.0, 26.0] [-1.0, 2.0, 8.0, 14.0, 20.0]"),
+        # Each writer runs over every step before the next: the recurrence reads its own steps.
+        ("a[t] = a[t - 1] + 1.0 if t > 0 else 0.0\na[t] += 10.0\nb[t] = a[t]",
+         "[10.0, 11.0, 12.0, 13.0, 14.0] [10.0, 11.0, 12.0, 13.0, 14.0]"),
+    ],
+)
+def test_every_writer_orders_the_readers(runner, body, printed):
+    source = ("import zel\nimport numpy as np\n\nn: int = 5\n" +
+              "".join(f"{name} = np.zeros(n, 'f8')\n" for name in "abu") +
+              "for t in zel.projection(n):\n" + textwrap.indent(body, "    ") +
+              "\nprint(a.tolist(), b.tolist())\n")
+    result = runner.run_script("writers.py", source)
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + printed + "\n", 0)

@@ -113,8 +113,6 @@ void reform_view_subscript(const py::object &cls, const py::object &node, const 
     one_dimension.append(ast_class("Constant")(0));
     set_tag(node, cls.attr("vidx").cast<py::object>(),
             py::make_tuple(sym.attr("view"), ast_class("Tuple")(one_dimension)));
-    set_tag(node, cls.attr("tidx").cast<py::object>(),
-            cls.attr("check_time_slice")(node.attr("slice"), ci));
     py::object proj = ci.attr("get_proj")();
     if (truthy(proj) && static_cast<long>(py::len(proj["args"])) == dims &&
         !is_a(node.attr("slice"), "Tuple"))
@@ -148,6 +146,9 @@ void reform_Subscript(const py::object &cls, const py::object &node, const py::o
         reform_element_subscript(cls, node, ci);
         return;
     }
+    // Inside a projection loop every subscript of a name, typed or not, orders its statement.
+    set_tag(node, cls.attr("tidx").cast<py::object>(),
+            cls.attr("check_time_slice")(node.attr("slice"), ci));
     py::object sym = variable_of(cls, ci, value);
     if (!truthy(sym))
         return;

@@ -180,7 +180,7 @@ void reform_Projection(const Globals &g, py::object cls, py::object node, py::ob
     append_else_clause(cls, node, ci, loops);
 }
 
-// The slice mark of a view index inside a projection loop: "T" for the loop variable,
+// The slice mark of a subscript's index inside a projection loop: "T" for the loop variable,
 // "-" or "+" for the variable minus or plus something, else None. An index written out in
 // full is marked by its last element, as a completed one is.
 py::object check_time_slice(py::object cls, py::object node, py::object ci) {

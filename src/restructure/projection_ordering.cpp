@@ -1,5 +1,6 @@
 // ZELProjection: orders the statements of a projection loop by their data dependencies and
-// cuts the order into runs of one reference class, each of which becomes a loop of its own.
+// cuts the order into runs of one reference class and one writer per name, each of which
+// becomes a loop of its own.
 // It reads only the lists that the projection rewriting puts on every statement: `_assign`
 // (names written), `_ref`, `_ref1`, `_ref2` (names read at the current step, at a "-" and at a
 // "+" offset) and `_name` (the statement's label in messages).
@@ -60,7 +61,9 @@ py::dict _build_variable_map(py::object, py::object items) {
     return var_map;
 }
 
-// An edge from the last writer of each name a statement reads to that statement.
+// The edges: from each writer of a name to its next writer in body order, so that the writers
+// of one name keep their written order, and from the last writer of each name a statement
+// reads to that statement, which so runs after every writer of the name.
 py::tuple _build_dependency_graph(const Globals &g, py::object, py::object items,
                                   py::object var_map) {
     require_exact("items", items, &PyList_Type);
@@ -69,20 +72,28 @@ py::tuple _build_dependency_graph(const Globals &g, py::object, py::object items
     py::list in_degree;
     for (size_t i = 0; i < py::len(items); ++i)
         in_degree.append(0);
+    auto add_edge = [&](py::handle from, size_t to) {
+        adj[from].attr("append")(to);
+        in_degree[to] = in_degree[to].cast<long long>() + 1;
+    };
     py::object set = builtin("set");
+    py::dict writer_so_far;
     py::list statements = items;
     for (size_t i = 0; i < py::len(statements); ++i) {
         py::object item = statements[i];
         py::object assign = item.attr("_assign");
+        for (py::handle name : assign) {
+            if (writer_so_far.contains(name))
+                add_edge(writer_so_far[name], i);
+            writer_so_far[name] = i;
+        }
         py::object names = set(item.attr("_ref") + item.attr("_ref1") + item.attr("_ref2"));
         for (py::handle name : names) {
             if (assign.contains(name))
                 throw py::value_error("Circular reference error: `" + text_of(item.attr("_name")) +
                                       "` refers `" + text_of(name) + "`.");
-            if (var_map.contains(name)) {
-                adj[py::object(var_map[name])].attr("append")(i);
-                in_degree[i] = in_degree[i].cast<long long>() + 1;
-            }
+            if (var_map.contains(name))
+                add_edge(var_map[name], i);
         }
     }
     return py::make_tuple(adj, in_degree);
@@ -130,7 +141,18 @@ py::list _topological_sort(const Globals &g, py::object, py::object items, py::o
     return sorted_items;
 }
 
-// The maximal runs of one reference class, in order.
+// Whether `item` writes a name that a statement of `group` writes.
+bool writes_again(py::handle item, const py::list &group) {
+    for (py::handle name : item.attr("_assign"))
+        for (py::handle member : group)
+            if (member.attr("_assign").contains(name))
+                return true;
+    return false;
+}
+
+// The maximal runs of one reference class, in order. A second writer of a name starts a run of
+// its own, so that each writer of the name runs over every step before the next: what it reads
+// of the name at other steps is what the writers before it left there, or what it wrote itself.
 py::list _group_by_ref_type(py::object, py::object sorted_items) {
     require_exact("sorted_items", sorted_items, &PyList_Type);
     py::list statements = sorted_items;
@@ -140,7 +162,7 @@ py::list _group_by_ref_type(py::object, py::object sorted_items) {
     py::str current = _get_type(statements[0]);
     for (size_t i = 1; i < py::len(statements); ++i) {
         py::str kind = _get_type(statements[i]);
-        if (!kind.equal(current)) {
+        if (!kind.equal(current) || writes_again(statements[i], group)) {
             groups.append(group);
             group = py::list();
             current = kind;
