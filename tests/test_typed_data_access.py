@@ -304,6 +304,12 @@ def test_arrays_stored_into_slices_of_typed_arrays(runner):
     ("w[0] = x", "w[0] = x"),
     ("k[1:] = x", "np.asarray(k)[1:] = x"),
     ("k[0] = b = x", "k[0] = b = x"),
+    # An update in place stores its sum the same way, when its index reads alike twice.
+    ("k[i + 1] += x", "k[i + 1] = int(k[i + 1] + x)"),
+    ("k[i] -= 0.5", "k[i] = int(k[i] - 0.5)"),
+    ("k[i] += n", "k[i] += n"),
+    ("k[g()] += x", "k[g()] += x"),
+    ("w[0] += x", "w[0] += x"),
 ])
 def test_stores_into_integer_elements_convert_as_numpy(zel_ns, statement, written):
     source = ("import numpy as np\nk = np.zeros(4, 'i8')\nk4 = np.zeros(4, 'i4')\n"
@@ -326,6 +332,8 @@ def test_floats_stored_into_integer_elements_as_numpy_stores_them(runner):
         k4[2] = w[1] + 3.9
         for i in zel.range(4):
             k4[i] = i * 1.5
+            k[i] += i * 0.75
+        k[1] -= 0.5
         print(k.tolist(), k4.tolist())
 
         def fill(a: (0, 'i8'), v: float) -> int:

@@ -146,6 +146,32 @@ void store_slices_as_numpy(const py::object &cls, const py::object &node, const 
     }
 }
 
+// Whether `target` is one element of a typed array of C integers.
+bool is_integer_element(const py::object &cls, const py::object &target, const py::object &ci) {
+    if (!is_a(target, "Subscript") || !is_a(target.attr("value"), "Name"))
+        return false;
+    py::object view = target.attr("value");
+    py::object view_type = cdef_type(cls, view, ci);
+    if (!py::isinstance<py::str>(view_type) || !is_c_integer(element_type(text_of(view_type))))
+        return false;
+    py::object sym = variable_of(cls, ci, view.attr("id"));
+    return !sym.is_none() && truthy(sym.attr("view")) &&
+           !takes_a_slice(target.attr("slice"),
+                          static_cast<size_t>(dimensions(cls, sym.attr("shape"))));
+}
+
+// An int constant, a C integer name or a call of int().
+bool is_integer_value(const py::object &cls, const py::object &value, const py::object &ci) {
+    if (is_a(value, "Constant"))
+        return PyLong_Check(value.attr("value").ptr());
+    if (is_a(value, "Name")) {
+        py::object declared = cdef_type(cls, value, ci);
+        return py::isinstance<py::str>(declared) && is_c_integer(text_of(declared));
+    }
+    return is_a(value, "Call") && is_a(value.attr("func"), "Name") &&
+           py_equal(value.attr("func").attr("id"), py::str("int"));
+}
+
 // numpy stores a number into an integer element as int() converts it: a float truncated toward
 // zero, NaN and infinity raising. Cython refuses a C float there, so a value that is not an
 // integer already is written `int(v)`, which the compiler turns into that conversion (a
@@ -153,24 +179,9 @@ void store_slices_as_numpy(const py::object &cls, const py::object &node, const 
 void store_as_integer_elements(const py::object &cls, const py::object &node,
                                const py::object &ci) {
     py::list targets = node.attr("targets");
-    if (py::len(targets) != 1 || !is_a(targets[0], "Subscript"))
-        return;
-    py::object view = targets[0].attr("value");
-    py::object view_type = is_a(view, "Name") ? cdef_type(cls, view, ci) : py::none();
-    if (!py::isinstance<py::str>(view_type) || !is_c_integer(element_type(text_of(view_type))))
-        return;
-    py::object sym = variable_of(cls, ci, view.attr("id"));
-    if (sym.is_none() || !truthy(sym.attr("view")) ||
-        takes_a_slice(targets[0].attr("slice"),
-                      static_cast<size_t>(dimensions(cls, sym.attr("shape")))))
-        return;
     py::object value = node.attr("value");
-    bool integer = (is_a(value, "Constant") && PyLong_Check(value.attr("value").ptr())) ||
-                   (is_a(value, "Name") && py::isinstance<py::str>(cdef_type(cls, value, ci)) &&
-                    is_c_integer(text_of(cdef_type(cls, value, ci)))) ||
-                   (is_a(value, "Call") && is_a(value.attr("func"), "Name") &&
-                    py_equal(value.attr("func").attr("id"), py::str("int")));
-    if (integer)
+    if (py::len(targets) != 1 || !is_integer_element(cls, targets[0], ci) ||
+        is_integer_value(cls, value, ci))
         return;
     py::list args;
     args.append(value);
@@ -178,9 +189,51 @@ void store_as_integer_elements(const py::object &cls, const py::object &node,
         ast_class("Call")(ast_class("Name")("int", ast_class("Load")()), args, py::list());
 }
 
-// In Python every target of `t1 = t2 = v` takes v itself, while the emitter gives each later
-// target the one before it, read back: a text member read back is the value cut to the
-// member. With a text member among the targets the statement becomes one store per target
+// An index that reads the same twice: names, constants and arithmetic on them.
+bool reads_alike_twice(const py::object &node) {
+    if (is_a(node, "Name") || is_a(node, "Constant"))
+        return true;
+    if (is_a(node, "Tuple")) {
+        for (py::handle element : node.attr("elts"))
+            if (!reads_alike_twice(py::reinterpret_borrow<py::object>(element)))
+                return false;
+        return true;
+    }
+    if (is_a(node, "UnaryOp"))
+        return reads_alike_twice(node.attr("operand"));
+    if (is_a(node, "BinOp"))
+        return reads_alike_twice(node.attr("left")) && reads_alike_twice(node.attr("right"));
+    return false;
+}
+
+// `k[i] += v` on an integer element is `k[i] = k[i] + v` to numpy, stored as int() converts
+// the sum; Cython refuses a C float sum there. Such an update is written out as an assignment,
+// which stores the sum as every other store into an integer element, when its index reads
+// alike twice.
+void reform_AugAssign(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::object target = node.attr("target");
+    if (!is_integer_element(cls, target, ci) || is_integer_value(cls, node.attr("value"), ci) ||
+        !reads_alike_twice(target.attr("slice"))) {
+        cls.attr("reform_rest")(node, ci);
+        return;
+    }
+    py::object element = ast_class("Subscript")(
+        ast_class("Name")(target.attr("value").attr("id"), ast_class("Load")()),
+        py::module_::import("copy").attr("deepcopy")(target.attr("slice")), ast_class("Load")());
+    py::object sum = ast_class("BinOp")(element, node.attr("op"), node.attr("value"));
+    set_class(node, "Assign");
+    py::delattr(node, "target");
+    py::delattr(node, "op");
+    py::list targets;
+    targets.append(target);
+    node.attr("targets") = targets;
+    node.attr("value") = sum;
+    reform_stmt(cls, node, ci);
+}
+
+// A text member is stored through a call, which cannot be one target of a cascaded
+// assignment, and in Python every target of `t1 = t2 = v` takes v itself, not the text cut to
+// the member. With a text member among the targets the statement becomes one store per target
 // under `if True:`, from a temporary that holds the value unless it is a constant.
 void split_chained_text_store(const py::object &node) {
     if (!is_a(node, "Assign"))
@@ -282,6 +335,8 @@ py::object get_ref_type(const py::object &cls, const py::object &v, const py::ob
 
 void add_assignment_rewriting(ClassBuilder &zel_ast) {
     zel_ast.classmethod("reform_Assign", reform_Assign, py::arg("cls"), py::arg("node"),
+                        py::arg("ci"));
+    zel_ast.classmethod("reform_AugAssign", reform_AugAssign, py::arg("cls"), py::arg("node"),
                         py::arg("ci"));
     zel_ast.classmethod("get_cdef_type", get_cdef_type, py::arg("cls"), py::arg("v"),
                         py::arg("ci"));

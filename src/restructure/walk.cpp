@@ -12,9 +12,9 @@ namespace zel {
 namespace {
 
 // Node kinds with a rewriting method, in the order the dispatcher tests them.
-constexpr const char *rewritten_kinds[] = {"Attribute", "Call",        "Name",       "For",
-                                           "Assign",    "FunctionDef", "Subscript",  "AnnAssign",
-                                           "Compare",   "Import",      "ImportFrom", "Return"};
+constexpr const char *rewritten_kinds[] = {
+    "Attribute", "Call",      "Name",    "For",    "Assign",     "FunctionDef", "Subscript",
+    "AnnAssign", "AugAssign", "Compare", "Import", "ImportFrom", "Return"};
 
 // The rewriting method of a node kind, `reform_<kind>`; a kind whose method is not there (yet)
 // takes the generic descent.
