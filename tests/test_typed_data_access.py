@@ -248,6 +248,45 @@ def test_slice_of_a_typed_array_stored_as_numpy(zel_ns, statement, written):
     assert last_line(zel_ns, source + statement) == written
 
 
+@pytest.mark.parametrize("expression, written", [
+    ("a[1:-1]", "np.asarray(a)[1:-1]"),
+    ("a[...]", "np.asarray(a)[...]"),
+    ("m[1]", "np.asarray(m)[1]"),
+    ("m[:, 1:3].shape", "np.asarray(m)[:, 1:3].shape"),
+    # One element stays the typed array's.
+    ("a[2]", "a[2]"),
+    ("m[1, 2]", "m[1, 2]"),
+])
+def test_slices_of_typed_arrays_read_as_numpy(zel_ns, expression, written):
+    source = ("import numpy as np\na = np.zeros(6, 'f8')\nm = np.zeros((3, 4), 'i8')\n"
+              f"print({expression})")
+    assert last_line(zel_ns, source) == f"print({written})"
+
+
+def test_slices_of_typed_arrays_print_as_numpy_prints_them(runner):
+    source = textwrap.dedent("""\
+        import zel
+        import numpy as np
+        a = np.zeros(6, 'f8')
+        for i in range(6):
+            a[i] = i
+        print(a[1:-1], a[2:], a[-2:])
+        b = a[1:4]
+        b[0] = 9.0
+        print(b.sum(), len(b), a[1])
+        m = np.zeros((3, 4), 'i8')
+        print(m[1], m[:, 1:3].shape)
+
+        def f(x: (0, 'f8')):
+            return x[1:-1].mean()
+        print(f(a))
+    """)
+    plain = runner.interpreted(source)
+    built = runner.run_script("read_slices.py", source)
+    assert (built.returncode, built.stdout, built.stderr) == (
+        0, "# COMPILE..\n# RUN\n" + plain, "")
+
+
 def test_slice_of_a_typed_array_in_compiled_code_stays(zel_ns):
     tree = rewrite(zel_ns, "def f(a: (3, 'f8'), x: float) -> int:\n    a[:] = x\n    return 0")
     assert ast.unparse(tree.body[-1].body[0]) == "a[:] = x"

@@ -1,6 +1,7 @@
 // Assignments: names bound by an assignment enter the block's symbol table, a new array
 // at depth 0 is declared with its typed memory view, a re-pointed struct pointer takes the
 // address of its value; and the two queries of a variable's declared type.
+#include "restructure/array_slices.hpp"
 #include "restructure/record_pointers.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
@@ -102,22 +103,6 @@ bool stores_as_numpy(const py::object &cls, const py::object &value, const std::
            (is_c_integer(element) && is_c_integer(kind));
 }
 
-// Whether the index of a subscript of an array of `dims` dimensions takes a slice of it.
-bool takes_a_slice(const py::object &index, size_t dims) {
-    py::list parts;
-    if (is_a(index, "Tuple"))
-        parts = index.attr("elts");
-    else
-        parts.append(index);
-    if (py::len(parts) < dims)
-        return true;
-    for (py::handle part : parts)
-        if (is_a(part, "Slice") ||
-            (is_a(part, "Constant") && py::object(part.attr("value")).is(py::ellipsis())))
-            return true;
-    return false;
-}
-
 // Cython stores a Python value into a slice of a typed array as one number in every element;
 // numpy copies an array into it, broadcasting it. Where the interpreter lock is held, the
 // store goes through the array as numpy's: `a[:] = v` is written `np.asarray(a)[:] = v`,
@@ -138,11 +123,7 @@ void store_slices_as_numpy(const py::object &cls, const py::object &node, const 
         if (!takes_a_slice(target.attr("slice"), dims) ||
             stores_as_numpy(cls, node.attr("value"), element_type(text_of(view_type)), ci))
             continue;
-        py::list args;
-        args.append(ast_class("Name")(view.attr("id"), ast_class("Load")()));
-        target.attr("value") = ast_class("Call")(
-            ast_class("Attribute")(ast_class("Name")(numpy_name, ast_class("Load")()), "asarray"),
-            args, py::list());
+        target.attr("value") = as_numpy_array(numpy_name, view.attr("id"));
     }
 }
 

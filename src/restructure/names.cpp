@@ -2,6 +2,7 @@
 // array read as a value is handed on as a numpy array, inside a projection loop a bare array
 // means its element at the current position, a string subscript of a record is a field
 // access, and equality of C strings is a strcmp test.
+#include "restructure/array_slices.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
@@ -139,6 +140,18 @@ void reform_element_subscript(const py::object &cls, const py::object &node, con
     mark_text_field(cls, node, sinfo, ci);
 }
 
+// A slice of a typed array read where the interpreter lock is held is numpy's slice of it:
+// Cython's would be a memory view, without numpy's methods, and would not count negative
+// bounds from the end. Stores into slices are made the same way (assignments.cpp).
+void read_slice_as_numpy(const py::object &cls, const py::object &node, const py::object &ci,
+                         size_t dims) {
+    py::object numpy_name = cls.attr("numpy_name");
+    if (!truthy(numpy_name) || !is_a(get_tag(node, "ctx"), "Load") || in_compiled_code(cls, ci) ||
+        truthy(ci.attr("get_proj")()) || !takes_a_slice(node.attr("slice"), dims))
+        return;
+    node.attr("value") = as_numpy_array(numpy_name, node.attr("value").attr("id"));
+}
+
 void reform_Subscript(const py::object &cls, const py::object &node, const py::object &ci) {
     reform_stmt(cls, node.attr("slice"), ci);
     py::object value = node.attr("value");
@@ -161,6 +174,7 @@ void reform_Subscript(const py::object &cls, const py::object &node, const py::o
         long dims = dimension(cls, sym);
         if (dims > 0)
             reform_view_subscript(cls, node, ci, sym, dims);
+        read_slice_as_numpy(cls, node, ci, static_cast<size_t>(dims));
     }
 }
 
