@@ -113,7 +113,8 @@ def test_time_slice_marks(zel_ns, index, mark):
     A = zel_ns.ZELAst
     loop = ast.parse("for t in zel.projection(n): pass").body[0]
     root = A.BlockInfo(ast.Module(body=[], type_ignores=[]))
-    inner = A.BlockInfo(ast.If(), A.BlockInfo(loop, root).set_proj({"var": loop.target}))
+    branch = ast.If(test=ast.Constant(True), body=[], orelse=[])
+    inner = A.BlockInfo(branch, A.BlockInfo(loop, root).set_proj({"var": loop.target}))
     node = ast.parse(index, mode="eval").body
     assert A.check_time_slice(node, inner) == mark
     assert A.check_time_slice(node, root) is None
