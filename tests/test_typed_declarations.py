@@ -56,6 +56,45 @@ def test_annotation_of_a_known_name_declares_nothing(zel_ns):
     assert lines == ["x = 1", "x : int = 2"]
 
 
+@pytest.mark.parametrize("loop", [
+    "for v in values:\n    pass",
+    "for v in range(3):\n    pass",
+    "for k, v in pairs:\n    pass",
+])
+def test_annotation_of_a_loop_target_declares_nothing(zel_ns, loop):
+    # The loop bound the name as a Python object first; a C declaration after it would not build.
+    lines = pyx_lines(zel_ns, loop + "\nv: int = 10\n")
+    assert lines[-1] == "v : int = 10"
+
+
+def test_loop_targets_reannotated_print_as_cpython(runner):
+    source = textwrap.dedent("""\
+        import zel
+        import numpy as np
+        for v in np.linspace(0, 1, 3):
+            print(v)
+        for w in range(3):
+            pass
+        v: int = 10
+        w: int = 5
+        for a in [1, 2]:
+            pass
+        a = np.zeros(3, 'f8')
+        print(v, w, a)
+        for i in range(4):
+            pass
+        n: int = 4
+        b = np.zeros(n, 'f8')
+        for i in zel.range(n):
+            b[i] = i * 0.5
+        print(b.tolist(), i)
+    """)
+    plain = runner.interpreted(source)
+    built = runner.run_script("reannotated.py", source)
+    assert (built.returncode, built.stdout, built.stderr) == (
+        0, "# COMPILE..\n# RUN\n" + plain, "")
+
+
 def test_untyped_annotation_registers_the_statement(zel_ns):
     tree = ast.parse("x: str = 'a'\ny: int = 1\n")
     ZELAst = zel_ns.ZELAst

@@ -5,6 +5,7 @@
 #include "restructure/range_test.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
+#include "restructure/symbols.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
@@ -83,10 +84,12 @@ bool bound_only_as_loop_index(const Globals &g, const py::object &cls, const py:
 }
 
 // Whether `name` is bound in the C scope around `ci`: in a block from `ci` out to the nearest
-// depth-0 block. A name of an enclosing function or of the module is another variable there.
+// depth-0 block, by something other than a loop, whose index is declared where it is typed. A
+// name of an enclosing function or of the module is another variable there.
 bool bound_in_scope(const py::object &ci, const py::object &name) {
     for (py::object block = ci;; block = block.attr("prev")) {
-        if (truthy(py::dict(block.attr("symbol")).attr("get")(name)))
+        py::object entry = py::dict(block.attr("symbol")).attr("get")(name);
+        if (truthy(entry) && !is_a(entry, "For"))
             return true;
         if (block.attr("depth").cast<long>() == 0)
             return false;
@@ -242,6 +245,17 @@ void type_loop_index(const Globals &g, const py::object &cls, const py::object &
         declare_index(g, cls, node, ci);
 }
 
+// The names a loop binds outside compiled code are the block's, as an assignment's are: a
+// later annotation of one of them leaves it the Python object it already is, where a C
+// declaration after its first use would not build.
+void bind_loop_targets(const py::object &cls, const py::object &node, const py::object &ci) {
+    if (in_compiled_code(cls, ci))
+        return;
+    for (py::handle item : walk_tree(node.attr("target")))
+        if (is_a(item, "Name") && !truthy(symbol_of(ci, item)))
+            bind(ci, item, node);
+}
+
 void reform_For(const Globals &g, const py::object &cls, const py::object &node,
                 const py::object &ci) {
     py::object iter = node.attr("iter");
@@ -259,6 +273,7 @@ void reform_For(const Globals &g, const py::object &cls, const py::object &node,
         }
     }
     reform_stmt(cls, iter, ci);
+    bind_loop_targets(cls, node, ci);
     if (in_compiled_code(cls, ci))
         type_loop_index(g, cls, node, ci);
     reform_stmt(cls, node.attr("body"), new_block(cls, node, ci));
