@@ -72,6 +72,13 @@ def test_reference_entries(zel_ns, source, found):
         ("y[t] = x[t - 1] + x[t + 1] + x[t - 1]", [None, "-", "+", "-"],
          [("y", "w", None), ("t", "r", None), ("x", "r", "-+")]),
         ("y = x[t + 1][0]", ["+", None], [("y", "w", None), ("x", "r", None), ("t", "r", None)]),
+        # Any step outweighs the current one and adds to the offsets.
+        ("y[t] = x[0] + x[t]", [None, "*", "T"], [("y", "w", None), ("t", "r", None), ("x", "r", "*")]),
+        ("y[t] = x[t] + x[0]", [None, "T", "*"], [("y", "w", None), ("t", "r", None), ("x", "r", "*")]),
+        ("y[t] = x[n - t] + x[t - 1]", [None, "*", "-"],
+         [("y", "w", None), ("t", "r", None), ("x", "r", "-*"), ("n", "r", None)]),
+        ("y[t] = x[0] + x[t + 1] + x[t - 1]", [None, "*", "+", "-"],
+         [("y", "w", None), ("t", "r", None), ("x", "r", "-+*")]),
     ],
 )
 def test_subscripts_of_a_name_give_its_mark(zel_ns, source, marks, found):
@@ -104,10 +111,12 @@ def test_reference_walk_refuses(zel_ns, node, text):
 
 @pytest.mark.parametrize(
     "index, mark",
-    [("t", "T"), ("t - 1", "-"), ("t + k", "+"), ("t * 2", None), ("1 + t", None), ("s - 1", None),
-     ("s", None), ("(t, 1)", None), ("()", None),
+    [("t", "T"), ("t - 1", "-"), ("t + k", "+"),
+     # Any other index may read any step.
+     ("t * 2", "*"), ("1 + t", "*"), ("s - 1", "*"), ("s", "*"), ("(t, 1)", "*"), ("()", "*"),
+     ("0", "*"), ("n - 1 - t", "*"), ("a[t]", "*"),
      # Written out in full: the last element marks the index.
-     ("(r, t)", "T"), ("(r, t + 1)", "+"), ("(a, b, t - 2)", "-"), ("(t + 1, r)", None)],
+     ("(r, t)", "T"), ("(r, t + 1)", "+"), ("(a, b, t - 2)", "-"), ("(t + 1, r)", "*")],
 )
 def test_time_slice_marks(zel_ns, index, mark):
     A = zel_ns.ZELAst
@@ -143,33 +152,74 @@ def test_statements_ordered_and_split_by_direction(project):
 
 
 @pytest.mark.parametrize(
-    "body, assign, ref, ref1, ref2",
+    "body, assign, ref, ref1, ref2, ref3",
     [
-        ("y[t] = x[t - 1]", ["y"], ["i"], ["x"], []),
+        ("y[t] = x[t - 1]", ["y"], ["i"], ["x"], [], []),
         # Read and written in one statement: written only.
-        ("x[t] = x[t - 1] + y[t]", ["x"], ["i", "y"], [], []),
+        ("x[t] = x[t - 1] + y[t]", ["x"], ["i", "y"], [], [], []),
         # Every offset at which a name is read counts, whatever the order of the operands.
-        ("y[t] = x[t] + x[t - 1]", ["y"], ["i"], ["x"], []),
-        ("y[t] = x[t] + x[t + 1]", ["y"], ["i"], [], ["x"]),
-        ("y[t] = x[t + 1] + x[t]", ["y"], ["i"], [], ["x"]),
+        ("y[t] = x[t] + x[t - 1]", ["y"], ["i"], ["x"], [], []),
+        ("y[t] = x[t] + x[t + 1]", ["y"], ["i"], [], ["x"], []),
+        ("y[t] = x[t + 1] + x[t]", ["y"], ["i"], [], ["x"], []),
         # Indices written out in full are marked as completed ones.
-        ("y[i, t] = x[i, t + 1]", ["y"], ["i"], [], ["x"]),
-        ("y[i, t] = x[i, t - 1] + z[i, t]", ["y"], ["i", "z"], ["x"], []),
-        ("y[t] = z[t + 2]", ["y"], ["i"], [], ["z"]),
-        ("for a, b in pairs(m):\n    s = a + b", ["a", "b", "s"], [], [], []),
-        ("q = f(k=x)", ["q"], [], [], []),
-        ("q = g(t)", ["q"], [], [], []),
+        ("y[i, t] = x[i, t + 1]", ["y"], ["i"], [], ["x"], []),
+        ("y[i, t] = x[i, t - 1] + z[i, t]", ["y"], ["i", "z"], ["x"], [], []),
+        ("y[t] = z[t + 2]", ["y"], ["i"], [], ["z"], []),
+        ("for a, b in pairs(m):\n    s = a + b", ["a", "b", "s"], [], [], [], []),
+        ("q = f(k=x)", ["q"], [], [], [], []),
+        ("q = g(t)", ["q"], [], [], [], []),
         # Names zel does not type are marked by their subscripts too, their indices as written.
-        ("u[t] = p[t + 1] + q[t]", ["u"], ["q"], [], ["p"]),
-        ("u[i, t] = p[i, t - 1] + q[t] + s[0]", ["u"], ["i", "q", "s"], ["p"], []),
-        ("y[t] = p[t + 1]", ["y"], ["i"], [], ["p"]),
+        ("u[t] = p[t + 1] + q[t]", ["u"], ["q"], [], ["p"], []),
+        ("u[i, t] = p[i, t - 1] + q[t] + s[0]", ["u"], ["i", "q"], ["p"], [], ["s"]),
+        ("y[t] = p[t + 1]", ["y"], ["i"], [], ["p"], []),
+        # Any other index reads at any step, with whatever offsets the name is read at too.
+        ("y[t] = x[n - 1 - t] + z[t]", ["y"], ["i", "n", "z"], [], [], ["x"]),
+        ("y[t] = x[2 * t] + x[t - 1]", ["y"], ["i"], ["x"], [], ["x"]),
+        ("y[t] = x[0] + x[t]", ["y"], ["i"], [], [], ["x"]),
+        ("y[t] = x[i, 0] + x[j, t]", ["y"], ["i", "j"], [], [], ["x"]),
+        ("y[t] = x[k]", ["y"], ["i", "k"], [], [], ["x"]),
     ],
 )
-def test_statement_reference_lists(project, body, assign, ref, ref1, ref2):
+def test_statement_reference_lists(project, body, assign, ref, ref1, ref2, ref3):
     loop = project("for t in zel.projection(i, n):\n" + textwrap.indent(body, "    "))
     statement = loop.body[0].body[0]
-    assert (statement._assign, statement._ref, statement._ref1, statement._ref2) == (
-        assign, ref, ref1, ref2)
+    assert (statement._assign, statement._ref, statement._ref1, statement._ref2,
+            statement._ref3) == (assign, ref, ref1, ref2, ref3)
+
+
+FORWARD, DOWN = "range(n)", "range(n - 1, -1, -1)"
+
+
+@pytest.mark.parametrize(
+    "body, loops",
+    [
+        # A read at an index not tied to the loop variable waits for every step of the writer.
+        ("y[t] = x[n - 1 - t]\nx[t] = v[t]",
+         [(FORWARD, ["x[i, t] = v[t]"]), (FORWARD, ["y[i, t] = x[i, n - 1 - t]"])]),
+        ("y[t] = x[0] + x[t]\nx[t] = v[t]",
+         [(FORWARD, ["x[i, t] = v[t]"]), (FORWARD, ["y[i, t] = x[i, 0] + x[i, t]"])]),
+        ("y[i, t] = x[i, 0]\nx[i, t] = v[t]",
+         [(FORWARD, ["x[i, t] = v[t]"]), (FORWARD, ["y[i, t] = x[i, 0]"])]),
+        ("y[t] = f(x[0:t])\nx[t] = v[t]",
+         [(FORWARD, ["x[i, t] = v[t]"]), (FORWARD, ["y[i, t] = f(x[i, 0:t])"])]),
+        ("for k in range(n):\n    y[t] += x[k]\nx[t] = v[t]",
+         [(FORWARD, ["x[i, t] = v[t]"]), (FORWARD, ["for k in range(n):\n    y[i, t] += x[i, k]"])]),
+        # Also when both read at the same offset, which alone would share a loop.
+        ("y[t] = x[t - 1] + x[k]\nx[t] = z[t - 1]",
+         [(FORWARD, ["x[i, t] = z[i, t - 1]"]), (FORWARD, ["y[i, t] = x[i, t - 1] + x[i, k]"])]),
+        ("y[t] = x[t + 1] + x[0]\nx[t] = z[t + 1]",
+         [(DOWN, ["x[i, t] = z[i, t + 1]"]), (DOWN, ["y[i, t] = x[i, t + 1] + x[i, 0]"])]),
+        # Only the reader at any step leaves the loop; a reader at the current step stays.
+        ("z[t] = x[t]\ny[t] = x[k]\nx[t] = v[t]",
+         [(FORWARD, ["x[i, t] = v[t]", "z[i, t] = x[i, t]"]), (FORWARD, ["y[i, t] = x[i, k]"])]),
+        # An array no statement writes splits nothing.
+        ("y[t] = v[0] + x[t]\nx[t] = v[t]",
+         [(FORWARD, ["x[i, t] = v[t]", "y[i, t] = v[0] + x[i, t]"])]),
+    ],
+)
+def test_reads_at_any_step_run_after_the_writers_loop(project, body, loops):
+    loop = project("for t in zel.projection(i, n):\n" + textwrap.indent(body, "    "))
+    assert [(ast.unparse(l.iter), [ast.unparse(s) for s in l.body]) for l in loop.body] == loops
 
 
 def test_loops_share_target_and_iterators(project):

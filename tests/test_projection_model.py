@@ -2,13 +2,14 @@
 
 The model reads a projection loop as its statements run one after another in dependency
 order: a statement runs, over every step, after all the statements that write what it reads,
-and after the statements before it that write its own array (a statement reading its own array
-reads what it has written so far), counting down when it reads another array ahead of the loop
-variable. A statement reading behind and ahead, or statements that depend on each other in a
-cycle, have no such order: the compile refuses them.
+at whatever index it reads them, and after the statements before it that write its own array (a
+statement reading its own array reads what it has written so far), counting down when it reads
+another array ahead of the loop variable. A statement reading behind and ahead, or statements
+that depend on each other in a cycle, have no such order: the compile refuses them.
 
 Each generated loop writes a few arrays, one statement per array or, in some loops, several,
-from reads at -1, 0 and +1 of the same arrays and of an input array; some loops run over the
+from reads at -1, 0 and +1 of the same arrays and of an input array, and in some loops at indices
+not tied to the loop variable (the first, the last, the mirrored step); some loops run over the
 rows of 2-D arrays, their indices completed by zel or written out in full. The arrays are typed
 by numpy.zeros or, in some loops, made in ways zel does not type, their indices then written out
 in full. The in-process tests run the rewritten tree in the interpreter; the end-to-end tests
@@ -35,7 +36,7 @@ BEFORE_START, AFTER_END = 1.5, 2.5
 @dataclass(eq=False)
 class Statement:
     target: str
-    reads: list  # (array, offset) in operand order
+    reads: list  # (array, offset) in operand order; an offset or the name of a far index
     full_index: list  # per operand, and last for the target: index written out in full
 
     def text(self, rows, all_full=False):
@@ -44,19 +45,23 @@ class Statement:
         suffix = "2" if rows else ""
 
         def index(offset, full):
-            step = {-1: "t - 1", 0: "t", 1: "t + 1"}[offset]
+            step = {-1: "t - 1", 0: "t", 1: "t + 1", **FAR}[offset]
             return f"r, {step}" if rows and (full or all_full) else step
 
         terms = []
         for (array, offset), full in zip(self.reads, self.full_index):
             read = f"{array}{suffix}[{index(offset, full)}]"
-            if offset < 0:
+            if offset == -1:
                 read = f"({read} if t > 0 else {BEFORE_START})"
-            elif offset > 0:
+            elif offset == 1:
                 read = f"({read} if t + 1 < n else {AFTER_END})"
             terms.append(read)
         return (f"{self.target}{suffix}[{index(0, self.full_index[-1])}] = 0.5 * " +
                 " + ".join(terms))
+
+
+# Indices of reads that may be at any step, by name.
+FAR = {"first": "0", "last": "n - 1", "mirrored": "n - 1 - t"}
 
 
 # How a loop's arrays are made, with the shape in place of {}: typed by zel, or not.
@@ -75,7 +80,7 @@ class Loop:
         return self.maker == "typed"
 
 
-def generate(rng, several_writers=False, makers=("typed",)):
+def generate(rng, several_writers=False, makers=("typed",), far_reads=False):
     rows = rng.random() < 0.4
     targets = rng.sample(WRITTEN, rng.randint(1, len(WRITTEN)))
     if several_writers:
@@ -83,7 +88,8 @@ def generate(rng, several_writers=False, makers=("typed",)):
         rng.shuffle(targets)
     statements = []
     for target in targets:
-        reads = [(rng.choice(WRITTEN + [INPUT]), rng.choice([-1, 0, 1]))
+        offsets = [-1, 0, 1] + (list(FAR) if far_reads else [])
+        reads = [(rng.choice(WRITTEN + [INPUT]), rng.choice(offsets))
                  for _ in range(rng.choice([1, 2, 2, 3]))]
         full_index = [rng.random() < 0.5 for _ in range(len(reads) + 1)]
         statements.append(Statement(target, reads, full_index))
@@ -122,7 +128,7 @@ def model_order(loop):
 
 
 def reads_ahead(statement):
-    return any(offset > 0 and array != statement.target for array, offset in statement.reads)
+    return any(offset == 1 and array != statement.target for array, offset in statement.reads)
 
 
 def array_names(loop):
@@ -218,7 +224,10 @@ REFUSALS = {"both offsets": (ValueError, "ValueError.3788"),
 UNTYPED = tuple(maker for maker in MAKERS if maker != "typed")
 # The kinds of generated loops, as arguments of `generate`.
 KINDS = {"typed": {}, "several writers": {"several_writers": True}, "untyped": {"makers": UNTYPED},
-         "several writers, untyped": {"several_writers": True, "makers": UNTYPED}}
+         "several writers, untyped": {"several_writers": True, "makers": UNTYPED},
+         "far reads": {"far_reads": True},
+         "far reads, several writers, untyped": {"far_reads": True, "several_writers": True,
+                                                 "makers": UNTYPED}}
 
 
 @pytest.mark.parametrize("kind", KINDS)
@@ -250,9 +259,11 @@ def model_output(loop, number):
 # Seeds whose first loops include ones that an ordering by the first mark of each name, or
 # without marks for indices written out in full, runs wrongly; and, with several writers of an
 # array and arrays zel does not type, ones that an ordering by the last writer alone, or without
-# marks for untyped arrays, runs wrongly.
+# marks for untyped arrays, runs wrongly; and, with far reads, ones that a reader sharing the loop
+# of the writer it reads at any step runs wrongly.
 @pytest.mark.parametrize("kind, seed",
-                         [("typed", 120), ("typed", 129), ("several writers, untyped", 157)])
+                         [("typed", 120), ("typed", 129), ("several writers, untyped", 157),
+                          ("far reads", 108), ("far reads, several writers, untyped", 101)])
 def test_generated_loops_built(runner, kind, seed):
     ordered = [loop for loop in loops(seed, 40, **KINDS[kind])
                if not isinstance(model_order(loop), str)][:8]

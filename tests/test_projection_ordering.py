@@ -6,14 +6,15 @@ import pytest
 
 
 def statement(line):
-    """A body statement from "w1 w2 <- r -r1 +r2": names written, then names read at the
-    current step, behind (-) and ahead (+) of the loop variable."""
+    """A body statement from "w1 w2 <- r -r1 +r2 *r3": names written, then names read at the
+    current step, behind (-) and ahead (+) of the loop variable, and at any step (*)."""
     written, _, read = line.partition("<-")
     node = ast.Pass()
     node._assign = written.split()
-    node._ref = [n for n in read.split() if n[0] not in "-+"]
+    node._ref = [n for n in read.split() if n[0] not in "-+*"]
     node._ref1 = [n[1:] for n in read.split() if n[0] == "-"]
     node._ref2 = [n[1:] for n in read.split() if n[0] == "+"]
+    node._ref3 = [n[1:] for n in read.split() if n[0] == "*"]
     node._name = None
     return node
 
@@ -41,6 +42,9 @@ def positions(items, result):
         (["y <- -x", "x <- +z", "z <-"], [2, 1, 0]),
         # A name nobody writes adds no edge.
         (["a <- q", "b <- a"], [0, 1]),
+        # So does a read at any step.
+        (["b <- *a", "a <-"], [1, 0]),
+        (["c <- *b", "b <- -a", "a <-"], [2, 1, 0]),
     ],
 )
 def test_sorted_order(zel_ns, lines, order):
@@ -61,6 +65,14 @@ def test_sorted_order(zel_ns, lines, order):
         # A second writer of a name starts a run of its own.
         (["a <-", "a <-"], [1, 1]),
         (["a b <-", "c <- a", "b <-", "d <- b"], [2, 2]),
+        # So does a reader at any step of a name the run writes, in whichever direction.
+        (["a <-", "b <- *a"], [1, 1]),
+        (["a <-", "c <- a", "b <- *a"], [2, 1]),
+        (["a <- -x", "b <- -x *a"], [1, 1]),
+        (["a <- +x", "b <- +x *a"], [1, 1]),
+        # A name nobody writes, or one that an earlier run writes, splits nothing.
+        (["a <-", "b <- *q"], [2]),
+        (["a <-", "b <- -x", "c <- -x *a"], [1, 2]),
     ],
 )
 def test_groups_are_runs_of_one_reference_class(zel_ns, lines, sizes):
@@ -110,6 +122,14 @@ def test_cycle_names_everything_that_never_became_ready(zel_ns):
     sorted_names, name_set = str(error.value).split("\n")
     assert sorted_names == "Circular reference error: ['a', 'b', 'c']"
     assert name_set.startswith("{") and eval(name_set) == {"a", "b", "c"}
+
+
+@pytest.mark.parametrize("lines", [["b <- *a", "a <- b"], ["b <- *a", "a <- *b"],
+                                   ["b <- *a", "a <- +b"], ["b <- *a c", "c <-", "a <- -b"]])
+def test_read_at_any_step_in_a_cycle_is_refused(zel_ns, lines):
+    with pytest.raises(ReferenceError) as error:
+        zel_ns.ZELProjection.sort_and_group_s(body(*lines))
+    assert str(error.value).split("\n")[0] == "Circular reference error: ['a', 'b']"
 
 
 def test_reading_behind_and_ahead_is_refused_before_the_graph(zel_ns):

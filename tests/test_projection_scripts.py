@@ -187,3 +187,54 @@ def test_every_writer_orders_the_readers(runner, body, printed):
               "\nprint(a.tolist(), b.tolist())\n")
     result = runner.run_script("writers.py", source)
     assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + printed + "\n", 0)
+
+
+# Reads at indices not tied to the loop variable, and the model's order of the statements: each
+# statement runs over every step after all the writers of what it reads. No statement's
+# direction changes what it reads, so the model runs every statement forward.
+FAR_READS = [
+    (["b[t] = a[n - 1 - t]", "a[t] = t + 1.0"], [1, 0]),
+    (["b[t] = a[n - 1] + a[t]", "a[t] = t + 1.0"], [1, 0]),
+    (["b[t] = a[2 * t] if 2 * t < n else -1.0", "a[t] = t * 3.0"], [1, 0]),
+    (["b[t] = a[j]", "a[t] = u[t] * 2.0"], [1, 0]),
+    (["a[t] = t + 1.0", "b[t] = a[t] * 2.0",
+      "c[t] = (c[t - 1] if t > 0 else 0.0) + b[n - 1 - t]"], [0, 1, 2]),
+    # Reader and writer read at the same offset, which alone would let them share a loop.
+    (["a[t] = (u[t - 1] if t > 0 else 0.5) + t",
+      "b[t] = (a[t - 1] if t > 0 else 0.0) + a[n - 1 - t]"], [0, 1]),
+    (["b[t] = (a[t + 1] if t + 1 < n else 0.0) + a[0]",
+      "a[t] = (u[t + 1] if t + 1 < n else 0.0) + t + 1.0"], [1, 0]),
+    (["for k in range(n):\n    b[t] += a[k]", "a[t] = t + 1.0"], [1, 0]),
+    (["b[t] = a[0] + a[n - 1]", "a[t] = t + 1.0", "a[t] += 10.0"], [1, 2, 0]),
+]
+
+
+def far_reads_script(make, model):
+    """Every case of FAR_READS as a projection loop, or as the model runs it."""
+    lines = ["import zel", "import numpy as np", "", "n: int = 5", "j: int = 3",
+             f"u = {make}", "for i in range(n):", "    u[i] = i * 0.5 + 1.0"]
+    for number, (body, order) in enumerate(FAR_READS):
+        lines += [f"{name} = {make}" for name in "abc"]
+        if model:
+            for k in order:
+                lines += ["for t in range(n):", textwrap.indent(body[k], "    ")]
+        else:
+            lines += ["for t in zel.projection(n):"] + [textwrap.indent(s, "    ") for s in body]
+        lines.append(f"print({number}, " +
+                     ", ".join(f"[float(v) for v in {name}]" for name in "abc") + ")")
+    return "\n".join(lines) + "\n"
+
+
+@pytest.mark.parametrize("make", ["np.zeros(n, 'f8')", "[0.0] * n"], ids=["typed", "list"])
+def test_reads_at_any_step_wait_for_every_step_of_the_writer(runner, make):
+    expected = runner.interpreted(far_reads_script(make, model=True))
+    result = runner.run_script("far.py", far_reads_script(make, model=False))
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
+
+
+def test_read_at_any_step_of_its_own_reader_is_a_cycle(runner):
+    loop = "for t in zel.projection(n):\n    y[t] = x[n - 1 - t]\n    x[t] = y[t] + 1.0\n"
+    result = runner.run_script("cycle.py", HEAD + "\n" + loop)
+    lines = result.stdout.splitlines()
+    assert lines[:2] == ["# COMPILE..", FATAL + "ReferenceError: Circular reference error: ['x', 'y']"]
+    assert result.returncode == INTERNAL_ERROR

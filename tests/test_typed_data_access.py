@@ -181,10 +181,10 @@ class TestProjectionBody:
 
     @pytest.mark.parametrize(
         "index, result, mark",
-        [("x[s]", "x[i, j, s]", None), ("x[t - 1]", "x[i, j, t - 1]", "-"),
+        [("x[s]", "x[i, j, s]", "*"), ("x[t - 1]", "x[i, j, t - 1]", "-"),
          ("x[t]", "x[i, j, t]", "T"),
          # Written out in full: marked by its last element, as a completed index is.
-         ("x[a, b, t + 1]", "x[a, b, t + 1]", "+"), ("x[a, b, c]", "x[a, b, c]", None),
+         ("x[a, b, t + 1]", "x[a, b, t + 1]", "+"), ("x[a, b, c]", "x[a, b, c]", "*"),
          ("y[t + 1]", "y[t + 1]", "+")],
     )
     def test_view_index_gets_leading_indices(self, zel_ns, block, index, result, mark):

@@ -1,7 +1,7 @@
 // Projection loops: `for t in zel.projection(i, ..., n)` does not run its statements in the
 // order written. Each statement records which names it writes and which it reads at the
-// current step, at t minus an offset or at t plus an offset; ZELProjection orders the
-// statements by those dependencies and cuts the order into groups, and the loop becomes an
+// current step, at t minus an offset, at t plus an offset or at any step; ZELProjection orders
+// the statements by those dependencies and cuts the order into groups, and the loop becomes an
 // `if True:` holding one plain range loop per group, counting down for the groups that read
 // ahead of the loop variable.
 #include "restructure/generated_names.hpp"
@@ -31,13 +31,14 @@ void call_range_instead(const py::object &call) {
 // offset; a name both read and written counts as written. The loop variable is no dependency.
 void record_references(const py::object &cls, const py::object &body, const py::object &var,
                        const py::object &lineno) {
-    py::str written("w"), read("r"), behind("-"), ahead("+");
+    py::str written("w"), read("r"), behind("-"), ahead("+"), any_step("*");
     for (py::handle statement : body) {
-        py::list assign, ref, ref1, ref2;
+        py::list assign, ref, ref1, ref2, ref3;
         statement.attr("_assign") = assign;
         statement.attr("_ref") = ref;
         statement.attr("_ref1") = ref1;
         statement.attr("_ref2") = ref2;
+        statement.attr("_ref3") = ref3;
         statement.attr("_name") = py::none();
         for (py::handle entry : cls.attr("make_global_ref_list")(statement)) {
             py::object name = entry[py::int_(0)];
@@ -51,11 +52,14 @@ void record_references(const py::object &cls, const py::object &body, const py::
                 py::object mark = entry[py::int_(4)];
                 bool reads_behind = truthy(mark) && mark.contains(behind);
                 bool reads_ahead = truthy(mark) && mark.contains(ahead);
+                bool reads_anywhere = truthy(mark) && mark.contains(any_step);
                 if (reads_behind)
                     ref1.append(name);
                 if (reads_ahead)
                     ref2.append(name);
-                if (!reads_behind && !reads_ahead)
+                if (reads_anywhere)
+                    ref3.append(name);
+                if (!reads_behind && !reads_ahead && !reads_anywhere)
                     ref.append(name);
             } else {
                 script_fault("[Fatal.2600] `" + text_of(name) + "`, line " + text_of(lineno));
@@ -181,32 +185,34 @@ void reform_Projection(const Globals &g, py::object cls, py::object node, py::ob
 }
 
 // The slice mark of a subscript's index inside a projection loop: "T" for the loop variable,
-// "-" or "+" for the variable minus or plus something, else None. An index written out in
-// full is marked by its last element, as a completed one is.
+// "-" or "+" for the variable minus or plus something, "*" for any other index (`x[0]`,
+// `x[n - 1 - t]`), which may read any step; None outside a projection loop. An index written
+// out in full is marked by its last element, as a completed one is.
 py::object check_time_slice(py::object cls, py::object node, py::object ci) {
     py::object proj = ci.attr("get_attr")(cls.attr("pidx"));
     if (proj.is_none())
         return py::none();
     py::object v = proj["var"].attr("id");
+    py::str any_step("*");
     if (is_a(node, "Tuple")) {
         py::list elements = node.attr("elts");
         if (elements.empty())
-            return py::none();
+            return any_step;
         node = elements[elements.size() - 1];
     }
     if (is_a(node, "BinOp")) {
         py::object left = node.attr("left");
         if (!is_a(left, "Name") || !py_equal(left.attr("id"), v))
-            return py::none();
+            return any_step;
         if (is_a(node.attr("op"), "Sub"))
             return py::str("-");
         if (is_a(node.attr("op"), "Add"))
             return py::str("+");
-        return py::none();
+        return any_step;
     }
     if (is_a(node, "Name") && py_equal(node.attr("id"), v))
         return py::str("T");
-    return py::none();
+    return any_step;
 }
 
 } // namespace

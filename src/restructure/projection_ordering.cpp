@@ -2,8 +2,8 @@
 // cuts the order into runs of one reference class and one writer per name, each of which
 // becomes a loop of its own.
 // It reads only the lists that the projection rewriting puts on every statement: `_assign`
-// (names written), `_ref`, `_ref1`, `_ref2` (names read at the current step, at a "-" and at a
-// "+" offset) and `_name` (the statement's label in messages).
+// (names written), `_ref`, `_ref1`, `_ref2`, `_ref3` (names read at the current step, at a "-"
+// and at a "+" offset, and at any step) and `_name` (the statement's label in messages).
 #include "restructure/restructure_classes.hpp"
 #include "support/objects.hpp"
 
@@ -87,7 +87,8 @@ py::tuple _build_dependency_graph(const Globals &g, py::object, py::object items
                 add_edge(writer_so_far[name], i);
             writer_so_far[name] = i;
         }
-        py::object names = set(item.attr("_ref") + item.attr("_ref1") + item.attr("_ref2"));
+        py::object names =
+            set(item.attr("_ref") + item.attr("_ref1") + item.attr("_ref2") + item.attr("_ref3"));
         for (py::handle name : names) {
             if (assign.contains(name))
                 throw py::value_error("Circular reference error: `" + text_of(item.attr("_name")) +
@@ -141,9 +142,9 @@ py::list _topological_sort(const Globals &g, py::object, py::object items, py::o
     return sorted_items;
 }
 
-// Whether `item` writes a name that a statement of `group` writes.
-bool writes_again(py::handle item, const py::list &group) {
-    for (py::handle name : item.attr("_assign"))
+// Whether a statement of `group` writes one of `names`.
+bool group_writes(const py::list &group, py::handle names) {
+    for (py::handle name : names)
         for (py::handle member : group)
             if (member.attr("_assign").contains(name))
                 return true;
@@ -153,6 +154,7 @@ bool writes_again(py::handle item, const py::list &group) {
 // The maximal runs of one reference class, in order. A second writer of a name starts a run of
 // its own, so that each writer of the name runs over every step before the next: what it reads
 // of the name at other steps is what the writers before it left there, or what it wrote itself.
+// So does a statement that reads a name of the run at any step: it reads every step written.
 py::list _group_by_ref_type(py::object, py::object sorted_items) {
     require_exact("sorted_items", sorted_items, &PyList_Type);
     py::list statements = sorted_items;
@@ -161,13 +163,15 @@ py::list _group_by_ref_type(py::object, py::object sorted_items) {
     group.append(statements[0]);
     py::str current = _get_type(statements[0]);
     for (size_t i = 1; i < py::len(statements); ++i) {
-        py::str kind = _get_type(statements[i]);
-        if (!kind.equal(current) || writes_again(statements[i], group)) {
+        py::object item = statements[i];
+        py::str kind = _get_type(item);
+        if (!kind.equal(current) || group_writes(group, item.attr("_assign")) ||
+            group_writes(group, item.attr("_ref3"))) {
             groups.append(group);
             group = py::list();
             current = kind;
         }
-        group.append(statements[i]);
+        group.append(item);
     }
     groups.append(group);
     return groups;

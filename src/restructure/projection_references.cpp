@@ -2,8 +2,8 @@
 // entry [name, mode, 0, "", slice mark]: the mode letters say how the statement uses the name
 // ("r" read, "w" assigned, "rw" augmented, "Aw" annotated, "Fw" loop target; several uses
 // merge their letters), and the slice mark is what the time-slice tags of the name's
-// subscripts give together: an offset outweighs the current step "T", and reads behind and
-// ahead together give "-+".
+// subscripts give together: an offset or any step "*" outweighs the current step "T", and the
+// others add up: reads behind and ahead give "-+", behind and at any step "-*".
 #include "restructure/projection_references.hpp"
 #include "support/pyast.hpp"
 
@@ -49,9 +49,14 @@ py::object record_name(const py::object &cls, const py::object &node, py::list o
 py::object merged_mark(const py::object &old, const py::object &mark) {
     if (!truthy(old) || py_equal(old, py::str("T")))
         return mark;
-    if (py_equal(mark, py::str("T")) || old.contains(mark))
+    if (py_equal(mark, py::str("T")))
         return old;
-    return py::str("-+");
+    std::string both = old.cast<std::string>() + mark.cast<std::string>();
+    std::string letters;
+    for (char letter : std::string("-+*"))
+        if (both.find(letter) != std::string::npos)
+            letters += letter;
+    return py::str(letters);
 }
 
 py::object entry_of(const py::list &output, const py::object &id) {
