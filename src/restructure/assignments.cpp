@@ -201,14 +201,8 @@ void reform_AugAssign(const py::object &cls, const py::object &node, const py::o
     py::object element = ast_class("Subscript")(
         ast_class("Name")(target.attr("value").attr("id"), ast_class("Load")()),
         py::module_::import("copy").attr("deepcopy")(target.attr("slice")), ast_class("Load")());
-    py::object sum = ast_class("BinOp")(element, node.attr("op"), node.attr("value"));
-    set_class(node, "Assign");
-    py::delattr(node, "target");
-    py::delattr(node, "op");
-    py::list targets;
-    targets.append(target);
-    node.attr("targets") = targets;
-    node.attr("value") = sum;
+    write_update_as_assignment(node,
+                               ast_class("BinOp")(element, node.attr("op"), node.attr("value")));
     reform_stmt(cls, node, ci);
 }
 

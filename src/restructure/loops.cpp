@@ -181,16 +181,9 @@ void keep_updates_private(const py::object &body) {
             py::object target = item.attr("target");
             if (!assigned.count(text_of(target.attr("id"))))
                 continue;
-            py::object value =
-                ast_class("BinOp")(ast_class("Name")(target.attr("id"), ast_class("Load")()),
-                                   item.attr("op"), item.attr("value"));
-            set_class(item, "Assign");
-            py::delattr(item, "target");
-            py::delattr(item, "op");
-            py::list targets;
-            targets.append(target);
-            item.attr("targets") = targets;
-            item.attr("value") = value;
+            write_update_as_assignment(
+                item, ast_class("BinOp")(ast_class("Name")(target.attr("id"), ast_class("Load")()),
+                                         item.attr("op"), item.attr("value")));
         }
         if (is_a(statement, "Assign")) {
             for (py::handle target : statement.attr("targets"))

@@ -61,6 +61,16 @@ void set_class(py::handle node, const char *name) {
     py::setattr(node, "__class__", ast_class(name));
 }
 
+void write_update_as_assignment(py::handle update, const py::object &value) {
+    py::list targets;
+    targets.append(update.attr("target"));
+    set_class(update, "Assign");
+    py::delattr(update, "target");
+    py::delattr(update, "op");
+    py::setattr(update, "targets", targets);
+    py::setattr(update, "value", value);
+}
+
 py::object parse_statement(const py::object &source) {
     return py::module_::import("ast").attr("parse")(source).attr("body")[py::int_(0)];
 }

@@ -42,6 +42,9 @@ void set_tag(py::handle node, const char *name, py::handle value);
 // node.__class__ = ast.<name>; the node keeps its other attributes.
 void set_class(py::handle node, const char *name);
 
+// The in-place update `target op= v` becomes, in place, the assignment `target = value`.
+void write_update_as_assignment(py::handle update, const py::object &value);
+
 // The first statement of `source`, parsed as a module of its own.
 py::object parse_statement(const py::object &source);
 
