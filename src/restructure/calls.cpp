@@ -66,6 +66,7 @@ void reform_Call(const Globals &g, const py::object &cls, const py::object &node
         walk_arguments(cls, node, ci);
         if (name == "len" && truthy(ci.attr("get_attr")(cls.attr("midx"))))
             cls.attr("len_to_shape")(node, ci);
+        hold_text_result(cls, node, ci);
     }
 }
 
