@@ -411,3 +411,120 @@ print(w)
     assert result.returncode == 10
     assert result.stdout.splitlines()[-1] == (
         "ZEL.range: `w` is set from a record's text and from another value in a parallel loop, line 8")
+
+
+# Results of text functions used before they are stored: each is a copy of its own, kept through
+# its statement, so a later call leaves it as it was; compared by contents.
+TEXT_RESULTS_HEAD = '''
+import zel
+import numpy as np
+
+rec = np.dtype([('name', 'S8'), ('k', 'i4')])
+tbl = np.zeros(4, rec)
+tbl[0]['name'] = b'abc'
+tbl[1]['name'] = b'xyz'
+tbl[2]['name'] = b'abc'
+tbl[3]['name'] = b'ABCDEFGH'
+
+def get(i: 'i4') -> 'S8':
+    return tbl[i]['name']
+
+def ident(s: 'S8') -> 'S8':
+    return s
+
+def pick(c: 'i4', a: 'S8', b: 'S8') -> 'S8':
+    return a if c else b
+
+def eq(a: 'S8', b: 'S8') -> 'i4':
+    if a == b:
+        return 1
+    return 0
+
+def far() -> 'S8':
+    return b'0123456789abcdef'
+'''
+
+TEXT_RESULT_SCRIPTS = {
+    "module.py": '''
+s: 'S8' = get(0)
+print(get(0) == get(1), get(0) == get(2), get(0) != get(1), get(0) != get(2))
+print(s == get(2), get(1) == s, get(1) == b'xyz', b'xyz' == get(1))
+print(get(0), get(1) + get(2), get(3), len(get(3)), get(0) + get(1) == b'abcxyz')
+print([get(i) == get(0) for i in range(4)], (lambda i: get(i) == get(0))(2))
+''',
+    "typed.py": '''
+def same(i: 'i4', j: 'i4') -> 'i4':
+    if get(i) == get(j):
+        return 1
+    return 0
+
+def differ(i: 'i4', j: 'i4') -> 'i4':
+    if get(i) != get(j):
+        return 1
+    return 0
+
+def nested(i: 'i4') -> 'S8':
+    if get(i) == get(0):
+        return get(3)
+    return get(i)
+
+print(same(0, 1), same(0, 2), differ(0, 1), differ(0, 2))
+print(eq(get(0), get(1)), eq(get(0), get(2)), eq(get(1), nested(1)), eq(get(3), nested(0)))
+print(ident(get(1)), pick(0, get(0), get(1)), pick(1, get(0), get(1)), nested(2))
+''',
+    "untyped.py": '''
+def untyped(i, j):
+    x = get(i)
+    y = get(j)
+    return x == y, get(i) == get(j), get(i) != get(j), bytes(x), bytes(y)
+
+print(untyped(0, 1), untyped(0, 2))
+''',
+    "stored.py": '''
+def chain(i: 'i4') -> 'i4':
+    t: 'S8' = ident(get(i))
+    u: 'S8' = get(1)
+    w: 'S8' = pick(i, get(0), get(1))
+    return (t == u) * 100 + eq(t, get(2)) * 10 + eq(w, get(i))
+
+t: 'S8' = get(1) if get(0) == get(2) else get(0)
+u: 'S8' = get(0) or get(1)
+v: 'S8' = ident(get(3))
+w: 'S8' = far()
+print(chain(0), chain(1), t, u, v, w, get(2), t == u)
+print(far(), ident(far()), far() == ident(far()), eq(far(), ident(far())))
+''',
+    "parallel.py": '''
+hits = np.zeros(4, 'i8')
+for j in zel.range(4):
+    if get(j) == get(0):
+        hits[j] += 1
+    if eq(get(j), get(2)):
+        hits[j] += 10
+    if get(j) != get(1):
+        hits[j] += 100
+print(hits.tolist())
+''',
+}
+
+
+@pytest.mark.parametrize("name", sorted(TEXT_RESULT_SCRIPTS))
+def test_text_results_used_together_print_what_cpython_prints(runner, name):
+    source = TEXT_RESULTS_HEAD + TEXT_RESULT_SCRIPTS[name]
+    result = runner.run_script(name, source)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines()[2:] == runner.interpreted(source).splitlines()
+
+
+def test_text_result_stored_in_an_untyped_variable_of_compiled_code_ends_the_compile(runner):
+    result = runner.run_script("untyped_store.py", TEXT_RESULTS_HEAD + '''
+def both(i: 'i4', j: 'i4') -> 'i4':
+    x = get(i)
+    return eq(x, get(j))
+
+print(both(0, 1))
+''')
+    assert result.returncode == 10
+    assert result.stdout.splitlines()[-1] == (
+        "`x` takes the text that `get(i)` returns but has no text type: annotate it `x: 'S8'`. "
+        "line 30")

@@ -41,8 +41,14 @@ def differ(i: int) -> int:
 def get(i: int) -> 'S8':
     return a[i]['name']
 
+def both(i: int, j: int) -> int:
+    if get(i) == get(j):
+        return 1
+    return 0
+
 k: 'S8' = keys[n - 1]['name']
 print(same(n - 1), differ(n - 1), get(n - 1), keys(k))
+print(both(n - 1, 0), both(n - 1, n - 1), get(n - 1) != get(0), get(0) + get(n - 1))
 flags: ((200,), 'i8') = np.zeros(200, 'i8')
 for i in zel.range(200):
     if a[i]['name'] != b[i]['name']:
@@ -69,6 +75,7 @@ def test_record_script_runs_clean_under_address_sanitizer(starts_processes, zel_
     assert result.stdout.splitlines() == [
         "12345 b'ABCDEFGH' b'ABCDEFGH' 8",
         "1 0 b'ABCDEFGH' 199",
+        "0 1 True b'ABCDEFGH'",
         "400",
         "b'ABCDEFGH'",
     ]

@@ -63,12 +63,15 @@ long long write_structs(std::ostringstream &out, const py::object &struct_def) {
 // each within its bound, are equal. _zel_field_ reads a member as bytes. _zel_textcopy_ makes
 // a member a C string of its own, in a buffer as long as the longest member and a NUL, held by
 // value so that each thread of a parallel loop has its own. _zel_textret_ returns such a text
-// from a C function in a buffer of the thread's, until its next return, and _zel_textkeep_
-// copies such a text out of it. _zel_textshare_ gives the copy when a text is the one in a
-// variable's own buffer (else the text itself), _zel_textback_ the copy when a text is not the
-// one a variable held before a parallel loop. _zel_setfield_ stores
-// as numpy does: the value cut to the member's n bytes (and to the m bytes of the member it
-// comes from), the rest filled with NULs; source and member may be one.
+// from a C function in a buffer of the thread's, until its next return (a longer text, which is
+// in no such buffer, as it is), and _zel_textkeep_ copies such a text out of it. _zel_texthold_
+// holds one call's result by value, a copy or the longer text itself, for _zel_textof_, which
+// reads it where Cython keeps it: in its own temporary through the statement, made when the
+// call returns, before any later call; _zel_textbytes_ makes one bytes at once. _zel_textshare_
+// gives the copy when a text is the one in a variable's own buffer (else the text itself),
+// _zel_textback_ the copy when a text is not the one a variable held before a parallel loop.
+// _zel_setfield_ stores as numpy does: the value cut to the member's n bytes (and to the m bytes of
+// the member it comes from), the rest filled with NULs; source and member may be one.
 void write_text_helpers(std::ostringstream &out, long long longest) {
     std::string size = std::to_string(longest + 1), bound = std::to_string(longest);
     out << "from libc.string cimport memcmp as _zel_memcmp_, memcpy as _zel_memcpy_, "
@@ -80,14 +83,20 @@ void write_text_helpers(std::ostringstream &out, long long longest) {
         << size
         << "]; static char *_zel_textret(const char *text, long long n) "
            "{ size_t k = strnlen(text, n < 0 ? "
-        << bound
-        << " : (size_t)n); memcpy(_zel_kept, text, k); _zel_kept[k] = 0; return _zel_kept; }\"\n"
+        << size << " : (size_t)n); if (k > " << bound
+        << ") return (char *)text; memmove(_zel_kept, text, k); _zel_kept[k] = 0; return "
+           "_zel_kept; }\"\n"
            "    char* _zel_textret_ \"_zel_textret\"(const char* text, long long n) nogil\n"
            "    char* _zel_kept_ \"_zel_kept\"\n"
            "ctypedef struct _zel_textbuf_:\n"
            "    char s["
         << size
         << "]\n"
+           "ctypedef struct _zel_textheld_:\n"
+           "    char s["
+        << size
+        << "]\n"
+           "    char* text\n"
            "cdef inline int _zel_fieldcmp_(const char* a, size_t n, const char* b, size_t m) "
            "noexcept nogil:\n"
            "    cdef size_t k = _zel_strnlen_(a, n)\n"
@@ -104,6 +113,24 @@ void write_text_helpers(std::ostringstream &out, long long longest) {
            "    return _zel_textcopy_(text, "
         << bound
         << ")\n"
+           "cdef inline _zel_textheld_ _zel_texthold_(char* text) noexcept nogil:\n"
+           "    cdef _zel_textheld_ held\n"
+           "    cdef size_t k = _zel_strnlen_(text, "
+        << size
+        << ")\n"
+           "    held.text = text if k > "
+        << bound
+        << " else NULL\n"
+           "    if held.text == NULL:\n"
+           "        _zel_memcpy_(held.s, text, k)\n"
+           "        held.s[k] = 0\n"
+           "    return held\n"
+           "cdef inline char* _zel_textof_(_zel_textheld_& held) noexcept nogil:\n"
+           "    if held.text == NULL:\n"
+           "        return held.s\n"
+           "    return held.text\n"
+           "cdef inline bytes _zel_textbytes_(const char* text):\n"
+           "    return text\n"
            "cdef inline char* _zel_textshare_(char* text, char* own, char* copy) noexcept nogil:\n"
            "    return copy if text == own else text\n"
            "cdef inline char* _zel_textback_(char* text, char* before, char* copy) noexcept "

@@ -66,6 +66,7 @@ void reform_Call(const Globals &g, const py::object &cls, const py::object &node
         walk_arguments(cls, node, ci);
         if (name == "len" && in_compiled_code(cls, ci))
             len_as_extent(cls, node, ci);
+        hold_text_result(cls, node, ci);
     }
 }
 

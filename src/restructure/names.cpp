@@ -218,7 +218,8 @@ bool is_text_constant(py::handle node) {
 }
 
 // `a == b` on C strings compares contents: `_zel_strcmp_(a, b) == 0`; so does `a != b` where
-// `a` is a C string in C (a char* variable or a text member read in place), which would
+// `a` is a C string in C (a char* variable, a text member read in place or a text function's
+// held result), which would
 // otherwise compare addresses; a member read as bytes is compared by the interpreter. With a
 // text member on either side each operand is read within its bound,
 // `_zel_fieldcmp_(a, n, b, m)`, where a C string is read at most one byte past the member it
@@ -239,7 +240,7 @@ void reform_Compare(const py::object &cls, const py::object &node, const py::obj
     bool right_in_place = right_text && is_a(right, "Attribute") && is_text_constant(left);
     if (!left_is_c_string && !right_in_place)
         return;
-    if (!equality && !right_in_place && is_a(left, "Call"))
+    if (!equality && !right_in_place && left_text && is_a(left, "Call"))
         return;
     py::list args;
     std::string compare = "_zel_strcmp_";

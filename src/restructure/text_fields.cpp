@@ -10,6 +10,7 @@
 #include "support/script_fault.hpp"
 
 #include <string>
+#include <vector>
 
 namespace zel {
 namespace {
@@ -24,9 +25,17 @@ py::object member_length(const py::object &shape) {
     return count.attr("value");
 }
 
+// The statement being walked. The branches of a conditional expression are walked in a block
+// of their own, which holds none.
+py::object statement_being_walked(py::object block) {
+    while (get_tag(block, "curr").is_none() && truthy(block.attr("prev")))
+        block = block.attr("prev");
+    return get_tag(block, "curr");
+}
+
 // The C type of the variable in which the statement being walked stores `value`, or "".
 std::string stored_type(const py::object &cls, const py::object &value, const py::object &ci) {
-    py::object stmt = get_tag(ci, "curr");
+    py::object stmt = statement_being_walked(ci);
     if (!(is_a(stmt, "AnnAssign") || is_a(stmt, "Assign")) ||
         !py::object(stmt.attr("value")).is(value))
         return "";
@@ -198,16 +207,26 @@ void store_text_field(const py::object &node) {
 
 namespace {
 
-// Whether `call` calls a C function of the module that returns a text.
-bool returns_text(const py::object &cls, const py::object &call, py::object block) {
-    if (!is_a(call.attr("func"), "Name"))
-        return false;
+// Marks a call whose result is held in a copy of its own: a second walk leaves it.
+constexpr const char *held_tag = "_text_held_";
+
+// The definition of the C function of the module that returns a text which `call` calls, or
+// None.
+py::object text_function(const py::object &cls, const py::object &call, py::object block) {
+    if (!is_a(call, "Call") || !is_a(call.attr("func"), "Name"))
+        return py::none();
     while (truthy(block.attr("prev")))
         block = block.attr("prev");
     for (py::handle stmt : block.attr("node").attr("body"))
         if (is_a(stmt, "FunctionDef") && py_equal(stmt.attr("name"), call.attr("func").attr("id")))
-            return py_equal(get_tag(stmt, cls.attr("didx")), py::str("char*"));
-    return false;
+            return py_equal(get_tag(stmt, cls.attr("didx")), py::str("char*"))
+                       ? py::reinterpret_borrow<py::object>(stmt)
+                       : py::none();
+    return py::none();
+}
+
+bool returns_text(const py::object &cls, const py::object &call, const py::object &block) {
+    return !text_function(cls, call, block).is_none();
 }
 
 // `t = f(...)`: the text that f returns in its thread's buffer is copied into `t`'s own, as
@@ -234,12 +253,123 @@ void keep_returned_text(const py::object &cls, const py::object &stmt, const py:
         repoint_after_loop(cls, loop, name);
 }
 
+// The parts of `value` that may be its result as they are: `value` itself, the branches of a
+// conditional, the operands of `and` and `or`.
+std::vector<py::object> result_parts(const py::object &value) {
+    std::vector<py::object> parts{value};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        py::object part = parts[i];
+        if (is_a(part, "IfExp")) {
+            parts.push_back(part.attr("body"));
+            parts.push_back(part.attr("orelse"));
+        } else if (is_a(part, "BoolOp")) {
+            for (py::handle operand : part.attr("values"))
+                parts.push_back(py::reinterpret_borrow<py::object>(operand));
+        }
+    }
+    return parts;
+}
+
+// Whether a text function's result may be what `value` gives.
+bool holds_returned_text(const py::object &cls, const py::object &value, const py::object &ci) {
+    for (const py::object &part : result_parts(value))
+        if (returns_text(cls, part, ci))
+            return true;
+    return false;
+}
+
+// How the statement being walked uses a call's result.
+enum class ResultUse {
+    // Returned, which the caller takes as a result again, or stored in a text variable, which
+    // copies it (`keep_returned_text`).
+    handed_on,
+    // Stored in anything else, as a variable whose C type Cython takes from the value.
+    stored,
+    // In an expression.
+    used,
+};
+
+ResultUse result_use(const py::object &cls, const py::object &call, const py::object &ci) {
+    py::object stmt = statement_being_walked(ci);
+    bool returns = is_a(stmt, "Return") && !stmt.attr("value").is_none();
+    bool stores = (is_a(stmt, "Assign") && py::len(stmt.attr("targets")) == 1) ||
+                  (is_a(stmt, "AnnAssign") && !stmt.attr("value").is_none());
+    if (!returns && !stores)
+        return ResultUse::used;
+    for (const py::object &part : result_parts(stmt.attr("value")))
+        if (part.is(call))
+            return returns || stored_type(cls, stmt.attr("value"), ci) == "char*"
+                       ? ResultUse::handed_on
+                       : ResultUse::stored;
+    return ResultUse::used;
+}
+
+// The single target that the statement being walked stores in.
+py::object stored_target(const py::object &ci) {
+    py::object stmt = statement_being_walked(ci);
+    return is_a(stmt, "AnnAssign") ? py::object(stmt.attr("target"))
+                                   : py::object(stmt.attr("targets")[py::int_(0)]);
+}
+
+// A hidden variable `_zel_result_<k>` for one call's result, declared in `ci`'s scope.
+py::str result_variable(const py::object &cls, const py::object &ci, const py::object &lineno) {
+    py::dict declared = declarations(ci);
+    for (int k = 1;; ++k) {
+        py::str name("_zel_result_" + std::to_string(k));
+        if (!declared.contains(name)) {
+            declare_hidden(cls, ci, name, py::str("_zel_textheld_"), lineno);
+            return name;
+        }
+    }
+}
+
 } // namespace
+
+void hold_text_result(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::object function = text_function(cls, node, ci);
+    if (function.is_none() || truthy(get_tag(node, held_tag)))
+        return;
+    ResultUse use = result_use(cls, node, ci);
+    if (use == ResultUse::handed_on)
+        return;
+    py::object call =
+        ast_class("Call")(node.attr("func"), node.attr("args"), node.attr("keywords"));
+    set_tag(call, held_tag, py::bool_(true));
+    py::list hold_args;
+    hold_args.append(call);
+    if (use == ResultUse::stored) {
+        py::object target = stored_target(ci);
+        bool compiled = in_compiled_code(cls, ci);
+        if (compiled && is_a(target, "Name"))
+            script_fault("`" + text_of(target.attr("id")) + "` takes the text that `" +
+                         unparse(call) + "` returns but has no text type: annotate it `" +
+                         text_of(target.attr("id")) + ": " + unparse(function.attr("returns")) +
+                         "`. line " + text_of(node.attr("lineno")));
+        // Interpreted code stores it as bytes: Cython would make a variable without a type a C
+        // string, pointing into a copy that ends with the statement.
+        if (!compiled) {
+            node.attr("func") = load(py::str("_zel_textbytes_"));
+            node.attr("args") = hold_args;
+            node.attr("keywords") = py::list();
+            set_tag(node, held_tag, py::bool_(true));
+            return;
+        }
+    }
+    py::object held = ast_class("NamedExpr")(
+        ast_class("Name")(result_variable(cls, ci, node.attr("lineno")), ast_class("Store")()),
+        ast_class("Call")(load(py::str("_zel_texthold_")), hold_args, py::list()));
+    py::list args;
+    args.append(held);
+    node.attr("func") = load(py::str("_zel_textof_"));
+    node.attr("args") = args;
+    node.attr("keywords") = py::list();
+    set_tag(node, held_tag, py::bool_(true));
+    set_tag(node, cls.attr("didx"), py::str("char*"));
+}
 
 void copy_text_variable(const py::object &cls, const py::object &stmt, const py::object &ci) {
     py::object value = stmt.attr("value");
-    if (is_a(value, "Call") && stored_type(cls, value, ci) == "char*" &&
-        returns_text(cls, value, ci)) {
+    if (stored_type(cls, value, ci) == "char*" && holds_returned_text(cls, value, ci)) {
         keep_returned_text(cls, stmt, ci);
         return;
     }
@@ -278,6 +408,36 @@ void pass_text_arguments(const py::object &node) {
 
 namespace {
 
+// What a text function returns for `value`: a text member or a text variable is copied into the
+// thread's buffer, `_zel_textret_(value, n)`, bounded by the member's length n or, for a
+// variable (-1), by the buffer's (a longer text is in none of these copies and is returned as
+// it is); a variable may point to the caller's copy of an argument, which ends with the call's
+// statement. A text function's result is in that buffer already.
+py::object returned_text(const py::object &value) {
+    if (is_a(value, "IfExp")) {
+        value.attr("body") = returned_text(value.attr("body"));
+        value.attr("orelse") = returned_text(value.attr("orelse"));
+        return value;
+    }
+    if (is_a(value, "BoolOp")) {
+        py::list operands = value.attr("values");
+        for (size_t i = 0; i < py::len(operands); ++i)
+            operands[i] = returned_text(operands[i]);
+        return value;
+    }
+    py::object length;
+    if (std::optional<TextField> text = text_field_of(value); text && is_a(value, "Attribute"))
+        length = text->length;
+    else if (is_a(value, "Name"))
+        length = py::int_(-1);
+    else
+        return value;
+    py::list args;
+    args.append(value);
+    args.append(ast_class("Constant")(length));
+    return ast_class("Call")(ast_class("Name")("_zel_textret_"), args, py::list());
+}
+
 void reform_Return(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object value = node.attr("value");
     if (value.is_none())
@@ -287,17 +447,7 @@ void reform_Return(const py::object &cls, const py::object &node, const py::obje
     if (!is_a(function, "FunctionDef") ||
         !py_equal(get_tag(function, cls.attr("didx")), py::str("char*")))
         return;
-    py::object length;
-    if (std::optional<TextField> text = text_field_of(value); text && is_a(value, "Attribute"))
-        length = text->length;
-    else if (is_a(value, "Name") && declarations(ci).contains(text_copy_name(value.attr("id"))))
-        length = py::int_(-1);
-    else
-        return;
-    py::list args;
-    args.append(value);
-    args.append(ast_class("Constant")(length));
-    node.attr("value") = ast_class("Call")(ast_class("Name")("_zel_textret_"), args, py::list());
+    node.attr("value") = returned_text(value);
 }
 
 } // namespace

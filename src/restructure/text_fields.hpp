@@ -37,11 +37,20 @@ std::optional<TextField> text_field_of(const py::object &node);
 // member it comes from), then NULs up to n. Other assignments stay.
 void store_text_field(const py::object &node);
 
+// A call of a C function of the module that returns a text, `f(...)`, gives its text in a buffer
+// of the thread's that its next return overwrites. Unless the statement being walked hands the
+// result on as it is (returns it, or stores it in a text variable, which copies it), the call
+// becomes `_zel_textof_(_zel_result_<k> := _zel_texthold_(f(...)))`: the text copied at once
+// into a hidden variable of this call's, which a parallel loop's threads each have, held
+// through the statement, and compared by contents (tagged "char*").
+void hold_text_result(const py::object &cls, const py::object &node, const py::object &ci);
+
 // `t = s` between text variables, where `s` may point into its copy of a member: `t` takes a
 // copy of its own, `_zel_text_t = _zel_text_s` in front and
 // `t = _zel_textshare_(s, _zel_text_s.s, _zel_text_t.s)`, so that a later copy into `s` leaves
 // `t` as it was; a text `s` points to elsewhere, which nothing changes, stays shared. `t = f(...)`
-// with a C function that returns text copies the result out of the function's buffer likewise.
+// with a C function that returns text (also as a branch of a conditional or an operand of `and`
+// and `or`) copies the result out of the function's buffer likewise.
 void copy_text_variable(const py::object &cls, const py::object &stmt, const py::object &ci);
 
 // Compiled code passes a text member to a call as a C string: a copy bounded by its length
