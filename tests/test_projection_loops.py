@@ -65,7 +65,7 @@ def test_reference_entries(zel_ns, source, found):
 @pytest.mark.parametrize(
     "source, marks, found",
     [
-        ("y[t] = x[t - 1]", ["T", "-"], [("y", "w", "T"), ("t", "r", None), ("x", "r", "-")]),
+        ("y[t] = x[t - 1]", ["T", "-"], [("y", "w", "T", "T"), ("t", "r", None), ("x", "r", "-")]),
         # Every subscript counts, in either order: an offset outweighs the current step.
         ("y[t] = x[t] + x[t + 1]", [None, "T", "+"], [("y", "w", None), ("t", "r", None), ("x", "r", "+")]),
         ("y[t] = x[t + 1] + x[t]", [None, "+", "T"], [("y", "w", None), ("t", "r", None), ("x", "r", "+")]),
@@ -79,11 +79,23 @@ def test_reference_entries(zel_ns, source, found):
          [("y", "w", None), ("t", "r", None), ("x", "r", "-*"), ("n", "r", None)]),
         ("y[t] = x[0] + x[t + 1] + x[t - 1]", [None, "*", "+", "-"],
          [("y", "w", None), ("t", "r", None), ("x", "r", "-+*")]),
+        # The subscripts a name is written through give its write mark too; reads do not.
+        ("x[t + 1] = x[t]", ["+", "T"], [("x", "rw", "+", "+"), ("t", "r", None)]),
+        ("x[t] = x[t - 1]", ["T", "-"], [("x", "rw", "T", "-"), ("t", "r", None)]),
+        ("x[n - 1 - t] = x[t]", ["*", "T"],
+         [("x", "rw", "*", "*"), ("n", "r", None), ("t", "r", None)]),
+        ("x[t] += y[t]", ["T", "T"], [("x", "rw", "T", "T"), ("t", "r", None), ("y", "r", "T")]),
+        ("x[t], x[0] = y", ["T", "*"], [("x", "w", "*", "*"), ("t", "r", None), ("y", "r", None)]),
+        # Only the subscript of the name itself marks it.
+        ("x[t][j] = 1", ["*", "T"], [("x", "w", "T", "T"), ("t", "r", None), ("j", "r", None)]),
+        ("y = x[t] + 1", ["T"], [("y", "w", None), ("x", "r", "T"), ("t", "r", None)]),
     ],
 )
 def test_subscripts_of_a_name_give_its_mark(zel_ns, source, marks, found):
-    # ast.walk meets the outer subscript of x[t + 1][0] first.
-    assert entries(zel_ns, source, marks) == [[n, m, 0, "", s] for n, m, s in found]
+    # ast.walk meets the outer subscript of x[t + 1][0] first. An entry is name, mode, 0, the
+    # write mark ("" when written through no marked subscript) and the slice mark.
+    assert entries(zel_ns, source, marks) == [
+        [entry[0], entry[1], 0, entry[2] if len(entry) == 4 else "", entry[-1]] for entry in found]
 
 
 def test_walk_returns_only_new_entries(zel_ns):
@@ -187,6 +199,31 @@ def test_statement_reference_lists(project, body, assign, ref, ref1, ref2, ref3)
             statement._ref3) == (assign, ref, ref1, ref2, ref3)
 
 
+@pytest.mark.parametrize(
+    "body, assign, assign1, assign2, assign3",
+    [
+        ("y[t] = x[t - 1]", ["y"], [], [], []),
+        ("y[t - 1] = x[t]", ["y"], ["y"], [], []),
+        ("y[t + 1] = 0.5 * y[t] + v[t]", ["y"], [], ["y"], []),
+        ("y[n - 1 - t] = v[t]", ["y"], [], [], ["y"]),
+        ("y[i, 0] = v[t]", ["y"], [], [], ["y"]),
+        ("u[t + 1] = v[t]", ["u"], [], ["u"], []),
+        ("if t > 0:\n    y[t - 1] = v[t]", ["y"], ["y"], [], []),
+        ("for k in range(n):\n    y[k] += v[t]", ["k", "y"], [], [], ["y"]),
+        ("y[t], z[t + 1] = v[t], v[t]", ["y", "z"], [], ["z"], []),
+        ("y[t - 1], y[t + 1] = v[t], v[t]", ["y"], ["y"], ["y"], []),
+        # Where the statement reads what it writes is not where it writes.
+        ("y[t] = y[t - 1] + y[t + 1] + y[0]", ["y"], [], [], []),
+        ("s = v[t]", ["s"], [], [], []),
+    ],
+)
+def test_statement_write_lists(project, body, assign, assign1, assign2, assign3):
+    loop = project("for t in zel.projection(i, n):\n" + textwrap.indent(body, "    "))
+    statement = loop.body[0].body[0]
+    assert (statement._assign, statement._assign1, statement._assign2,
+            statement._assign3) == (assign, assign1, assign2, assign3)
+
+
 FORWARD, DOWN = "range(n)", "range(n - 1, -1, -1)"
 
 
@@ -218,6 +255,45 @@ FORWARD, DOWN = "range(n)", "range(n - 1, -1, -1)"
     ],
 )
 def test_reads_at_any_step_run_after_the_writers_loop(project, body, loops):
+    loop = project("for t in zel.projection(i, n):\n" + textwrap.indent(body, "    "))
+    assert [(ast.unparse(l.iter), [ast.unparse(s) for s in l.body]) for l in loop.body] == loops
+
+
+@pytest.mark.parametrize(
+    "body, loops",
+    [
+        # Written at any step: every reader, at whatever offset, waits for every step.
+        ("y[t] = x[t]\nx[n - 1 - t] = v[t]",
+         [(FORWARD, ["x[i, n - 1 - t] = v[t]"]), (FORWARD, ["y[i, t] = x[i, t]"])]),
+        ("y[t] = x[t - 1] + z[t - 1]\nx[0] = z[t - 1]",
+         [(FORWARD, ["x[i, 0] = z[i, t - 1]"]), (FORWARD, ["y[i, t] = x[i, t - 1] + z[i, t - 1]"])]),
+        ("y[t] = x[t + 1]\nx[i, k] = z[t + 1]",
+         [(DOWN, ["x[i, k] = z[i, t + 1]"]), (DOWN, ["y[i, t] = x[i, t + 1]"])]),
+        ("y[t] = x[t]\nfor k in range(n):\n    x[k] += v[t]",
+         [(FORWARD, ["for k in range(n):\n    x[i, k] += v[t]"]), (FORWARD, ["y[i, t] = x[i, t]"])]),
+        # Written behind the loop variable in a loop counting up: not yet at the step read.
+        ("y[t] = x[t] + z[t - 1]\nx[t - 1] = z[t - 1]",
+         [(FORWARD, ["x[i, t - 1] = z[i, t - 1]"]), (FORWARD, ["y[i, t] = x[i, t] + z[i, t - 1]"])]),
+        ("y[t] = x[t - 1]\nif t > 1:\n    x[t - 2] = z[t - 1]",
+         [(FORWARD, ["if t > 1:\n    x[i, t - 2] = z[i, t - 1]"]), (FORWARD, ["y[i, t] = x[i, t - 1]"])]),
+        # Ahead of it in a loop counting down.
+        ("y[t] = x[t] + z[t + 1]\nx[t + 1] = z[t + 1]",
+         [(DOWN, ["x[i, t + 1] = z[i, t + 1]"]), (DOWN, ["y[i, t] = x[i, t] + z[i, t + 1]"])]),
+        # Ahead in a loop counting up, behind in one counting down: the step read is written.
+        ("y[t] = x[t]\nx[t + 1] = v[t]", [(FORWARD, ["x[i, t + 1] = v[t]", "y[i, t] = x[i, t]"])]),
+        ("y[t] = x[t - 1] + z[t - 1]\nx[t + 1] = z[t - 1]",
+         [(FORWARD, ["x[i, t + 1] = z[i, t - 1]", "y[i, t] = x[i, t - 1] + z[i, t - 1]"])]),
+        ("y[t] = x[t] + z[t + 1]\nx[t - 1] = z[t + 1]",
+         [(DOWN, ["x[i, t - 1] = z[i, t + 1]", "y[i, t] = x[i, t] + z[i, t + 1]"])]),
+        # What a statement reads of its own array does not move its readers: the recurrence of
+        # the bench, x[t + 1] from x[t], and one read behind keep a single loop.
+        ("y[t] = x[t]\nx[t + 1] = 0.5 * x[t] + v[t]",
+         [(FORWARD, ["x[i, t + 1] = 0.5 * x[i, t] + v[t]", "y[i, t] = x[i, t]"])]),
+        ("y[t] = x[t]\nx[t] = x[t - 1] + x[0] + v[t]",
+         [(FORWARD, ["x[i, t] = x[i, t - 1] + x[i, 0] + v[t]", "y[i, t] = x[i, t]"])]),
+    ],
+)
+def test_readers_of_writes_off_the_loop_variable_wait_for_them(project, body, loops):
     loop = project("for t in zel.projection(i, n):\n" + textwrap.indent(body, "    "))
     assert [(ast.unparse(l.iter), [ast.unparse(s) for s in l.body]) for l in loop.body] == loops
 

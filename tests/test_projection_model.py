@@ -2,14 +2,15 @@
 
 The model reads a projection loop as its statements run one after another in dependency
 order: a statement runs, over every step, after all the statements that write what it reads,
-at whatever index it reads them, and after the statements before it that write its own array (a
+at whatever index they write and it reads, and after the statements before it that write its own array (a
 statement reading its own array reads what it has written so far), counting down when it reads
 another array ahead of the loop variable. A statement reading behind and ahead, or statements
 that depend on each other in a cycle, have no such order: the compile refuses them.
 
 Each generated loop writes a few arrays, one statement per array or, in some loops, several,
 from reads at -1, 0 and +1 of the same arrays and of an input array, and in some loops at indices
-not tied to the loop variable (the first, the last, the mirrored step); some loops run over the
+not tied to the loop variable (the first, the last, the mirrored step); in some loops the arrays
+are written at such indices or at -1 and +1 too, where the step exists; some loops run over the
 rows of 2-D arrays, their indices completed by zel or written out in full. The arrays are typed
 by numpy.zeros or, in some loops, made in ways zel does not type, their indices then written out
 in full. The in-process tests run the rewritten tree in the interpreter; the end-to-end tests
@@ -38,10 +39,12 @@ class Statement:
     target: str
     reads: list  # (array, offset) in operand order; an offset or the name of a far index
     full_index: list  # per operand, and last for the target: index written out in full
+    write: object = 0  # where the target is written: an offset or the name of a far index
 
     def text(self, rows, all_full=False):
         """The statement as the script writes it, or with every index written out in full.
-        The arrays of loops over rows are 2-D and carry the suffix 2."""
+        The arrays of loops over rows are 2-D and carry the suffix 2. A write behind or ahead is
+        guarded by the step it needs."""
         suffix = "2" if rows else ""
 
         def index(offset, full):
@@ -56,8 +59,10 @@ class Statement:
             elif offset == 1:
                 read = f"({read} if t + 1 < n else {AFTER_END})"
             terms.append(read)
-        return (f"{self.target}{suffix}[{index(0, self.full_index[-1])}] = 0.5 * " +
-                " + ".join(terms))
+        assign = (f"{self.target}{suffix}[{index(self.write, self.full_index[-1])}] = 0.5 * " +
+                  " + ".join(terms))
+        guard = {-1: "t > 0", 1: "t + 1 < n"}.get(self.write)
+        return f"if {guard}:\n    {assign}" if guard else assign
 
 
 # Indices of reads that may be at any step, by name.
@@ -80,7 +85,7 @@ class Loop:
         return self.maker == "typed"
 
 
-def generate(rng, several_writers=False, makers=("typed",), far_reads=False):
+def generate(rng, several_writers=False, makers=("typed",), far_reads=False, far_writes=False):
     rows = rng.random() < 0.4
     targets = rng.sample(WRITTEN, rng.randint(1, len(WRITTEN)))
     if several_writers:
@@ -92,7 +97,8 @@ def generate(rng, several_writers=False, makers=("typed",), far_reads=False):
         reads = [(rng.choice(WRITTEN + [INPUT]), rng.choice(offsets))
                  for _ in range(rng.choice([1, 2, 2, 3]))]
         full_index = [rng.random() < 0.5 for _ in range(len(reads) + 1)]
-        statements.append(Statement(target, reads, full_index))
+        write = rng.choice([0, -1, 1] + list(FAR)) if far_writes else 0
+        statements.append(Statement(target, reads, full_index, write))
     maker = rng.choice(makers) if len(makers) > 1 else makers[0]
     # Lists have no second dimension.
     return Loop(statements, rows and maker != "list", maker)
@@ -227,7 +233,10 @@ KINDS = {"typed": {}, "several writers": {"several_writers": True}, "untyped": {
          "several writers, untyped": {"several_writers": True, "makers": UNTYPED},
          "far reads": {"far_reads": True},
          "far reads, several writers, untyped": {"far_reads": True, "several_writers": True,
-                                                 "makers": UNTYPED}}
+                                                 "makers": UNTYPED},
+         "far writes": {"far_writes": True},
+         "far reads and writes, several writers, untyped": {
+             "far_reads": True, "far_writes": True, "several_writers": True, "makers": UNTYPED}}
 
 
 @pytest.mark.parametrize("kind", KINDS)
@@ -260,10 +269,13 @@ def model_output(loop, number):
 # without marks for indices written out in full, runs wrongly; and, with several writers of an
 # array and arrays zel does not type, ones that an ordering by the last writer alone, or without
 # marks for untyped arrays, runs wrongly; and, with far reads, ones that a reader sharing the loop
-# of the writer it reads at any step runs wrongly.
+# of the writer it reads at any step runs wrongly; and, with far writes, ones that a reader sharing
+# the loop of a writer off the loop variable runs wrongly.
 @pytest.mark.parametrize("kind, seed",
                          [("typed", 120), ("typed", 129), ("several writers, untyped", 157),
-                          ("far reads", 108), ("far reads, several writers, untyped", 101)])
+                          ("far reads", 108), ("far reads, several writers, untyped", 101),
+                          ("far writes", 174),
+                          ("far reads and writes, several writers, untyped", 184)])
 def test_generated_loops_built(runner, kind, seed):
     ordered = [loop for loop in loops(seed, 40, **KINDS[kind])
                if not isinstance(model_order(loop), str)][:8]

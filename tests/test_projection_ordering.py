@@ -6,11 +6,15 @@ import pytest
 
 
 def statement(line):
-    """A body statement from "w1 w2 <- r -r1 +r2 *r3": names written, then names read at the
-    current step, behind (-) and ahead (+) of the loop variable, and at any step (*)."""
+    """A body statement from "w1 -w2 <- r -r1 +r2 *r3": names written, then names read at the
+    current step, behind (-) and ahead (+) of the loop variable, and at any step (*); a written
+    name is marked so where it is written."""
     written, _, read = line.partition("<-")
     node = ast.Pass()
-    node._assign = written.split()
+    node._assign = [n.lstrip("-+*") for n in written.split()]
+    node._assign1 = [n[1:] for n in written.split() if n[0] == "-"]
+    node._assign2 = [n[1:] for n in written.split() if n[0] == "+"]
+    node._assign3 = [n[1:] for n in written.split() if n[0] == "*"]
     node._ref = [n for n in read.split() if n[0] not in "-+*"]
     node._ref1 = [n[1:] for n in read.split() if n[0] == "-"]
     node._ref2 = [n[1:] for n in read.split() if n[0] == "+"]
@@ -73,6 +77,27 @@ def test_sorted_order(zel_ns, lines, order):
         # A name nobody writes, or one that an earlier run writes, splits nothing.
         (["a <-", "b <- *q"], [2]),
         (["a <-", "b <- -x", "c <- -x *a"], [1, 2]),
+        # A reader at any offset of a name the run writes at any step starts a run of its own.
+        (["*a <-", "b <- a"], [1, 1]),
+        (["*a <- -x", "b <- -a"], [1, 1]),
+        (["*a <- +x", "b <- +a"], [1, 1]),
+        (["*a c <-", "d <- c", "b <- a"], [2, 1]),
+        # So does one of a name written behind the loop variable in a run counting up, or ahead
+        # of it in one counting down: the loop has not reached that step yet.
+        (["-a <-", "b <- a"], [1, 1]),
+        (["-a <- -x", "b <- -x a"], [1, 1]),
+        (["-a <- -x", "b <- -a"], [1, 1]),
+        (["+a <- +x", "b <- +x a"], [1, 1]),
+        (["+a <- +x", "b <- +a"], [1, 1]),
+        # Written ahead in a run counting up, or behind in one counting down, the step read has
+        # been written.
+        (["+a <-", "b <- a"], [2]),
+        (["+a <- -x", "b <- -a"], [2]),
+        (["-a <- +x", "b <- +x a"], [2]),
+        (["-a <- +x", "b <- +a"], [2]),
+        # A name written at the loop variable, or read where nobody writes it, splits nothing.
+        (["a <- -x", "b <- -a"], [2]),
+        (["-a <-", "b <- q"], [2]),
     ],
 )
 def test_groups_are_runs_of_one_reference_class(zel_ns, lines, sizes):

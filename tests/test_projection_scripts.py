@@ -209,15 +209,17 @@ FAR_READS = [
 ]
 
 
-def far_reads_script(make, model):
-    """Every case of FAR_READS as a projection loop, or as the model runs it."""
+def far_reads_script(make, model, cases=FAR_READS):
+    """Every case as a projection loop, or as the model runs it: each statement of the order
+    over every step, counting down for those a case lists third."""
     lines = ["import zel", "import numpy as np", "", "n: int = 5", "j: int = 3",
              f"u = {make}", "for i in range(n):", "    u[i] = i * 0.5 + 1.0"]
-    for number, (body, order) in enumerate(FAR_READS):
+    for number, (body, order, *down) in enumerate(cases):
         lines += [f"{name} = {make}" for name in "abc"]
         if model:
             for k in order:
-                lines += ["for t in range(n):", textwrap.indent(body[k], "    ")]
+                steps = "range(n - 1, -1, -1)" if down and k in down[0] else "range(n)"
+                lines += [f"for t in {steps}:", textwrap.indent(body[k], "    ")]
         else:
             lines += ["for t in zel.projection(n):"] + [textwrap.indent(s, "    ") for s in body]
         lines.append(f"print({number}, " +
@@ -238,3 +240,34 @@ def test_read_at_any_step_of_its_own_reader_is_a_cycle(runner):
     lines = result.stdout.splitlines()
     assert lines[:2] == ["# COMPILE..", FATAL + "ReferenceError: Circular reference error: ['x', 'y']"]
     assert result.returncode == INTERNAL_ERROR
+
+
+# Writes at indices not tied to the loop variable, behind or ahead of it, and the model's order of
+# the statements, with those it counts down: each statement runs over every step after all the
+# writers of what it reads, wherever they write it.
+FAR_WRITES = [
+    (["b[t] = a[t]", "a[n - 1 - t] = t + 1.0"], [1, 0]),
+    (["b[t] = a[t] + a[0]", "a[0] = a[0] + u[t]"], [1, 0]),
+    (["c[t] = a[t] * 2.0", "for k in range(n):\n    a[k] += u[t]"], [1, 0]),
+    (["a[t], c[n - 1 - t] = u[t], u[t] * 3.0", "b[t] = c[t] + a[t]"], [0, 1]),
+    # Behind the loop variable in a loop counting up, which reader and writer share as both read
+    # behind.
+    (["b[t] = a[t] + (u[t - 1] if t > 0 else 0.0)", "if t > 0:\n    a[t - 1] = u[t - 1] + 1.0"],
+     [1, 0]),
+    (["b[t] = (a[t - 1] if t > 0 else 0.0) + a[t]", "if t > 0:\n    a[t - 1] = u[t] + u[t - 1]"],
+     [1, 0]),
+    # Ahead of it in a loop counting down.
+    (["b[t] = a[t] + (u[t + 1] if t + 1 < n else 0.0)", "if t + 1 < n:\n    a[t + 1] = u[t + 1] * 2.0"],
+     [1, 0], [0, 1]),
+    # Ahead in a loop counting up, behind in one counting down: one loop gives the same.
+    (["b[t] = a[t]", "if t + 1 < n:\n    a[t + 1] = 0.5 * a[t] + u[t]"], [1, 0]),
+    (["b[t] = a[t] + (u[t + 1] if t + 1 < n else 0.0)",
+      "if t > 0:\n    a[t - 1] = (u[t + 1] if t + 1 < n else 0.0) + 1.0"], [1, 0], [0, 1]),
+]
+
+
+@pytest.mark.parametrize("make", ["np.zeros(n, 'f8')", "[0.0] * n"], ids=["typed", "list"])
+def test_writes_off_the_loop_variable_are_read_as_the_model_does(runner, make):
+    expected = runner.interpreted(far_reads_script(make, model=True, cases=FAR_WRITES))
+    result = runner.run_script("writes.py", far_reads_script(make, model=False, cases=FAR_WRITES))
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)

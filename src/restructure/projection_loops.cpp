@@ -1,9 +1,9 @@
 // Projection loops: `for t in zel.projection(i, ..., n)` does not run its statements in the
-// order written. Each statement records which names it writes and which it reads at the
-// current step, at t minus an offset, at t plus an offset or at any step; ZELProjection orders
-// the statements by those dependencies and cuts the order into groups, and the loop becomes an
-// `if True:` holding one plain range loop per group, counting down for the groups that read
-// ahead of the loop variable.
+// order written. Each statement records which names it writes, which of them at t minus or plus
+// an offset or at any step, and which it reads at the current step, at t minus an offset, at t
+// plus an offset or at any step; ZELProjection orders the statements by those dependencies and
+// cuts the order into groups, and the loop becomes an `if True:` holding one plain range loop
+// per group, counting down for the groups that read ahead of the loop variable.
 #include "restructure/generated_names.hpp"
 #include "restructure/projection_references.hpp"
 #include "restructure/restructure_classes.hpp"
@@ -12,6 +12,7 @@
 #include "support/script_fault.hpp"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zel {
@@ -27,14 +28,35 @@ void call_range_instead(const py::object &call) {
     call.attr("func") = callee;
 }
 
-// Sorts the names of each body statement into what it writes and what it reads at which
-// offset; a name both read and written counts as written. The loop variable is no dependency.
+// Appends `name` to `behind`, `ahead` and `anywhere` as the slice mark `mark` holds "-", "+"
+// and "*"; returns whether it went to any of them.
+bool sort_by_mark(const py::object &name, const py::object &mark, const py::list &behind,
+                  const py::list &ahead, const py::list &anywhere) {
+    if (!truthy(mark))
+        return false;
+    std::pair<const char *, py::list> lists[] = {{"-", behind}, {"+", ahead}, {"*", anywhere}};
+    bool sorted = false;
+    for (auto &[letter, names] : lists) {
+        if (mark.contains(py::str(letter))) {
+            names.append(name);
+            sorted = true;
+        }
+    }
+    return sorted;
+}
+
+// Sorts the names of each body statement into what it writes, at which offset, and what it reads
+// at which offset; a name both read and written counts as written. The loop variable is no
+// dependency.
 void record_references(const py::object &cls, const py::object &body, const py::object &var,
                        const py::object &lineno) {
-    py::str written("w"), read("r"), behind("-"), ahead("+"), any_step("*");
+    py::str written("w"), read("r");
     for (py::handle statement : body) {
-        py::list assign, ref, ref1, ref2, ref3;
+        py::list assign, assign1, assign2, assign3, ref, ref1, ref2, ref3;
         statement.attr("_assign") = assign;
+        statement.attr("_assign1") = assign1;
+        statement.attr("_assign2") = assign2;
+        statement.attr("_assign3") = assign3;
         statement.attr("_ref") = ref;
         statement.attr("_ref1") = ref1;
         statement.attr("_ref2") = ref2;
@@ -47,19 +69,10 @@ void record_references(const py::object &cls, const py::object &body, const py::
             py::object mode = entry[py::int_(1)];
             if (mode.contains(written)) {
                 assign.append(name);
+                sort_by_mark(name, entry[py::int_(3)], assign1, assign2, assign3);
             } else if (mode.contains(read)) {
                 // Read behind and ahead ("-+"): in both lists, which the ordering refuses.
-                py::object mark = entry[py::int_(4)];
-                bool reads_behind = truthy(mark) && mark.contains(behind);
-                bool reads_ahead = truthy(mark) && mark.contains(ahead);
-                bool reads_anywhere = truthy(mark) && mark.contains(any_step);
-                if (reads_behind)
-                    ref1.append(name);
-                if (reads_ahead)
-                    ref2.append(name);
-                if (reads_anywhere)
-                    ref3.append(name);
-                if (!reads_behind && !reads_ahead && !reads_anywhere)
+                if (!sort_by_mark(name, entry[py::int_(4)], ref1, ref2, ref3))
                     ref.append(name);
             } else {
                 script_fault("[Fatal.2600] `" + text_of(name) + "`, line " + text_of(lineno));

@@ -2,8 +2,10 @@
 // cuts the order into runs of one reference class and one writer per name, each of which
 // becomes a loop of its own.
 // It reads only the lists that the projection rewriting puts on every statement: `_assign`
-// (names written), `_ref`, `_ref1`, `_ref2`, `_ref3` (names read at the current step, at a "-"
-// and at a "+" offset, and at any step) and `_name` (the statement's label in messages).
+// (names written), `_assign1`, `_assign2`, `_assign3` (those of them written at a "-" and at a
+// "+" offset, and at any step), `_ref`, `_ref1`, `_ref2`, `_ref3` (names read at the current
+// step, at a "-" and at a "+" offset, and at any step) and `_name` (the statement's label in
+// messages).
 #include "restructure/restructure_classes.hpp"
 #include "support/objects.hpp"
 
@@ -142,19 +144,32 @@ py::list _topological_sort(const Globals &g, py::object, py::object items, py::o
     return sorted_items;
 }
 
-// Whether a statement of `group` writes one of `names`.
-bool group_writes(const py::list &group, py::handle names) {
+// Whether a statement of `group` has one of `names` in its list `written`.
+bool group_writes(const py::list &group, py::handle names, const char *written = "_assign") {
     for (py::handle name : names)
         for (py::handle member : group)
-            if (member.attr("_assign").contains(name))
+            if (member.attr(written).contains(name))
                 return true;
+    return false;
+}
+
+// Whether `item` reads, at the current step or an offset, a name that `group`, a run of
+// reference class `kind`, writes at a step its loop may not have reached when `item` reads:
+// anywhere, behind the loop variable in a loop counting up, ahead of it in one counting down.
+bool reads_unwritten(py::handle item, const py::list &group, const py::str &kind) {
+    const char *unreached = kind.equal(py::str("REF2")) ? "_assign2" : "_assign1";
+    for (const char *read : {"_ref", "_ref1", "_ref2"})
+        if (group_writes(group, item.attr(read), "_assign3") ||
+            group_writes(group, item.attr(read), unreached))
+            return true;
     return false;
 }
 
 // The maximal runs of one reference class, in order. A second writer of a name starts a run of
 // its own, so that each writer of the name runs over every step before the next: what it reads
 // of the name at other steps is what the writers before it left there, or what it wrote itself.
-// So does a statement that reads a name of the run at any step: it reads every step written.
+// So does a statement that reads a name of the run at any step: it reads every step written;
+// and one that reads a name the run writes at a step the loop may not have reached yet.
 py::list _group_by_ref_type(py::object, py::object sorted_items) {
     require_exact("sorted_items", sorted_items, &PyList_Type);
     py::list statements = sorted_items;
@@ -166,7 +181,7 @@ py::list _group_by_ref_type(py::object, py::object sorted_items) {
         py::object item = statements[i];
         py::str kind = _get_type(item);
         if (!kind.equal(current) || group_writes(group, item.attr("_assign")) ||
-            group_writes(group, item.attr("_ref3"))) {
+            group_writes(group, item.attr("_ref3")) || reads_unwritten(item, group, current)) {
             groups.append(group);
             group = py::list();
             current = kind;

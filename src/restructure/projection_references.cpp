@@ -1,9 +1,11 @@
 // The reference walk of projection statements. Each distinct name of a statement gets one
-// entry [name, mode, 0, "", slice mark]: the mode letters say how the statement uses the name
-// ("r" read, "w" assigned, "rw" augmented, "Aw" annotated, "Fw" loop target; several uses
-// merge their letters), and the slice mark is what the time-slice tags of the name's
+// entry [name, mode, 0, write mark, slice mark]: the mode letters say how the statement uses
+// the name ("r" read, "w" assigned, "rw" augmented, "Aw" annotated, "Fw" loop target; several
+// uses merge their letters), and the slice mark is what the time-slice tags of the name's
 // subscripts give together: an offset or any step "*" outweighs the current step "T", and the
-// others add up: reads behind and ahead give "-+", behind and at any step "-*".
+// others add up: reads behind and ahead give "-+", behind and at any step "-*". The write mark
+// is the same of the subscripts the statement assigns to only, "" when there are none: where
+// it writes, apart from where it reads what it has written.
 #include "restructure/projection_references.hpp"
 #include "support/pyast.hpp"
 
@@ -109,6 +111,8 @@ py::object make_global_ref_list_expr(py::object cls, py::object node, py::list o
             if (truthy(mark)) {
                 py::object entry = entry_of(output, value.attr("id"));
                 entry[py::int_(4)] = merged_mark(entry[py::int_(4)], mark);
+                if (ref_type.contains(py::str("w")))
+                    entry[py::int_(3)] = merged_mark(entry[py::int_(3)], mark);
             }
         } else if (is_a(value, "Subscript") || is_a(value, "Attribute")) {
             walk(value, ref_type);
