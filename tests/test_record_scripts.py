@@ -528,3 +528,40 @@ print(both(0, 1))
     assert result.stdout.splitlines()[-1] == (
         "`x` takes the text that `get(i)` returns but has no text type: annotate it `x: 'S8'`. "
         "line 30")
+
+
+def test_texts_are_true_when_not_empty_as_bytes_are(runner):
+    # A text is a C string; its truth is whether it holds a byte, not whether it is a pointer.
+    source = textwrap.dedent('''\
+        import zel
+        import numpy as np
+        rec = np.dtype([('name', 'S8'), ('k', 'i4')])
+        tbl = np.zeros(3, rec)
+        tbl[1]['name'] = b'xyz'
+        s: 'S8' = tbl[0]['name']
+        t: 'S8' = tbl[1]['name']
+        print(bool(s), bool(t), not s, not t, s or b'empty', 'yes' if t else 'no')
+        if s:
+            print('s is true')
+        while not s:
+            s = t
+        print(s)
+
+        def named(n: 'i4') -> 'i4':
+            c: 'i4' = 0
+            for i in range(n):
+                u: 'S8' = tbl[i]['name']
+                if u and not (not u):
+                    c += 1
+            return c
+        print(named(3))
+        seen = np.zeros(3, 'i8')
+        for j in zel.range(3):
+            w: 'S8' = tbl[j]['name']
+            if w:
+                seen[j] = 1
+        print(seen.tolist())
+    ''')
+    built = runner.run_script("text_truth.py", source)
+    assert (built.returncode, built.stdout, built.stderr) == (
+        0, "# COMPILE..\n# RUN\n" + runner.interpreted(source), "")

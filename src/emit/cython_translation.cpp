@@ -154,13 +154,15 @@ void mark_overflow_in_comprehensions(const py::object &cls, py::list &stages) {
 }
 
 // The checks go in once the compiler has turned calls such as `int(d)` into C operations,
-// and loops over displays into loops over C arrays.
+// and loops over displays into loops over C arrays; the text truth test, once the tests are
+// C tests.
 void add_stages_after_optimising_calls(const py::object &cls, py::list &stages) {
     py::object optimise_calls =
         py::module_::import("Cython.Compiler.Optimize").attr("OptimizeBuiltinCalls");
     for (size_t i = 0; i < stages.size(); ++i)
         if (py::isinstance(stages[i], optimise_calls)) {
             py::object context = stages[i].attr("context");
+            stages.insert(i + 1, cls.attr("_TextTruth")(context));
             stages.insert(i + 1, cls.attr("_WritableArrays")(context));
             stages.insert(i + 1, cls.attr("_CheckedArithmetic")(context));
             return;
@@ -356,6 +358,7 @@ py::object make_zel_cython(const Globals &g) {
     cython.attr("_OverflowMarking", lazy.made_by(make_overflow_marking));
     cython.attr("_CheckedArithmetic", lazy.made_by(make_checked_arithmetic));
     cython.attr("_WritableArrays", lazy.made_by(make_writable_arrays));
+    cython.attr("_TextTruth", lazy.made_by(make_text_truth));
 
     ClassBuilder capture = cython.nested("_CaptureBuffer", py::make_tuple(string_io));
     capture.attr("all_captured", py::dict());

@@ -1,0 +1,83 @@
+// ZELCython._TextTruth: a stage of the compiler's pipeline. A text variable or member is a C
+// string, which the compiler tests for truth as a pointer: an empty text was true, where
+// Python's empty bytes are false (`if name:`, `not name`, `name or b'-'`). The test becomes
+// whether the text has a first byte, in the tree analysed and optimised, where every
+// expression has its C type.
+//
+// What this relies on in the compiler: a C value tested for truth is the argument of a
+// `CoerceToBooleanNode`, which writes `(<argument> != 0)` (its subclass for a C string made a
+// Python bool tests the first byte itself), or, as an operand of `and`/`or`, the `arg` of a
+// `BoolBinopResultNode`, which tests `arg` itself and takes its value from a clone of it;
+// `PythonCapiCallNode` calls a C function of a given `CFuncType`; `UtilityCode` carries the
+// function's text into the module.
+#include "emit/emit_classes.hpp"
+#include "support/objects.hpp"
+
+namespace zel {
+namespace {
+
+const char *const nonempty_name = "__Pyx_zel_text_nonempty";
+
+py::module_ compiler(const char *module) {
+    return py::module_::import((std::string("Cython.Compiler.") + module).c_str());
+}
+
+// nonempty(text): 1 when the C string holds a byte before its NUL, else 0.
+py::object nonempty_call(const py::object &text) {
+    py::module_ types = compiler("PyrexTypes");
+    py::list parameters;
+    parameters.append(
+        types.attr("CFuncTypeArg")("text", types.attr("c_const_char_ptr_type"), py::none()));
+    py::object function_type =
+        types.attr("CFuncType")(types.attr("c_int_type"), parameters, py::arg("nogil") = true);
+    std::string head =
+        std::string("static CYTHON_INLINE int ") + nonempty_name + "(const char *text)";
+    py::object utility = compiler("Code").attr("UtilityCode")(
+        py::arg("proto") = head + ";", py::arg("impl") = head + " { return text && text[0]; }\n",
+        py::arg("name") = nonempty_name);
+    py::list args;
+    args.append(text);
+    return compiler("ExprNodes")
+        .attr("PythonCapiCallNode")(text.attr("pos"), nonempty_name, function_type,
+                                    py::arg("utility_code") = utility, py::arg("args") = args);
+}
+
+py::object visit_CoerceToBooleanNode(const py::object &self, const py::object &node) {
+    self.attr("visitchildren")(node);
+    py::object type = node.attr("arg").attr("type");
+    if (truthy(type.attr("is_string")) && !truthy(type.attr("is_pyobject")))
+        node.attr("arg") = nonempty_call(node.attr("arg"));
+    return node;
+}
+
+// An operand of `and`/`or` is tested as it stands, and its value is a clone of it: the test
+// reads the text through `nonempty`, which evaluates the operand for the clone to take.
+py::object visit_BoolBinopResultNode(const py::object &self, const py::object &node) {
+    self.attr("visitchildren")(node);
+    py::object type = node.attr("arg").attr("type");
+    if (truthy(type.attr("is_string")) && !truthy(type.attr("is_pyobject")))
+        node.attr("arg") = nonempty_call(node.attr("arg"));
+    return node;
+}
+
+// The compiler's own test of a C string made a Python bool already reads its first byte.
+py::object visit_CoerceCStringToBooleanNode(const py::object &self, const py::object &node) {
+    self.attr("visitchildren")(node);
+    return node;
+}
+
+} // namespace
+
+py::object make_text_truth(const Globals &g, const py::object &) {
+    py::object base = compiler("Visitor").attr("CythonTransform");
+    ClassBuilder stage(g, "_TextTruth", py::make_tuple(base), "ZELCython");
+    stage.method("visit_CoerceToBooleanNode", visit_CoerceToBooleanNode, py::arg("self"),
+                 py::arg("node"));
+    stage.method("visit_BoolBinopResultNode", visit_BoolBinopResultNode, py::arg("self"),
+                 py::arg("node"));
+    stage.method("visit_CoerceCStringToBooleanNode", visit_CoerceCStringToBooleanNode,
+                 py::arg("self"), py::arg("node"));
+    return stage.build();
+}
+
+} // namespace zel
