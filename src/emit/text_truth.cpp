@@ -42,17 +42,10 @@ py::object nonempty_call(const py::object &text) {
                                     py::arg("utility_code") = utility, py::arg("args") = args);
 }
 
-py::object visit_CoerceToBooleanNode(const py::object &self, const py::object &node) {
-    self.attr("visitchildren")(node);
-    py::object type = node.attr("arg").attr("type");
-    if (truthy(type.attr("is_string")) && !truthy(type.attr("is_pyobject")))
-        node.attr("arg") = nonempty_call(node.attr("arg"));
-    return node;
-}
-
-// An operand of `and`/`or` is tested as it stands, and its value is a clone of it: the test
-// reads the text through `nonempty`, which evaluates the operand for the clone to take.
-py::object visit_BoolBinopResultNode(const py::object &self, const py::object &node) {
+// A truth test, or an operand of `and`/`or`, whose argument is a C string reads it through
+// `nonempty`. An operand's value is a clone of its argument, which the call evaluates for the
+// clone to take.
+py::object test_text_content(const py::object &self, const py::object &node) {
     self.attr("visitchildren")(node);
     py::object type = node.attr("arg").attr("type");
     if (truthy(type.attr("is_string")) && !truthy(type.attr("is_pyobject")))
@@ -71,10 +64,8 @@ py::object visit_CoerceCStringToBooleanNode(const py::object &self, const py::ob
 py::object make_text_truth(const Globals &g, const py::object &) {
     py::object base = compiler("Visitor").attr("CythonTransform");
     ClassBuilder stage(g, "_TextTruth", py::make_tuple(base), "ZELCython");
-    stage.method("visit_CoerceToBooleanNode", visit_CoerceToBooleanNode, py::arg("self"),
-                 py::arg("node"));
-    stage.method("visit_BoolBinopResultNode", visit_BoolBinopResultNode, py::arg("self"),
-                 py::arg("node"));
+    for (const char *name : {"visit_CoerceToBooleanNode", "visit_BoolBinopResultNode"})
+        stage.method(name, test_text_content, py::arg("self"), py::arg("node"));
     stage.method("visit_CoerceCStringToBooleanNode", visit_CoerceCStringToBooleanNode,
                  py::arg("self"), py::arg("node"));
     return stage.build();
