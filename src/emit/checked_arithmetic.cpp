@@ -35,10 +35,6 @@ std::string c_type(const py::handle &type) {
     return text(type.attr("empty_declaration_code")());
 }
 
-py::module_ compiler(const char *module) {
-    return py::module_::import((std::string("Cython.Compiler.") + module).c_str());
-}
-
 // Sets a Python error from code that may run without the interpreter lock.
 py::object raise_utility() {
     std::string proto =
@@ -49,8 +45,8 @@ py::object raise_utility() {
                        "    PyErr_SetString(type, message);\n"
                        "    PyGILState_Release(gil);\n"
                        "}\n";
-    return compiler("Code").attr("UtilityCode")(py::arg("proto") = proto, py::arg("impl") = impl,
-                                                py::arg("name") = "ZelRaise");
+    return compiler_module("Code").attr("UtilityCode")(
+        py::arg("proto") = proto, py::arg("impl") = impl, py::arg("name") = "ZelRaise");
 }
 
 // The value a helper returns with an error set: the lowest value of a signed type, the
@@ -68,7 +64,7 @@ std::string error_value(const py::handle &type) {
 py::object helper_call(const py::object &node, const std::string &name, const py::list &args,
                        const py::list &parameter_types, const std::string &error,
                        const std::string &proto, const std::string &impl) {
-    py::module_ types = compiler("PyrexTypes");
+    py::module_ types = compiler_module("PyrexTypes");
     py::list parameters;
     for (size_t i = 0; i < args.size(); ++i)
         parameters.append(
@@ -78,10 +74,10 @@ py::object helper_call(const py::object &node, const std::string &name, const py
                                 py::arg("exception_check") = true, py::arg("nogil") = true);
     py::list requires;
     requires.append(raise_utility());
-    py::object utility = compiler("Code").attr("UtilityCode")(
+    py::object utility = compiler_module("Code").attr("UtilityCode")(
         py::arg("proto") = proto, py::arg("impl") = impl, py::arg("name") = name,
         py::arg("requires") = requires);
-    return compiler("ExprNodes")
+    return compiler_module("ExprNodes")
         .attr("PythonCapiCallNode")(node.attr("pos"), name, function_type,
                                     py::arg("utility_code") = utility, py::arg("args") = args,
                                     py::arg("is_temp") = true);
@@ -248,7 +244,7 @@ py::object visit_IntBinopNode(const py::object &self, const py::object &node) {
 } // namespace
 
 py::object make_checked_arithmetic(const Globals &g, const py::object &) {
-    py::object base = compiler("Visitor").attr("CythonTransform");
+    py::object base = compiler_module("Visitor").attr("CythonTransform");
     ClassBuilder checked(g, "_CheckedArithmetic", py::make_tuple(base), "ZELCython");
     checked.method("visit_TypecastNode", visit_TypecastNode, py::arg("self"), py::arg("node"));
     checked.method("visit_PowNode", visit_PowNode, py::arg("self"), py::arg("node"));

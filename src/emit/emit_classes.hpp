@@ -3,6 +3,8 @@
 
 #include "support/class_builder.hpp"
 
+#include <string>
+
 namespace zel {
 
 py::object make_zel_setuptools(const Globals &g);
@@ -11,6 +13,11 @@ py::object make_zel_setuptools(const Globals &g);
 py::object make_stream_silencer(const ClassBuilder &setuptools);
 py::object make_zel_cython(const Globals &g);
 py::object make_zel_unparser(const Globals &g);
+
+// A module of the compiler, `Cython.Compiler.<name>`, which the stages build nodes and types of.
+inline py::module_ compiler_module(const char *name) {
+    return py::module_::import((std::string("Cython.Compiler.") + name).c_str());
+}
 
 // The compiler stage of ZELCython that checks C arithmetic where Python raises an error.
 py::object make_checked_arithmetic(const Globals &g, const py::object &zel_cython);

@@ -21,7 +21,7 @@ py::object visit_CArrayNode(const py::object &self, const py::object &node) {
         return node;
     for (py::handle item : node.attr("args")) {
         if (!truthy(item.attr("is_literal"))) {
-            py::module_ types = py::module_::import("Cython.Compiler.PyrexTypes");
+            py::module_ types = compiler_module("PyrexTypes");
             node.attr("type") = types.attr("c_array_type")(types.attr("remove_cv_ref")(item_type),
                                                            type.attr("size"));
             break;
@@ -33,7 +33,7 @@ py::object visit_CArrayNode(const py::object &self, const py::object &node) {
 } // namespace
 
 py::object make_writable_arrays(const Globals &g, const py::object &) {
-    py::object base = py::module_::import("Cython.Compiler.Visitor").attr("CythonTransform");
+    py::object base = compiler_module("Visitor").attr("CythonTransform");
     ClassBuilder stage(g, "_WritableArrays", py::make_tuple(base), "ZELCython");
     stage.method("visit_CArrayNode", visit_CArrayNode, py::arg("self"), py::arg("node"));
     return stage.build();

@@ -18,13 +18,9 @@ namespace {
 
 const char *const nonempty_name = "__Pyx_zel_text_nonempty";
 
-py::module_ compiler(const char *module) {
-    return py::module_::import((std::string("Cython.Compiler.") + module).c_str());
-}
-
 // nonempty(text): 1 when the C string holds a byte before its NUL, else 0.
 py::object nonempty_call(const py::object &text) {
-    py::module_ types = compiler("PyrexTypes");
+    py::module_ types = compiler_module("PyrexTypes");
     py::list parameters;
     parameters.append(
         types.attr("CFuncTypeArg")("text", types.attr("c_const_char_ptr_type"), py::none()));
@@ -32,12 +28,12 @@ py::object nonempty_call(const py::object &text) {
         types.attr("CFuncType")(types.attr("c_int_type"), parameters, py::arg("nogil") = true);
     std::string head =
         std::string("static CYTHON_INLINE int ") + nonempty_name + "(const char *text)";
-    py::object utility = compiler("Code").attr("UtilityCode")(
+    py::object utility = compiler_module("Code").attr("UtilityCode")(
         py::arg("proto") = head + ";", py::arg("impl") = head + " { return text && text[0]; }\n",
         py::arg("name") = nonempty_name);
     py::list args;
     args.append(text);
-    return compiler("ExprNodes")
+    return compiler_module("ExprNodes")
         .attr("PythonCapiCallNode")(text.attr("pos"), nonempty_name, function_type,
                                     py::arg("utility_code") = utility, py::arg("args") = args);
 }
@@ -62,7 +58,7 @@ py::object visit_CoerceCStringToBooleanNode(const py::object &self, const py::ob
 } // namespace
 
 py::object make_text_truth(const Globals &g, const py::object &) {
-    py::object base = compiler("Visitor").attr("CythonTransform");
+    py::object base = compiler_module("Visitor").attr("CythonTransform");
     ClassBuilder stage(g, "_TextTruth", py::make_tuple(base), "ZELCython");
     for (const char *name : {"visit_CoerceToBooleanNode", "visit_BoolBinopResultNode"})
         stage.method(name, test_text_content, py::arg("self"), py::arg("node"));

@@ -170,23 +170,6 @@ void store_as_integer_elements(const py::object &cls, const py::object &node,
         ast_class("Call")(ast_class("Name")("int", ast_class("Load")()), args, py::list());
 }
 
-// An index that reads the same twice: names, constants and arithmetic on them.
-bool reads_alike_twice(const py::object &node) {
-    if (is_a(node, "Name") || is_a(node, "Constant"))
-        return true;
-    if (is_a(node, "Tuple")) {
-        for (py::handle element : node.attr("elts"))
-            if (!reads_alike_twice(py::reinterpret_borrow<py::object>(element)))
-                return false;
-        return true;
-    }
-    if (is_a(node, "UnaryOp"))
-        return reads_alike_twice(node.attr("operand"));
-    if (is_a(node, "BinOp"))
-        return reads_alike_twice(node.attr("left")) && reads_alike_twice(node.attr("right"));
-    return false;
-}
-
 // `k[i] += v` on an integer element is `k[i] = k[i] + v` to numpy, stored as int() converts
 // the sum; Cython refuses a C float sum there. Such an update is written out as an assignment,
 // which stores the sum as every other store into an integer element, when its index reads

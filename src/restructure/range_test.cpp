@@ -59,21 +59,6 @@ std::string with_offset(const std::string &expression, long long offset) {
            std::to_string(offset > 0 ? offset : -offset);
 }
 
-// A bound that can be read twice, before the loop and by it, with the same value.
-bool is_plain_bound(const py::object &node) {
-    if (is_a(node, "Name") || is_a(node, "Constant"))
-        return true;
-    if (is_a(node, "Attribute"))
-        return is_plain_bound(node.attr("value"));
-    if (is_a(node, "Subscript"))
-        return is_plain_bound(node.attr("value")) && is_plain_bound(node.attr("slice"));
-    if (is_a(node, "UnaryOp"))
-        return is_plain_bound(node.attr("operand"));
-    if (is_a(node, "BinOp"))
-        return is_plain_bound(node.attr("left")) && is_plain_bound(node.attr("right"));
-    return false;
-}
-
 // Whether running the statement may end the iteration before the statements after it.
 bool may_leave_iteration(py::handle statement) {
     for (py::handle item : walk_tree(statement))
@@ -184,7 +169,8 @@ std::string range_check(const py::object &cls, const py::object &node, const py:
         return "";
     py::object start = py::len(args) == 2 ? py::object(args[0]) : ast_class("Constant")(0);
     py::object stop = args[py::len(args) - 1];
-    if (!is_plain_bound(start) || !is_plain_bound(stop))
+    // Bounds are read twice, by the test and by the loop.
+    if (!reads_alike_twice(start) || !reads_alike_twice(stop))
         return "";
     py::object var = node.attr("target").attr("id");
     BodyAccesses body(node.attr("body"));
