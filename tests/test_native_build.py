@@ -144,9 +144,9 @@ def test_an_interrupted_build_stays_an_interrupt(zel_ns, recorded_setup, tmp_pat
 
 
 GCC_COMPILE = ["-O2", "-funswitch-loops", "-ftree-loop-vectorize", "-fvect-cost-model=dynamic",
-               "-fno-inline-functions-called-once", "-march=native", "-ffp-contract=off", "-fopenmp", "-w", "-g0",
+               "-fno-inline-functions-called-once", "-march=native", "-ffp-contract=off", "-fwrapv", "-fopenmp", "-w", "-g0",
                "-DCYTHON_SMALL_CODE="]
-CLANG_COMPILE = ["-O2", "-march=native", "-ffp-contract=off", "-fopenmp", "-w", "-g0",
+CLANG_COMPILE = ["-O2", "-march=native", "-ffp-contract=off", "-fwrapv", "-fopenmp", "-w", "-g0",
                  "-DCYTHON_SMALL_CODE="]
 
 
@@ -258,3 +258,29 @@ def test_silencer_with_a_path_keeps_every_write(zel_ns, capfd, tmp_path):
         os.write(2, b"fd err\n")
         print("out again")
     assert target.read_text().splitlines() == ["out", "err", "fd err", "out again"]
+
+
+def test_c_integers_wrap_whatever_the_interpreters_own_switches(runner, monkeypatch):
+    # The variables replace the interpreter's switches, its -fwrapv among them.
+    monkeypatch.setenv("CFLAGS", "-O2")
+    monkeypatch.setenv("CXXFLAGS", "-O2")
+    source = """\
+        import zel
+
+        def doublings(start: int) -> int:
+            x: int = start
+            steps: int = 0
+            while x > 0:
+                x = x * 2
+                steps += 1
+            return steps
+
+        y: int = 1
+        n: int = 0
+        while y > 0:
+            y = y * 2
+            n += 1
+        print("wrapped after", doublings(1), n, "steps")
+        """
+    result = runner.run_script("wrap.py", source, timeout=300)
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\nwrapped after 63 63 steps\n", 0)

@@ -60,7 +60,8 @@ py::list openmp_link_switches(bool msvc) {
 // calls it once, and there, in one function of the script's size, lose the loop optimisations
 // that make it worth writing. The build is for this
 // processor (the build's record names it), and without floating contraction: a fused
-// multiply-add rounds once where the interpreter rounds twice.
+// multiply-add rounds once where the interpreter rounds twice. C integers wrap around on
+// overflow (-fwrapv) whatever switches the interpreter itself was built with.
 py::list module_compile_switches(CompilerKind kind) {
     if (kind == CompilerKind::msvc)
         return joined(str_list({"/nologo", "/O2"}), openmp_compile_switches(true));
@@ -69,9 +70,10 @@ py::list module_compile_switches(CompilerKind kind) {
             ? str_list({"-O2", "-funswitch-loops", "-ftree-loop-vectorize",
                         "-fvect-cost-model=dynamic", "-fno-inline-functions-called-once"})
             : str_list({"-O2"});
-    return joined(joined(joined(optimisation, str_list({"-march=native", "-ffp-contract=off"})),
-                         openmp_compile_switches(false)),
-                  str_list({"-w", "-g0", "-DCYTHON_SMALL_CODE="}));
+    return joined(
+        joined(joined(optimisation, str_list({"-march=native", "-ffp-contract=off", "-fwrapv"})),
+               openmp_compile_switches(false)),
+        str_list({"-w", "-g0", "-DCYTHON_SMALL_CODE="}));
 }
 
 py::list module_link_switches(CompilerKind kind) {
