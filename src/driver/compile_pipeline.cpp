@@ -99,7 +99,12 @@ void compile(const Globals &g, const py::object &cls) {
     try {
         run_with_deep_stack([&] { compile_steps(g, cls); });
     } catch (py::error_already_set &e) {
-        // SystemExit and KeyboardInterrupt pass on unchanged.
+        // An interrupt ends the process as it ends the interpreter's: its line, status 130.
+        if (e.matches(PyExc_KeyboardInterrupt)) {
+            py::print("KeyboardInterrupt", py::arg("file") = g["sys"].attr("stderr"));
+            g["sys"].attr("exit")(130);
+        }
+        // SystemExit passes on unchanged.
         if (!e.matches(PyExc_Exception))
             throw;
         print_line(cls.attr("fatal_msg")(caught_exception(e)));
