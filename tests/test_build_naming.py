@@ -80,11 +80,13 @@ def test_build_of_another_zel_version_is_rebuilt(zel, tmp_path, monkeypatch):
     assert not os.path.exists(newer)
 
 
-def test_build_record_names_version_text_cpu_and_build(zel, tmp_path):
+def test_build_record_names_version_text_cpu_and_build(zel, zel_ns, tmp_path):
     built = tmp_path / "demo.so"
     built.write_bytes(b"built")
     record = zel.build_record(b"import zel\n", str(built))
-    assert record.startswith(f"zel {zel.__version__} ") and record.endswith("\n")
+    zel_build = hashlib.sha256(pathlib.Path(zel_ns.__file__).read_bytes()).hexdigest()
+    assert record.startswith(f"zel {zel.__version__} module sha256 {zel_build} sha256 "
+                             + hashlib.sha256(b"import zel\n").hexdigest() + " cpu ")
     assert " cpu " in record and record.endswith(" build 5 sha256 "
                                                  + hashlib.sha256(b"built").hexdigest() + "\n")
     assert record == zel.build_record(b"import zel\n", str(built))
@@ -94,17 +96,18 @@ def test_build_record_names_version_text_cpu_and_build(zel, tmp_path):
 
 
 @pytest.mark.parametrize("part, replaced", [
+    ("module", "module sha256 " + hashlib.sha256(b"another zel").hexdigest()),  # another zel build
     ("cpu", "cpu GenuineIntel:806c1:7ffafbff:bfebfbff:e7"),  # another processor
     ("build", "build 5 sha256 " + hashlib.sha256(b"built").hexdigest()),  # another file
-], ids=["other-cpu", "other-file"])
-def test_build_whose_record_names_another_cpu_or_file_is_rebuilt(zel, tmp_path, part,
+], ids=["other-zel-build", "other-cpu", "other-file"])
+def test_build_whose_record_names_another_zel_build_cpu_or_file_is_rebuilt(zel, tmp_path, part,
                                                                   replaced):
     path = script(tmp_path / "demo.py")
     newer = build(f"demo.cpython-{VS}-x.so", 2_000_000, path, zel)
     record = pathlib.Path(newer + ".zel")
     fields = record.read_text(encoding="utf-8").split(" ")
     at = fields.index(part)
-    fields[at:at + (2 if part == "cpu" else 4)] = replaced.split(" ")
+    fields[at:at + len(replaced.split(" "))] = replaced.split(" ")
     record.write_text(" ".join(fields).rstrip("\n") + "\n", encoding="utf-8")
     assert zel.prepare_path(path) == ("demo.py", "demo", True)
     assert not os.path.exists(newer)
