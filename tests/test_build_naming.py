@@ -3,6 +3,7 @@ import hashlib
 import os
 import pathlib
 import sys
+import sysconfig
 import types
 
 import pytest
@@ -176,3 +177,30 @@ def test_version_gate_passes(zel, zel_ns, tmp_path, monkeypatch, capsys, major, 
     monkeypatch.undo()
     assert result == ("demo.py", "demo", True) and zel.vs == vs
     assert capsys.readouterr().out == ""
+
+
+def test_the_checked_build_is_the_one_loaded(zel, tmp_path):
+    # Another process may put a build of the same name in place right after the check: what
+    # is loaded is a link of this process's own to the file its record named.
+    path = script(tmp_path / "demo.py")
+    name = "demo" + sysconfig.get_config_var("EXT_SUFFIX")
+    pathlib.Path(name).write_bytes(b"checked")
+    later = os.path.getmtime(path) + 10
+    os.utime(name, (later, later))
+    pathlib.Path(name + ".zel").write_text(zel.build_record(pathlib.Path(path).read_bytes(), name),
+                                           encoding="utf-8")
+    assert zel.prepare_path(path) == ("demo.py", "demo", False)
+    replacement = pathlib.Path("replacement")
+    replacement.write_bytes(b"another script's build")
+    os.replace(replacement, name)
+    assert pathlib.Path(zel.build_file).read_bytes() == b"checked"
+
+
+def test_a_stale_build_leaves_no_link_to_load(zel, tmp_path):
+    path = script(tmp_path / "demo.py")
+    name = "demo" + sysconfig.get_config_var("EXT_SUFFIX")
+    build(name, 2_000_000, tmp_path / "demo.py", zel)
+    pathlib.Path(name).write_bytes(b"cut")  # the record names the file as it was
+    assert zel.prepare_path(path) == ("demo.py", "demo", True)
+    assert os.listdir(tmp_path) == ["demo.py"]
+    assert not hasattr(zel, "build_file")

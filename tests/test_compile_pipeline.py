@@ -1,12 +1,15 @@
 """ZEL.compile in-process, with the rewriting, emission, translation and build stood in for."""
 import ast
 import os
+import pathlib
 import sysconfig
 import types
 
 import pytest
 
 from messages import FATAL
+
+EXT_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
 
 
 class Pipeline:
@@ -53,6 +56,8 @@ class Pipeline:
         with open(src, encoding="utf-8") as f:
             self.built_text = f.read()
         self.step("build", os.path.basename(src), base_name)
+        with open(os.path.join(self.build_dir, base_name + EXT_SUFFIX), "w") as built:
+            built.write("built")
 
     def compile(self):
         return self.ns.ZEL.compile()
@@ -79,7 +84,12 @@ def test_fresh_build_runs_the_whole_chain(pipeline, capsys):
     assert isinstance(pipeline.tree, ast.Module)
     assert pipeline.built_text == "CPP TEXT"
     assert not os.path.exists(pipeline.build_dir)
-    assert sorted(os.listdir(pipeline.dir)) == ["a.py"]
+    # the build is moved into place with its record, and a link of its own is left to load
+    built = "a" + EXT_SUFFIX
+    assert (pipeline.dir / built).read_text() == "built"
+    assert os.path.samefile(ns.ZEL.build_file, built)
+    assert sorted(os.listdir(pipeline.dir)) == sorted(["a.py", built, built + ".zel",
+                                                       ns.ZEL.build_file])
 
 
 def test_build_is_recorded_with_the_text_it_was_made_from(pipeline):
@@ -87,7 +97,7 @@ def test_build_is_recorded_with_the_text_it_was_made_from(pipeline):
     pipeline.write("x = 1\n")
 
     def build(src, base_name):
-        built.write_text("built")
+        (pathlib.Path(src).parent / built.name).write_text("built")
         pipeline.write("x = 2\n")  # the script changes while it is being built
 
     pipeline.ns.ZELSetupTools.build_module_from_cpp = staticmethod(build)

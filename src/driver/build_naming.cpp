@@ -42,18 +42,33 @@ bool is_older_than_script(const py::object &path, const py::object &script,
 }
 
 // A build is stale when it is older than the script, was made from other text, by another
-// version of zel or for another processor, or is not the file that was built.
+// build of zel or for another processor, or is not the file that was built. The build that
+// would be loaded (the one named as the build names it) is checked through a link of its own,
+// which is then what `ZEL.run` loads.
 bool is_stale(const py::object &cls, const py::object &path, const py::object &script,
-              const py::list &builds) {
+              const py::str &stem, const py::list &builds) {
     if (is_older_than_script(path, script, builds))
         return true;
     py::bytes source = read_script(script);
-    for (py::handle build : builds) {
-        if (!made_from(py::reinterpret_borrow<py::object>(build),
-                       cls.attr("build_record")(source, build)))
-            return true;
+    py::object loaded_name =
+        stem + py::module_::import("sysconfig").attr("get_config_var")("EXT_SUFFIX");
+    py::object loaded = py::none();
+    bool stale = false;
+    for (py::handle item : builds) {
+        py::object build = py::reinterpret_borrow<py::object>(item);
+        py::object file = build;
+        if (build.equal(loaded_name))
+            file = loaded = link_for_loading(build, build);
+        if (!made_from(build, cls.attr("build_record")(source, file))) {
+            stale = true;
+            break;
+        }
     }
-    return false;
+    if (stale && !loaded.is_none())
+        remove_loaded_link(loaded);
+    if (!stale && !loaded.is_none())
+        cls.attr("build_file") = loaded;
+    return stale;
 }
 
 // The build lands in the current directory: one that cannot take it is found before anything
@@ -79,7 +94,7 @@ py::tuple prepare_path(const Globals &g, const py::object &cls, const py::object
     }
     py::list builds = find_builds(g, stem, cls.attr("vs"));
     cls.attr("fl") = builds;
-    bool rebuild = is_stale(cls, path, file, builds);
+    bool rebuild = is_stale(cls, path, file, stem, builds);
     if (rebuild) {
         check_writable(g, cls);
         for (py::handle build : builds)

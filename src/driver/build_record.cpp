@@ -17,10 +17,6 @@
 namespace zel {
 namespace {
 
-py::object record_path(const py::object &build) {
-    return build + py::str(".zel");
-}
-
 py::str sha256_of_file(const py::object &path) {
     py::object file = open_file(path, "rb");
     py::object digest;
@@ -61,6 +57,10 @@ py::str build_record(const Globals &g, const py::object &cls, const py::bytes &s
 
 } // namespace
 
+py::object record_path(const py::object &build) {
+    return build + py::str(".zel");
+}
+
 bool made_from(const py::object &build, const py::object &record) {
     py::object text;
     try {
@@ -73,12 +73,13 @@ bool made_from(const py::object &build, const py::object &record) {
     return text.equal(record);
 }
 
-void write_record(const py::object &build, const py::object &record) {
-    write_text(record_path(build), record);
-}
-
 void remove_build(const py::object &os, const py::object &build) {
-    os.attr("remove")(build);
+    try {
+        os.attr("remove")(build);
+    } catch (py::error_already_set &e) {
+        if (!e.matches(PyExc_FileNotFoundError))
+            throw;
+    }
     try {
         os.attr("remove")(record_path(build));
     } catch (py::error_already_set &e) {

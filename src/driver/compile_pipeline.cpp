@@ -30,15 +30,21 @@ void neutralise_leading_constant(const py::object &tree) {
         set_class(first, "Pass");
 }
 
-// Writes the C++ text into a fresh temporary directory and builds it; the directory goes
-// away however the build ends.
+// Writes the C++ text into a fresh temporary directory, builds it there and moves the module
+// into place with its record of the script bytes `source`; the directory goes away however the
+// build ends. The record names the bytes that were compiled, even if the script changed
+// meanwhile.
 void build_in_temporary_directory(const Globals &g, const py::object &cls,
-                                  const py::object &cpp_text) {
+                                  const py::object &cpp_text, const py::bytes &source) {
     in_temp_dir([&](const py::str &directory) {
         py::object stem = cls.attr("stem");
-        py::object cpp_path = g["os"].attr("path").attr("join")(directory, stem + py::str(".cpp"));
+        py::object path = g["os"].attr("path");
+        py::object cpp_path = path.attr("join")(directory, stem + py::str(".cpp"));
         write_text(cpp_path, cpp_text);
         g["ZELSetupTools"].attr("build_module_from_cpp")(cpp_path, stem);
+        py::object suffix = py::module_::import("sysconfig").attr("get_config_var")("EXT_SUFFIX");
+        py::object built = path.attr("join")(directory, stem + suffix);
+        cls.attr("build_file") = install_build(cls, built, stem + suffix, source);
     });
 }
 
@@ -87,12 +93,7 @@ void compile_steps(const Globals &g, const py::object &cls) {
     if (debug)
         dump(script, ".cpp", cpp_text);
 
-    build_in_temporary_directory(g, cls, cpp_text);
-    // The record names the bytes that were compiled, even if the script changed meanwhile.
-    for (py::handle build : find_builds(g, cls.attr("stem"), cls.attr("vs"))) {
-        py::object path = py::reinterpret_borrow<py::object>(build);
-        write_record(path, cls.attr("build_record")(source, path));
-    }
+    build_in_temporary_directory(g, cls, cpp_text, source);
 }
 
 void compile(const Globals &g, const py::object &cls) {
@@ -107,6 +108,13 @@ void compile(const Globals &g, const py::object &cls) {
         // SystemExit passes on unchanged.
         if (!e.matches(PyExc_Exception))
             throw;
+        py::object error = caught_exception(e);
+        if (e.matches(PyExc_OSError) &&
+            error.attr("errno").equal(py::module_::import("errno").attr("ENOSPC"))) {
+            print_line(py::str("{}: the disk is full, the build was not written: {}")
+                           .format(cls.attr("name"), error));
+            g["sys"].attr("exit")(-1);
+        }
         print_line(cls.attr("fatal_msg")(caught_exception(e)));
         g["sys"].attr("exit")(-1);
     }

@@ -1,5 +1,6 @@
 // ZEL.run: loads the built module from the current directory as `__main__`, runs it in the
 // script's place and ends the process as the interpreter would have ended the script.
+#include "driver/built_modules.hpp"
 #include "driver/cuda_path.hpp"
 #include "driver/driver_classes.hpp"
 #include "restructure/generated_names.hpp"
@@ -24,19 +25,17 @@ void print_debug_lines(const Globals &g, const py::object &cls) {
             py::str("# LOG: \"{}\":{}").format(g["Etc"].attr("log_file"), cls.attr("log_line")));
 }
 
-// The spec of the extension module named `stem` in the current directory, or None. The build
-// lands there, while the module search path starts with the script's own directory and may
-// hold the script's source or a library of the same name.
-py::object find_built_module(const Globals &g, const py::str &stem) {
-    // An extension's init function is named after the last dotted part of its name, so a
-    // dotted stem names no module of the current directory.
-    if (truthy(stem.attr("__contains__")(".")))
+// The spec of the build that the compile step checked against its record (a link of this
+// process's own, in the current directory), or None when there is none. The module search path
+// is not asked: it starts with the script's own directory and may hold the script's source or
+// a library of the same name.
+py::object checked_build(const py::object &cls, const py::str &stem) {
+    py::object file = attr_or(cls, "build_file");
+    if (file.is_none())
         return py::none();
-    py::object machinery = py::module_::import("importlib.machinery");
-    py::object loader_details =
-        py::make_tuple(machinery.attr("ExtensionFileLoader"), machinery.attr("EXTENSION_SUFFIXES"));
-    py::object finder = machinery.attr("FileFinder")(g["os"].attr("getcwd")(), loader_details);
-    return finder.attr("find_spec")(stem);
+    py::object loader = py::module_::import("importlib.machinery").attr("ExtensionFileLoader");
+    return py::module_::import("importlib.util")
+        .attr("spec_from_file_location")(stem, file, py::arg("loader") = loader(stem, file));
 }
 
 // Puts `CUDA_PATH`/bin on the DLL search path, where the platform has one. The handle is
@@ -108,14 +107,22 @@ void run(const Globals &g, const py::object &cls) {
     print_line("# RUN");
 
     py::str stem = cls.attr("stem");
-    py::object spec = find_built_module(g, stem);
+    py::object spec = checked_build(cls, stem);
     if (spec.is_none()) {
         print_line(cls.attr("name"), "[Fatal.1421] module not found:", stem);
         g["sys"].attr("exit")(9);
     }
     py::object dll_directory = add_cuda_dll_directory(g["os"]);
 
-    py::object module = py::module_::import("importlib.util").attr("module_from_spec")(spec);
+    // Once loaded, the module needs its file no more.
+    py::object module;
+    try {
+        module = py::module_::import("importlib.util").attr("module_from_spec")(spec);
+    } catch (...) {
+        remove_loaded_link(spec.attr("origin"));
+        throw;
+    }
+    remove_loaded_link(spec.attr("origin"));
     module.attr("__name__") = "__main__";
     // The script reads its own place, as under the interpreter; the build stays where it is.
     module.attr("__file__") = cls.attr("main_module").attr("__file__");

@@ -79,11 +79,12 @@ void build_module_from_cpp(const Globals &g, const py::object &cls, const py::ob
         cls.attr("Extension")("name"_a = base_name, "sources"_a = sources, "language"_a = "c++",
                               "include_dirs"_a = include_dirs);
 
-    // Object files and the module before its copy into the current directory stay beside the
-    // C++ file, in its temporary directory, and not in a build directory under the user's.
+    // Object files and the module stay beside the C++ file, in its temporary directory: the
+    // driver moves the module into the current directory whole, with its record, so that no
+    // cut build (a full disk, an interrupt) is ever left under its final name there.
     py::object path = g["os"].attr("path");
     py::object work_dir = path.attr("dirname")(path.attr("abspath")(src));
-    py::list script_args = str_list({"build_ext", "--inplace", "--build-temp"});
+    py::list script_args = str_list({"build_ext", "--build-temp"});
     script_args.append(work_dir);
     script_args.append("--build-lib");
     script_args.append(work_dir);
