@@ -1,10 +1,13 @@
 // The C++ text as the build gets it: its references to the .pyx file name the script's file and
-// lines, and the remainder helpers keep Python's result for a divisor of -1.
+// lines, the remainder helpers keep Python's result for a divisor of -1, and classes and
+// functions name the module as the interpreter names it.
 #include "emit/cpp_line_rewrites.hpp"
 
 #include "support/text.hpp"
 
 #include <cstddef>
+#include <utility>
+#include <vector>
 
 namespace zel {
 namespace {
@@ -66,6 +69,61 @@ void guard_remainder_by_minus_one(std::string &line, bool &in_helper) {
                      " r = (b == -1) ? 0 : a % b;");
 }
 
+// The interpreter gives a class or function defined in a module the `__module__` that the
+// module's `__name__` holds when it is defined: "__main__" for the script, "__mp_main__" in a
+// child process of multiprocessing. The compiler writes its own module's name as a constant
+// instead; in its calls that make classes and functions, that argument becomes the module's
+// `__name__` at that moment.
+struct DefinitionCall {
+    const char *call;
+    std::size_t module_argument;
+};
+const DefinitionCall definition_calls[] = {{"__Pyx_Py3MetaclassPrepare(", 5},
+                                           {"__Pyx_CyFunction_New(", 4}};
+
+const char *const module_name_helper =
+    "static PyObject *__Pyx_zel_module_name(PyObject *globals, PyObject *fallback) {\n"
+    "    PyObject *name = PyDict_GetItemString(globals, \"__name__\");\n"
+    "    return name ? name : fallback;\n"
+    "}";
+
+// The spans of the top-level arguments of the call whose opening parenthesis ends at `open`.
+std::vector<std::pair<std::size_t, std::size_t>> call_arguments(const std::string &line,
+                                                                std::size_t open) {
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    int depth = 0;
+    std::size_t start = open;
+    for (std::size_t i = open; i < line.size(); ++i) {
+        char c = line[i];
+        if (c == '(') {
+            ++depth;
+        } else if (c == ')' && depth > 0) {
+            --depth;
+        } else if ((c == ',' || c == ')') && depth == 0) {
+            spans.emplace_back(start, i);
+            if (c == ')')
+                break;
+            start = i + 1;
+        }
+    }
+    return spans;
+}
+
+void name_definitions_by_module_name(std::string &line, const std::string &module_dict) {
+    for (const DefinitionCall &definition : definition_calls) {
+        std::size_t p = line.find(definition.call);
+        if (p == std::string::npos)
+            continue;
+        auto spans = call_arguments(line, p + std::string(definition.call).size());
+        if (spans.size() <= definition.module_argument)
+            continue;
+        auto [from, to] = spans[definition.module_argument];
+        std::string argument = line.substr(from, to - from);
+        line.replace(from, to - from,
+                     " __Pyx_zel_module_name(" + module_dict + "," + argument + ")");
+    }
+}
+
 } // namespace
 
 py::str map_to_script(const py::str &text, const py::object &line_map,
@@ -74,11 +132,20 @@ py::str map_to_script(const py::str &text, const py::object &line_map,
     std::string out = py::cast<std::string>(consts.attr("cpp_prefix"));
     bool first = true;
     bool in_remainder_helper = false;
+    // Cython 3.1 and later keep the module's globals in its state structure.
+    std::string all = py::cast<std::string>(text);
+    const std::string module_dict = all.find("__pyx_mstate_global->__pyx_d") != std::string::npos
+                                        ? "__pyx_mstate_global->__pyx_d"
+                                        : "__pyx_d";
+    const std::string implementation = "/* Implementation of \"" + module_name + "\" */";
     for (py::handle item : text.attr("splitlines")()) {
         std::string line = py::cast<std::string>(item);
         rewrite_error_position(line, line_map, cls);
         rewrite_file_name(line, module_name);
         guard_remainder_by_minus_one(line, in_remainder_helper);
+        name_definitions_by_module_name(line, module_dict);
+        if (line == implementation)
+            line = std::string(module_name_helper) + "\n" + line;
         if (!first)
             out += '\n';
         out += line;

@@ -10,7 +10,8 @@ namespace py = pybind11;
 
 // The C++ text after `consts.cpp_prefix`, its error positions mapped through `line_map`
 // (pyx line to script line; a line it lacks raises `cls.CompileError`), the file name
-// "<module_name>.pyx" written as the script's, and the remainder helpers guarded.
+// "<module_name>.pyx" written as the script's, the remainder helpers guarded, and the classes
+// and functions made with the module's `__name__` as their `__module__`.
 py::str map_to_script(const py::str &text, const py::object &line_map,
                       const std::string &module_name, const py::object &cls,
                       const py::object &consts);
