@@ -88,6 +88,14 @@ py::tuple prepare_path(const Globals &g, const py::object &cls, const py::object
     py::object path = g["os"].attr("path");
     py::str base_name = path.attr("basename")(file);
     py::str stem = path.attr("splitext")(base_name)[py::int_(0)];
+    // The interpreter has read the script from standard input to its end: there is no text
+    // left to compile.
+    if (py::str("<stdin>").equal(file) && !truthy(path.attr("exists")(file))) {
+        print_line(py::str("{}: cannot compile a script read from standard input; save it to a "
+                           "file and run that")
+                       .format(cls.attr("name")));
+        g["sys"].attr("exit")(-1);
+    }
     if (!truthy(path.attr("exists")(file))) {
         PyErr_SetObject(PyExc_SystemError, py::str("fatal.0145: `{}`").format(base_name).ptr());
         throw py::error_already_set();

@@ -6,6 +6,11 @@
 
 namespace zel {
 
+// The name of the module inside the build of a script whose file name has the stem `stem`: the
+// stem itself where it is a module name; otherwise an identifier made from it (the build keeps
+// the stem in its file name, and the module runs as `__main__` whatever its own name).
+py::str module_name_for(const py::str &stem);
+
 // The script's built modules for the running interpreter (version digits `vs`), found by
 // their file-name pattern in the current directory.
 py::list find_builds(const Globals &g, const py::str &stem, const py::object &vs);

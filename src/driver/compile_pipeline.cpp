@@ -4,6 +4,7 @@
 #include "driver/built_modules.hpp"
 #include "driver/driver_classes.hpp"
 #include "driver/script_source.hpp"
+#include "emit/cpp_line_rewrites.hpp"
 #include "support/deep_stack.hpp"
 #include "support/files.hpp"
 #include "support/pyast.hpp"
@@ -37,13 +38,14 @@ void neutralise_leading_constant(const py::object &tree) {
 void build_in_temporary_directory(const Globals &g, const py::object &cls,
                                   const py::object &cpp_text, const py::bytes &source) {
     in_temp_dir([&](const py::str &directory) {
-        py::object stem = cls.attr("stem");
+        py::str stem = cls.attr("stem");
+        py::str module_name = module_name_for(stem);
         py::object path = g["os"].attr("path");
-        py::object cpp_path = path.attr("join")(directory, stem + py::str(".cpp"));
+        py::object cpp_path = path.attr("join")(directory, module_name + py::str(".cpp"));
         write_text(cpp_path, cpp_text);
-        g["ZELSetupTools"].attr("build_module_from_cpp")(cpp_path, stem);
+        g["ZELSetupTools"].attr("build_module_from_cpp")(cpp_path, module_name);
         py::object suffix = py::module_::import("sysconfig").attr("get_config_var")("EXT_SUFFIX");
-        py::object built = path.attr("join")(directory, stem + suffix);
+        py::object built = path.attr("join")(directory, module_name + suffix);
         cls.attr("build_file") = install_build(cls, built, stem + suffix, source);
     });
 }
@@ -89,7 +91,12 @@ void compile_steps(const Globals &g, const py::object &cls) {
     if (debug)
         dump(script, ".pyx", pyx_text);
 
-    py::object cpp_text = g["ZELCython"].attr("convert")(pyx_text, cls.attr("stem"), line_map);
+    py::str stem = cls.attr("stem");
+    py::str module_name = module_name_for(stem);
+    py::object cpp_text = g["ZELCython"].attr("convert")(pyx_text, module_name, line_map);
+    // Tracebacks name the script's file, whatever the module inside is called.
+    if (!module_name.equal(stem))
+        cpp_text = name_script_file(cpp_text, module_name, stem);
     if (debug)
         dump(script, ".cpp", cpp_text);
 

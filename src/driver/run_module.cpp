@@ -33,9 +33,10 @@ py::object checked_build(const py::object &cls, const py::str &stem) {
     py::object file = attr_or(cls, "build_file");
     if (file.is_none())
         return py::none();
+    py::str name = module_name_for(stem);
     py::object loader = py::module_::import("importlib.machinery").attr("ExtensionFileLoader");
     return py::module_::import("importlib.util")
-        .attr("spec_from_file_location")(stem, file, py::arg("loader") = loader(stem, file));
+        .attr("spec_from_file_location")(name, file, py::arg("loader") = loader(name, file));
 }
 
 // Puts `CUDA_PATH`/bin on the DLL search path, where the platform has one. The handle is
@@ -55,13 +56,14 @@ bool is_lambda_name(const std::string &name) {
 }
 
 // The function name the interpreter would give for a traceback entry. Cython names the
-// entries of a built module after the module: "init <stem>" for its top level,
-// "<stem>.<qualified name>" for functions and lambdas, "genexpr" for generator expressions.
+// entries of a built module after the module: "init <module>" for its top level,
+// "<module>.<qualified name>" for functions and lambdas, "genexpr" for generator expressions.
 py::object function_name(const py::object &entry, const py::str &stem) {
     py::str name = entry.attr("name");
-    if (name.equal(py::str("init ") + stem))
+    py::str module = module_name_for(stem);
+    if (name.equal(py::str("init ") + module))
         return py::str("<module>");
-    if (truthy(name.attr("startswith")(stem + py::str(".")))) {
+    if (truthy(name.attr("startswith")(module + py::str(".")))) {
         py::str last = name.attr("rpartition")(".")[py::int_(2)];
         if (is_lambda_name(last))
             return py::str("<lambda>");

@@ -155,3 +155,23 @@ py::str map_to_script(const py::str &text, const py::object &line_map,
 }
 
 } // namespace zel
+
+namespace zel {
+
+py::str name_script_file(const py::str &text, const std::string &module_name,
+                         const std::string &stem) {
+    const std::string from = "\"" + module_name + ".py\"";
+    std::string to = "\"";
+    for (char c : stem + ".py") {
+        if (c == '"' || c == '\\')
+            to += '\\';
+        to += c;
+    }
+    to += '"';
+    std::string out = py::cast<std::string>(text);
+    for (std::size_t p = out.find(from); p != std::string::npos; p = out.find(from, p + to.size()))
+        out.replace(p, from.size(), to);
+    return py::str(out);
+}
+
+} // namespace zel

@@ -16,4 +16,9 @@ py::str map_to_script(const py::str &text, const py::object &line_map,
                       const std::string &module_name, const py::object &cls,
                       const py::object &consts);
 
+// The C++ text with its references to the file "<module_name>.py" naming "<stem>.py" instead:
+// the script's file, for a script whose stem is no module name.
+py::str name_script_file(const py::str &text, const std::string &module_name,
+                         const std::string &stem);
+
 } // namespace zel
