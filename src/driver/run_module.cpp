@@ -13,6 +13,8 @@
 namespace zel {
 namespace {
 
+const char *const child_main_name = "zel.__mp_main__";
+
 void print_debug_lines(const Globals &g, const py::object &cls) {
     py::object script = cls.attr("main_module").attr("__file__");
     py::str quoted("\"{}{}\"");
@@ -103,6 +105,37 @@ void report(const Globals &g, const py::object &cls, const py::object &exc) {
     print_line(exc);
 }
 
+// The module of the build, loaded (the module needs its file no more then) and named `name`.
+py::object load_build(const py::object &cls, const py::object &spec, const char *name) {
+    py::object module;
+    try {
+        module = py::module_::import("importlib.util").attr("module_from_spec")(spec);
+    } catch (...) {
+        remove_loaded_link(spec.attr("origin"));
+        throw;
+    }
+    remove_loaded_link(spec.attr("origin"));
+    module.attr("__name__") = name;
+    // The script reads its own place, as under the interpreter; the build stays where it is.
+    module.attr("__file__") = cls.attr("main_module").attr("__file__");
+    return module;
+}
+
+// ZEL.run_in_child: in a child process of multiprocessing that prepares its main module, the
+// script's build runs as `__mp_main__` (so its main block does not run again), and is kept as
+// `ZEL.child_main` for zel/__mp_main__.py. Its exceptions end the child, as the script's own
+// would under the interpreter.
+void run_in_child(const py::object &cls) {
+    py::object spec = checked_build(cls, cls.attr("stem"));
+    if (spec.is_none()) {
+        print_line(cls.attr("name"), "[Fatal.1421] module not found:", cls.attr("stem"));
+        py::module_::import("sys").attr("exit")(9);
+    }
+    py::object module = load_build(cls, spec, "__mp_main__");
+    spec.attr("loader").attr("exec_module")(module);
+    cls.attr("child_main") = module;
+}
+
 void run(const Globals &g, const py::object &cls) {
     if (truthy(cls.attr("debug")))
         print_debug_lines(g, cls);
@@ -116,18 +149,12 @@ void run(const Globals &g, const py::object &cls) {
     }
     py::object dll_directory = add_cuda_dll_directory(g["os"]);
 
-    // Once loaded, the module needs its file no more.
-    py::object module;
-    try {
-        module = py::module_::import("importlib.util").attr("module_from_spec")(spec);
-    } catch (...) {
-        remove_loaded_link(spec.attr("origin"));
-        throw;
-    }
-    remove_loaded_link(spec.attr("origin"));
-    module.attr("__name__") = "__main__";
-    // The script reads its own place, as under the interpreter; the build stays where it is.
-    module.attr("__file__") = cls.attr("main_module").attr("__file__");
+    py::object module = load_build(cls, spec, "__main__");
+    // A child process that multiprocessing starts by spawning (or from its fork server) imports
+    // the main module again by this name, as `__mp_main__`: zel/__mp_main__.py, which runs this
+    // build there in place of the script.
+    module.attr("__spec__") =
+        py::module_::import("importlib.machinery").attr("ModuleSpec")(child_main_name, py::none());
     g["sys"].attr("modules")["__main__"] = module;
 
     int status = 0;
@@ -168,6 +195,7 @@ py::object keep_deepest_frame(const py::object &exc) {
 void add_run(ClassBuilder &zel) {
     zel.staticmethod("keep_deepest_frame", keep_deepest_frame, py::arg("exc"));
     zel.classmethod("run", run, py::arg("cls"));
+    zel.classmethod("run_in_child", run_in_child, py::arg("cls"));
 }
 
 } // namespace zel
