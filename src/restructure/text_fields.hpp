@@ -45,13 +45,21 @@ void store_text_field(const py::object &node);
 // through the statement, and compared by contents (tagged "char*").
 void hold_text_result(const py::object &cls, const py::object &node, const py::object &ci);
 
-// `t = s` between text variables, where `s` may point into its copy of a member: `t` takes a
-// copy of its own, `_zel_text_t = _zel_text_s` in front and
-// `t = _zel_textshare_(s, _zel_text_s.s, _zel_text_t.s)`, so that a later copy into `s` leaves
-// `t` as it was; a text `s` points to elsewhere, which nothing changes, stays shared. `t = f(...)`
-// with a C function that returns text (also as a branch of a conditional or an operand of `and`
-// and `or`) copies the result out of the function's buffer likewise.
+// Outside compiled code, a text variable assigned a Python value (or another text variable's
+// C string) keeps a reference beside its pointer, `_zel_hold_<name>`, which owns the bytes it
+// points into; the same for each text variable a tuple target unpacks into.
+// In compiled code, `t = s` between text variables, where `s` may point into its copy of a member:
+// `t` takes a copy of its own, `_zel_text_t = _zel_text_s` in front and `t = _zel_textshare_(s,
+// _zel_text_s.s, _zel_text_t.s)`, so that a later copy into `s` leaves `t` as it was; a text `s`
+// points to elsewhere, which nothing changes, stays shared. `t = f(...)` with a C function that
+// returns text (also as a branch of a conditional or an operand of `and` and `or`) copies the
+// result out of the function's buffer likewise.
 void copy_text_variable(const py::object &cls, const py::object &stmt, const py::object &ci);
+
+// `for s in values:` outside compiled code, `s` a text variable: the loop stores each value in
+// `s`'s reference, `_zel_hold_s`, and its body begins `s = _zel_hold_s`, so that `s` points
+// into bytes that stay alive as long as it does (see copy_text_variable).
+void hold_loop_texts(const py::object &cls, const py::object &loop, const py::object &ci);
 
 // Compiled code passes a text member to a call as a C string: a copy bounded by its length
 // that lives through the call.
