@@ -116,7 +116,9 @@ def test_text_fields_stored_as_numpy_stores_them(runner):
 @pytest.mark.parametrize(
     "body, message",
     [
-        ("s: 'S8' = b'abc'\nc = s[0]", "구조체 첨자는 문자열이어야 합니다. s[0] line 5"),
+        # compiled code has no bytes to read a text's byte from
+        ("def first(s: 'S8') -> int:\n    return s[0]",
+         "구조체 첨자는 문자열이어야 합니다. s[0] line 5"),
         (
             "dt = np.dtype([('k', 'i4')])\nt = np.zeros(4, dt)\np: dt = t[0]\nprint(p[1])",
             "구조체 첨자는 문자열이어야 합니다. p[1] line 7",
@@ -505,6 +507,14 @@ for j in zel.range(4):
         hits[j] += 100
 print(hits.tolist())
 ''',
+    # The README's form for a text result in a parallel loop, and the value it leaves after it.
+    "in_parallel_loop.py": '''
+lengths: ((4,), 'i8') = np.zeros(4, 'i8')
+for j in zel.range(4):
+    t: 'S8' = get(j)
+    lengths[j] = len(t)
+print(lengths.tolist(), t)
+''',
 }
 
 
@@ -616,3 +626,4 @@ print(out.sum())
     assert result.stdout.splitlines()[-1] == (
         "`tbl['v']` is a column of a record array, a numpy array that compiled code cannot hold; "
         "index a row first, `tbl[i]['v']`. line 9")
+

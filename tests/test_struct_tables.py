@@ -17,6 +17,7 @@ def text_helpers(longest):
         "memmove as _zel_memmove_, memset as _zel_memset_",
         'cdef extern from "string.h" nogil:',
         '    size_t _zel_strnlen_ "strnlen"(const char* s, size_t n)',
+        '    size_t _zel_strlen_ "strlen"(const char* s)',
         "cdef extern from *:",
         f'    "static thread_local char _zel_kept[{longest + 1}]; static char *_zel_textret(const char *text, '
         f"long long n) {{ size_t k = strnlen(text, n < 0 ? {longest + 1} : (size_t)n); if (k > {longest}) "
@@ -54,7 +55,7 @@ def text_helpers(longest):
         "    if held.text == NULL:",
         "        return held.s",
         "    return held.text",
-        "cdef inline bytes _zel_textbytes_(const char* text):",
+        "cdef inline object _zel_textbytes_(const char* text):",
         "    return text",
         "cdef inline char* _zel_textshare_(char* text, char* own, char* copy) noexcept nogil:",
         "    return copy if text == own else text",

@@ -55,3 +55,41 @@ def test_text_variables_own_the_python_values_they_take(runner):
     result = runner.run_script("owned.py", FROM_PYTHON_VALUES)
     assert result.returncode == 0, result.stdout + result.stderr
     assert result.stdout.splitlines()[2:] == runner.interpreted(FROM_PYTHON_VALUES).splitlines()
+
+
+# A text variable reads as the bytes it holds: subscripts and slices outside compiled code, and
+# its length everywhere, also where no record holds a text.
+AS_BYTES = '''
+import zel
+import numpy as np
+
+
+def width(s: 'S8') -> int:
+    return len(s)
+
+
+def shout(s: 'S8') -> 'S8':
+    return s
+
+
+class Tag:
+    def __init__(self, text: bytes) -> None:
+        self.text = text
+
+
+if __name__ == "__main__":
+    s: 'S8' = b'abcdefgh'
+    t: 'S8' = Tag(b'\\xffxyz').text
+    print(s[:4], s[2], s[-2:], s[::2], t[0], t[1:], len(s), len(t))
+    print(width(s), width(b''), shout(b'hey'), len(shout(s)))
+    sizes: ((4,), 'i8') = np.zeros(4, 'i8')
+    for i in zel.range(4):
+        sizes[i] = len(s) + i
+    print(sizes[0], sizes[3])
+'''
+
+
+def test_text_variables_read_as_bytes(runner):
+    result = runner.run_script("as_bytes.py", AS_BYTES)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines()[2:] == runner.interpreted(AS_BYTES).splitlines()

@@ -171,6 +171,20 @@ bool read_field_as_numpy(const py::object &cls, const py::object &node, const py
     return true;
 }
 
+// A subscript of a text variable outside compiled code is one of its bytes: `s[:4]` is
+// `_zel_textbytes_(s)[:4]`, bytes as in Python (an index gives an int, negative bounds count
+// from the end). Compiled code has no bytes; there it stays a fault.
+bool read_text_as_bytes(const py::object &cls, const py::object &node, const py::object &ci) {
+    if (in_compiled_code(cls, ci))
+        return false;
+    use_text_helpers(ci);
+    py::list args;
+    args.append(node.attr("value"));
+    node.attr("value") = ast_class("Call")(
+        ast_class("Name")("_zel_textbytes_", ast_class("Load")()), args, py::list());
+    return true;
+}
+
 void reform_Subscript(const py::object &cls, const py::object &node, const py::object &ci) {
     reform_stmt(cls, node.attr("slice"), ci);
     py::object value = node.attr("value");
@@ -185,6 +199,8 @@ void reform_Subscript(const py::object &cls, const py::object &node, const py::o
     if (!truthy(sym))
         return;
     std::string cdf = type_text(sym.attr("cdf"));
+    if (cdf == "char*" && read_text_as_bytes(cls, node, ci))
+        return;
     if (ends_with(cdf, "*")) {
         reform_pointer_subscript(cls, node, ci, cdf);
         return;

@@ -2,6 +2,7 @@
 // string is wanted, and padded stores.
 #include "restructure/text_fields.hpp"
 #include "restructure/blocks.hpp"
+#include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
@@ -101,9 +102,60 @@ py::object assignment(const py::object &name, const py::object &value) {
     return ast_class("Assign")(targets, value);
 }
 
-// The loop body assigns the text variable `name` something other than a record's text member.
-bool assigned_otherwise(const py::object &loop, const py::object &name) {
-    for (py::handle node : walk_tree(loop)) {
+// The definition of the C function of the module that returns a text which `call` calls, or
+// None.
+py::object text_function(const py::object &cls, const py::object &call, py::object block) {
+    if (!is_a(call, "Call") || !is_a(call.attr("func"), "Name"))
+        return py::none();
+    while (truthy(block.attr("prev")))
+        block = block.attr("prev");
+    for (py::handle stmt : block.attr("node").attr("body"))
+        if (is_a(stmt, "FunctionDef") && py_equal(stmt.attr("name"), call.attr("func").attr("id")))
+            return py_equal(get_tag(stmt, cls.attr("didx")), py::str("char*"))
+                       ? py::reinterpret_borrow<py::object>(stmt)
+                       : py::none();
+    return py::none();
+}
+
+bool returns_text(const py::object &cls, const py::object &call, const py::object &block) {
+    return !text_function(cls, call, block).is_none();
+}
+
+// The parts of `value` that may be its result as they are: `value` itself, the branches of a
+// conditional, the operands of `and` and `or`.
+std::vector<py::object> result_parts(const py::object &value) {
+    std::vector<py::object> parts{value};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        py::object part = parts[i];
+        if (is_a(part, "IfExp")) {
+            parts.push_back(part.attr("body"));
+            parts.push_back(part.attr("orelse"));
+        } else if (is_a(part, "BoolOp")) {
+            for (py::handle operand : part.attr("values"))
+                parts.push_back(py::reinterpret_borrow<py::object>(operand));
+        }
+    }
+    return parts;
+}
+
+// Whether a text function's result may be what `value` gives.
+bool holds_returned_text(const py::object &cls, const py::object &value, const py::object &ci) {
+    for (const py::object &part : result_parts(value))
+        if (returns_text(cls, part, ci))
+            return true;
+    return false;
+}
+
+// `value` is the variable's own copy of a text, as `copy_text_variable` takes it.
+bool is_shared_copy(const py::object &value) {
+    return is_a(value, "Call") && is_a(value.attr("func"), "Name") &&
+           py_equal(value.attr("func").attr("id"), py::str("_zel_textshare_"));
+}
+
+// The loop body assigns the text variable `name` something other than a copy of its own: a
+// record's text member, or a text function's result, which the variable copies.
+bool assigned_otherwise(const py::object &cls, const py::object &block, const py::object &name) {
+    for (py::handle node : walk_tree(block.attr("node"))) {
         py::object target;
         if (is_a(node, "Assign") && py::len(node.attr("targets")) == 1)
             target = node.attr("targets")[py::int_(0)];
@@ -113,7 +165,8 @@ bool assigned_otherwise(const py::object &loop, const py::object &name) {
             continue;
         py::object value = node.attr("value");
         if (is_a(target, "Name") && py_equal(target.attr("id"), name) &&
-            !is_a(value, "Subscript") && !is_a(value, "Attribute"))
+            !is_a(value, "Subscript") && !is_a(value, "Attribute") && !is_shared_copy(value) &&
+            !holds_returned_text(cls, value, block))
             return true;
     }
     return false;
@@ -129,7 +182,7 @@ void repoint_after_loop(const py::object &cls, const py::object &loop, const py:
     py::str was("_zel_was_" + text_of(name));
     if (declarations(before).contains(was))
         return;
-    if (assigned_otherwise(stmt, name))
+    if (assigned_otherwise(cls, loop, name))
         script_fault("ZEL.range: `" + text_of(name) +
                      "` is set from a record's text and from another value in a parallel loop, "
                      "line " +
@@ -182,6 +235,10 @@ void make_bounded_read(const py::object &node, const py::object &length) {
 }
 
 } // namespace
+
+void use_text_helpers(const py::object &ci) {
+    set_tag(ci.attr("get_root")().attr("node"), text_helpers_tag, py::bool_(true));
+}
 
 void mark_text_field(const py::object &cls, const py::object &node, const py::object &sinfo,
                      const py::object &ci) {
@@ -238,29 +295,11 @@ namespace {
 // Marks a call whose result is held in a copy of its own: a second walk leaves it.
 constexpr const char *held_tag = "_text_held_";
 
-// The definition of the C function of the module that returns a text which `call` calls, or
-// None.
-py::object text_function(const py::object &cls, const py::object &call, py::object block) {
-    if (!is_a(call, "Call") || !is_a(call.attr("func"), "Name"))
-        return py::none();
-    while (truthy(block.attr("prev")))
-        block = block.attr("prev");
-    for (py::handle stmt : block.attr("node").attr("body"))
-        if (is_a(stmt, "FunctionDef") && py_equal(stmt.attr("name"), call.attr("func").attr("id")))
-            return py_equal(get_tag(stmt, cls.attr("didx")), py::str("char*"))
-                       ? py::reinterpret_borrow<py::object>(stmt)
-                       : py::none();
-    return py::none();
-}
-
-bool returns_text(const py::object &cls, const py::object &call, const py::object &block) {
-    return !text_function(cls, call, block).is_none();
-}
-
 // `t = f(...)`: the text that f returns in its thread's buffer is copied into `t`'s own, as
 // `_zel_text_t = _zel_textkeep_(t)` and `t = _zel_textshare_(t, _zel_kept_, _zel_text_t.s)`
 // after the statement, so a later call leaves `t` as it was.
 void keep_returned_text(const py::object &cls, const py::object &stmt, const py::object &ci) {
+    use_text_helpers(ci);
     py::object name = stored_name(stmt);
     py::str copy = text_copy_name(name);
     declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
@@ -279,31 +318,6 @@ void keep_returned_text(const py::object &cls, const py::object &stmt, const py:
     py::object loop = parallel_body(cls, ci);
     if (!loop.is_none())
         repoint_after_loop(cls, loop, name);
-}
-
-// The parts of `value` that may be its result as they are: `value` itself, the branches of a
-// conditional, the operands of `and` and `or`.
-std::vector<py::object> result_parts(const py::object &value) {
-    std::vector<py::object> parts{value};
-    for (size_t i = 0; i < parts.size(); ++i) {
-        py::object part = parts[i];
-        if (is_a(part, "IfExp")) {
-            parts.push_back(part.attr("body"));
-            parts.push_back(part.attr("orelse"));
-        } else if (is_a(part, "BoolOp")) {
-            for (py::handle operand : part.attr("values"))
-                parts.push_back(py::reinterpret_borrow<py::object>(operand));
-        }
-    }
-    return parts;
-}
-
-// Whether a text function's result may be what `value` gives.
-bool holds_returned_text(const py::object &cls, const py::object &value, const py::object &ci) {
-    for (const py::object &part : result_parts(value))
-        if (returns_text(cls, part, ci))
-            return true;
-    return false;
 }
 
 // How the statement being walked uses a call's result.
@@ -452,6 +466,7 @@ void hold_text_result(const py::object &cls, const py::object &node, const py::o
     ResultUse use = result_use(cls, node, ci);
     if (use == ResultUse::handed_on)
         return;
+    use_text_helpers(ci);
     py::object call =
         ast_class("Call")(node.attr("func"), node.attr("args"), node.attr("keywords"));
     set_tag(call, held_tag, py::bool_(true));
@@ -490,12 +505,12 @@ void hold_text_result(const py::object &cls, const py::object &node, const py::o
 void copy_text_variable(const py::object &cls, const py::object &stmt, const py::object &ci) {
     py::object value = stmt.attr("value");
     bool stores_text = stored_type(cls, value, ci) == "char*";
-    if (stores_text && holds_returned_text(cls, value, ci)) {
-        keep_returned_text(cls, stmt, ci);
-        return;
-    }
     if (holds_python_values(cls, ci)) {
         hold_assigned_texts(cls, stmt, stores_text, ci);
+        return;
+    }
+    if (stores_text && holds_returned_text(cls, value, ci)) {
+        keep_returned_text(cls, stmt, ci);
         return;
     }
     if (!is_a(value, "Name") || stored_type(cls, value, ci) != "char*")
@@ -504,6 +519,7 @@ void copy_text_variable(const py::object &cls, const py::object &stmt, const py:
     py::str source = text_copy_name(value.attr("id")), copy = text_copy_name(name);
     if (py_equal(name, value.attr("id")) || !declarations(ci).contains(source))
         return;
+    use_text_helpers(ci);
     declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
     insert_before(cls, ci, stmt, assignment(copy, load(source)));
     py::list args;
@@ -514,6 +530,27 @@ void copy_text_variable(const py::object &cls, const py::object &stmt, const py:
     py::object loop = parallel_body(cls, ci);
     if (!loop.is_none())
         repoint_after_loop(cls, loop, name);
+}
+
+void measure_text(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::list args = node.attr("args");
+    if (!in_compiled_code(cls, ci) || py::len(args) != 1 || py::len(node.attr("keywords")) != 0)
+        return;
+    py::object text = args[0];
+    if (type_text(get_tag(text, cls.attr("didx"))).compare(0, 5, "char*") != 0)
+        return;
+    use_text_helpers(ci);
+    py::list measured;
+    std::optional<TextField> field = text_field_of(text);
+    if (field && is_a(text, "Attribute")) {
+        measured.append(field->field);
+        measured.append(ast_class("Constant")(field->length));
+        node.attr("func") = load(py::str("_zel_strnlen_"));
+    } else {
+        measured.append(text);
+        node.attr("func") = load(py::str("_zel_strlen_"));
+    }
+    node.attr("args") = measured;
 }
 
 void pass_text_arguments(const py::object &node) {
@@ -572,6 +609,7 @@ void reform_Return(const py::object &cls, const py::object &node, const py::obje
     if (!is_a(function, "FunctionDef") ||
         !py_equal(get_tag(function, cls.attr("didx")), py::str("char*")))
         return;
+    use_text_helpers(ci);
     node.attr("value") = returned_text(value);
 }
 
