@@ -627,3 +627,21 @@ print(out.sum())
         "`tbl['v']` is a column of a record array, a numpy array that compiled code cannot hold; "
         "index a row first, `tbl[i]['v']`. line 9")
 
+
+def test_lookup_in_a_fully_typed_function(runner):
+    # `tbl(k)` is zel's own lookup, which CPython does not run: the rows it finds are given.
+    result = runner.run_script("typed_lookup.py", TEXT_RESULTS_HEAD + '''
+def index_of(k: 'S8') -> int:
+    return tbl(k)
+
+def count_of(k: 'S8') -> 'i4':
+    return tbl(k).k + 1
+
+print(index_of(b'xyz'), index_of(b'ABCDEFGH'), index_of(b'none'), count_of(b'abc'))
+found: ((3,), 'i8') = np.zeros(3, 'i8')
+for j in zel.range(3):
+    found[j] = tbl(tbl[j + 1]['name'])
+print(found.tolist())
+''')
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines()[2:] == ["1 3 -1 1", "[1, 0, 3]"]

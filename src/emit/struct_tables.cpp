@@ -159,7 +159,8 @@ long long longest_lookup_text(const py::object &lookup_def) {
 }
 
 // One function per registered lookup: the index of the first row whose leading fields equal
-// the keys, or -1.
+// the keys, or -1. It runs without the interpreter, so compiled code calls it too, and raises
+// nothing: its rows are those of the table.
 void write_lookups(std::ostringstream &out, const py::object &lookup_def) {
     for (auto item : py::dict(lookup_def)) {
         py::tuple entry(py::reinterpret_borrow<py::object>(item.second));
@@ -170,7 +171,8 @@ void write_lookups(std::ostringstream &out, const py::object &lookup_def) {
         for (size_t i = 0; i < key_count; ++i)
             out << "," << (is_text(typ[i], shp[i]) ? std::string("char*") : text_of(typ[i])) << " "
                 << text_of(var[i]);
-        out << "):\n    cdef long long idx\n    for idx in range(len(tbl)):\n        if ";
+        out << ") noexcept nogil:\n    cdef long long idx\n"
+               "    for idx in range(len(tbl)):\n        if ";
         for (size_t i = 0; i < key_count; ++i) {
             std::string field = text_of(var[i]);
             if (i > 0)
