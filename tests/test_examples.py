@@ -43,7 +43,7 @@ CASES = {
         [
             "cdef public packed struct _struct_stock:",
             "    char ticker[6]",
-            "cdef long long _lookup_stock(_struct_stock[::1] tbl,char* ticker):",
+            "cdef long long _lookup_stock(_struct_stock[::1] tbl,char* ticker) noexcept nogil:",
             "cdef _struct_stock[::1] table = np.genfromtxt(path, dtype=stock, delimiter=',', skip_header=1)",
             "print('BETA at row', _lookup_stock(table, b'BETA'), 'price', table[_lookup_stock(table, b'BETA')].price)",
             "    if _zel_fieldcmp_(table[i].ticker, 6, b'GAMMA', 7) == 0:",

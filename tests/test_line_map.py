@@ -45,8 +45,12 @@ def unparse_pieces(ns, pieces, tree=None, openmp=False):
         (["from x import y", "#lInE-1EnIl", "\n", "z", "#lInE5EnIl"], {1: -1, 2: 5}),
         # a second marker on one line replaces the first
         (["a", "#lInE1EnIl", "#lInE9EnIl"], {1: 9}),
-        # a piece spanning lines moves the count by each of its line breaks
-        (['"""one\ntwo\nthree"""', "#lInE1EnIl", "\n", "x = 1", "#lInE4EnIl"], {3: 1, 4: 4}),
+        # a piece spanning lines moves the count by each of its line breaks, and each line it
+        # spans is the marker's that ends it: Cython names a statement by its first line
+        (['"""one\ntwo\nthree"""', "#lInE1EnIl", "\n", "x = 1", "#lInE4EnIl"],
+         {1: 1, 2: 1, 3: 1, 4: 4}),
+        # an empty line between output lines has no key
+        (["s = f'{x}'", "#lInE3EnIl", "\n", "\n", "y", "#lInE6EnIl"], {1: 3, 3: 6}),
         ([Piece("#lInE7EnIl")], {1: 7}),
         # only the ends make a marker
         (["x = '#lInE'", "\n", "EnIl", "#lInE2EnIl"], {2: 2}),
@@ -192,10 +196,40 @@ def test_real_emitter_docstring_spanning_lines(zel_ns):
     source = 'def f():\n    """one\n    two"""\n    return 1\nx = f()\n'
     text, line_map = real_unparse(zel_ns, source)
     lines = text.split("\n")
-    for pyx_line, script_line in line_map.items():
-        assert lines[pyx_line - 1].endswith(f"#lInE{script_line}EnIl")
-    assert line_map == {1: 1, 3: 1, 4: 4, 5: 5}
+    assert lines[2].endswith("#lInE1EnIl") and not lines[1].endswith("EnIl")
+    assert line_map == {1: 1, 2: 1, 3: 1, 4: 4, 5: 5}
 
 
 def test_real_emitter_empty_module(zel_ns):
     assert real_unparse(zel_ns, "") == ("", {})
+
+
+# A string that spans lines inside an f-string is written as one piece holding its line breaks:
+# the statement's first line, which Cython names, carries no marker of its own.
+SPANNING_F_STRING = """
+import zel
+import sys
+
+
+def describe(x: int) -> str:
+    return f'''{x} {\"\"\"a
+b\"\"\"}'''
+
+
+x = 3
+s = f\"\"\"{x} {'''a
+b'''}\"\"\"
+print(s, describe(4))
+z = 0
+try:
+    t = f\"\"\"{1 / z} {'''c
+d'''}\"\"\"
+except ZeroDivisionError:
+    print('line', sys.exc_info()[2].tb_lineno)
+"""
+
+
+def test_f_string_spanning_lines_builds_and_reports_its_line(runner):
+    result = runner.run_script("spanning.py", SPANNING_F_STRING)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines()[2:] == runner.interpreted(SPANNING_F_STRING).splitlines()

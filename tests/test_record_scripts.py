@@ -116,7 +116,9 @@ def test_text_fields_stored_as_numpy_stores_them(runner):
 @pytest.mark.parametrize(
     "body, message",
     [
-        ("s: 'S8' = b'abc'\nc = s[0]", "구조체 첨자는 문자열이어야 합니다. s[0] line 5"),
+        # compiled code has no bytes to read a text's byte from
+        ("def first(s: 'S8') -> int:\n    return s[0]",
+         "구조체 첨자는 문자열이어야 합니다. s[0] line 5"),
         (
             "dt = np.dtype([('k', 'i4')])\nt = np.zeros(4, dt)\np: dt = t[0]\nprint(p[1])",
             "구조체 첨자는 문자열이어야 합니다. p[1] line 7",
@@ -505,6 +507,14 @@ for j in zel.range(4):
         hits[j] += 100
 print(hits.tolist())
 ''',
+    # The README's form for a text result in a parallel loop, and the value it leaves after it.
+    "in_parallel_loop.py": '''
+lengths: ((4,), 'i8') = np.zeros(4, 'i8')
+for j in zel.range(4):
+    t: 'S8' = get(j)
+    lengths[j] = len(t)
+print(lengths.tolist(), t)
+''',
 }
 
 
@@ -565,3 +575,73 @@ def test_texts_are_true_when_not_empty_as_bytes_are(runner):
     built = runner.run_script("text_truth.py", source)
     assert (built.returncode, built.stdout, built.stderr) == (
         0, "# COMPILE..\n# RUN\n" + runner.interpreted(source), "")
+
+
+# A string subscript of a whole record array is numpy's field access: the column of every row,
+# for names of any length (Cython took a one-letter name for its character code, a row index).
+FIELD_COLUMNS = '''
+import zel
+import numpy as np
+
+rec = np.dtype([('v', 'i8'), ('w', 'f8'), ('label', 'S8')])
+tbl = np.zeros(200, rec)
+for i in range(200):
+    tbl[i]['v'] = i
+    tbl[i]['w'] = i * 0.5
+
+
+def total(rows) -> float:
+    return float(rows['w'].sum())
+
+
+if __name__ == "__main__":
+    print(tbl['v'])
+    print(tbl['v'][:5], tbl['label'][:2], tbl['w'].sum(), total(tbl))
+    tbl['w'] = 1.5
+    tbl['label'][3] = b'three'
+    tbl['v'] += 1
+    print(tbl['w'][:3], tbl[3]['label'], tbl['v'][-1])
+'''
+
+
+def test_string_subscript_of_a_record_array_is_its_column(runner):
+    result = runner.run_script("columns.py", FIELD_COLUMNS)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines()[2:] == runner.interpreted(FIELD_COLUMNS).splitlines()
+
+
+def test_column_of_a_record_array_in_compiled_code_ends_the_compile(runner):
+    result = runner.run_script("column_in_c.py", '''
+import zel
+import numpy as np
+
+rec = np.dtype([('v', 'i8'), ('w', 'f8')])
+tbl = np.zeros(200, rec)
+out: ((200,), 'i8') = np.zeros(200, 'i8')
+for i in zel.range(200):
+    out[i] = tbl['v'][i]
+print(out.sum())
+''')
+    assert result.returncode == 10
+    assert result.stdout.splitlines()[-1] == (
+        "`tbl['v']` is a column of a record array, a numpy array that compiled code cannot hold; "
+        "index a row first, `tbl[i]['v']`. line 9")
+
+
+def test_lookup_in_a_fully_typed_function(runner):
+    # `tbl(k)` is zel's own lookup, which CPython does not run: the rows it finds are given.
+    result = runner.run_script("typed_lookup.py", TEXT_RESULTS_HEAD + '''
+def index_of(k: 'S8') -> int:
+    return tbl(k)
+
+def count_of(k: 'S8') -> 'i4':
+    return tbl(k).k + 1
+
+print(index_of(b'xyz'), index_of(b'ABCDEFGH'), index_of(b'none'), count_of(b'abc'))
+found: ((3,), 'i8') = np.zeros(3, 'i8')
+for j in zel.range(3):
+    found[j] = tbl(tbl[j + 1]['name'])
+print(found.tolist())
+''')
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.splitlines()[2:] == ["1 3 -1 1", "[1, 0, 3]"]

@@ -79,3 +79,63 @@ def test_record_script_runs_clean_under_address_sanitizer(starts_processes, zel_
         "400",
         "b'ABCDEFGH'",
     ]
+
+
+# Text variables assigned Python values whose bytes nothing else keeps: the value the variable
+# was given is dropped, or replaced in its list, or the temporary that held it ends, before the
+# variable is read.
+TEXT_VARIABLES = '''
+import zel
+
+rows = [('alpha', 3.0), ('bravo', 9.0), ('charlie', 4.0), ('delta', 1.0)] * 50
+best: 'S8' = b''
+top = -1.0
+for name, score in rows:
+    key = name.encode()
+    if score > top:
+        top = score
+        best = key
+print('best', best, top)
+
+data = ('abc' * 3).encode()
+s: 'S8' = data
+data = None
+names = [('n%d' % i).encode() for i in range(4)]
+t: 'S8' = names[2]
+names[2] = b'other'
+u: 'S8' = b''
+u, count = ('pair' * 2).encode(), 5
+for w in [('loop%d' % i).encode() for i in range(3)]:
+    pass
+v: 'S8' = t
+t = ('q' * 4).encode()
+
+def first(values: list) -> bytes:
+    got: 'S8' = values[0]
+    values[0] = None
+    return got
+
+def take(value: str) -> None:
+    global best
+    best = value.encode()
+
+take('kept' * 2)
+junk = [b'%d' % i * 40 for i in range(100)]
+print(s, t, u, count, w, v, best, first([('x' * 5).encode()]))
+'''
+
+
+def test_text_variables_run_clean_under_address_sanitizer(starts_processes, zel_ns, tmp_path,
+                                                          monkeypatch):
+    runtime = asan_runtime()
+    if runtime is None:
+        pytest.skip("g++ has no AddressSanitizer runtime here")
+    monkeypatch.chdir(tmp_path)
+    build_with_asan(zel_ns, TEXT_VARIABLES, tmp_path, "texts_asan")
+    result = run_with_asan(runtime, tmp_path, "texts_asan")
+    assert "AddressSanitizer" not in result.stderr, result.stderr
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        "best b'bravo' 9.0",
+        "b'abcabcabc' b'qqqq' b'pairpair' 5 b'loop2' b'n2' b'keptkept' b'xxxxx'",
+    ]

@@ -17,6 +17,7 @@ def text_helpers(longest):
         "memmove as _zel_memmove_, memset as _zel_memset_",
         'cdef extern from "string.h" nogil:',
         '    size_t _zel_strnlen_ "strnlen"(const char* s, size_t n)',
+        '    size_t _zel_strlen_ "strlen"(const char* s)',
         "cdef extern from *:",
         f'    "static thread_local char _zel_kept[{longest + 1}]; static char *_zel_textret(const char *text, '
         f"long long n) {{ size_t k = strnlen(text, n < 0 ? {longest + 1} : (size_t)n); if (k > {longest}) "
@@ -54,7 +55,7 @@ def text_helpers(longest):
         "    if held.text == NULL:",
         "        return held.s",
         "    return held.text",
-        "cdef inline bytes _zel_textbytes_(const char* text):",
+        "cdef inline object _zel_textbytes_(const char* text):",
         "    return text",
         "cdef inline char* _zel_textshare_(char* text, char* own, char* copy) noexcept nogil:",
         "    return copy if text == own else text",
@@ -108,13 +109,13 @@ def test_lookup_functions_compare_text_fields_within_their_length(zel_ns):
     zel_ns.ZELAst.lookup_def["_lookup_dt"] = (2, "_struct_dt", info)
     zel_ns.ZELAst.lookup_def["_lookup_one"] = (1, "_struct_one", info)
     assert emit_source(zel_ns, "import zel", rewrite=False)[1:] == text_helpers(8) + [
-        "cdef long long _lookup_dt(_struct_dt[::1] tbl,char* name,char c):",
+        "cdef long long _lookup_dt(_struct_dt[::1] tbl,char* name,char c) noexcept nogil:",
         "    cdef long long idx",
         "    for idx in range(len(tbl)):",
         "        if _zel_fieldcmp_(tbl[idx].name,8,name,9)==0 and tbl[idx].c==c:",
         "            return idx",
         "    return -1",
-        "cdef long long _lookup_one(_struct_one[::1] tbl,char* name):",
+        "cdef long long _lookup_one(_struct_one[::1] tbl,char* name) noexcept nogil:",
         "    cdef long long idx",
         "    for idx in range(len(tbl)):",
         "        if _zel_fieldcmp_(tbl[idx].name,8,name,9)==0:",
@@ -180,7 +181,7 @@ def test_records_script_block_and_declarations(zel_ns):
         "    int qty[3]",
         STRCMP,
         *text_helpers(5),
-        "cdef long long _lookup_dt(_struct_dt[::1] tbl,char* name):",
+        "cdef long long _lookup_dt(_struct_dt[::1] tbl,char* name) noexcept nogil:",
         "    cdef long long idx",
         "    for idx in range(len(tbl)):",
         "        if _zel_fieldcmp_(tbl[idx].name,5,name,6)==0:",

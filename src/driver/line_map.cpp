@@ -25,13 +25,21 @@ py::tuple unparse_tree(const Globals &g, const py::object &tree, const py::objec
 
     py::dict line_map;
     long line = 1;
+    // The first line of the output line being written: a piece of its own that is a line
+    // break ends one output line; a line break inside a piece (a string that spans lines)
+    // does not.
+    long first_line = 1;
     py::list text;
     for (py::handle piece : unparser.attr("_source")) {
         if (PyUnicode_Check(piece.ptr())) {
             if (truthy(piece.attr("startswith")(head)) && truthy(piece.attr("endswith")(tail))) {
                 try {
                     py::object digits = piece[py::slice(head_len, py::len(piece) - tail_len, 1)];
-                    line_map[py::int_(line)] = py::int_(digits);
+                    // Every line of the output line is the marker's: Cython reports a
+                    // statement at the line it begins on.
+                    py::int_ script_line(digits);
+                    for (long spanned = first_line; spanned <= line; ++spanned)
+                        line_map[py::int_(spanned)] = script_line;
                 } catch (py::error_already_set &e) {
                     if (!e.matches(PyExc_Exception))
                         throw;
@@ -43,6 +51,8 @@ py::tuple unparse_tree(const Globals &g, const py::object &tree, const py::objec
             // A piece that holds several line breaks (a docstring spanning lines) advances
             // the count by all of them, so the keys stay the line numbers Cython reports.
             line += py::int_(piece.attr("count")(line_break)).cast<long>();
+            if (py_equal(piece, line_break))
+                first_line = line;
         }
         text.append(py::str(piece));
     }

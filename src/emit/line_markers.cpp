@@ -2,7 +2,9 @@
 // names the script line it came from. The marker is written when the line is closed, just
 // before the line break that ends it, so each marker is a piece of its own in `_source`.
 #include "emit/emit_classes.hpp"
+#include "restructure/generated_names.hpp"
 #include "support/objects.hpp"
+#include "support/pyast.hpp"
 
 namespace zel {
 namespace {
@@ -24,14 +26,18 @@ void zel_unparser_init(const Globals &g, const py::object &self, const py::kwarg
     self.attr("_open_lineno") = py::none();
     self.attr("_line_closed") = py::bool_(true);
     self.attr("_fill_struct_lookup_code") = py::bool_(false);
+    self.attr("_text_helpers") = py::bool_(false);
     self.attr("_in_module_function") = py::bool_(false);
     self.attr("_outlined_loops") = py::dict();
 }
 
-// The number is taken before the node's emitter runs, so the lines it begins carry it.
+// The number is taken before the node's emitter runs, so the lines it begins carry it. The
+// module says whether its struct and lookup block holds the text helpers.
 void traverse(const Globals &g, const py::object &self, const py::object &node) {
     if (py::isinstance(node, self.attr("_LINE_STARTING_TYPES")) && has_attr(node, "lineno"))
         self.attr("_pending_lineno") = node.attr("lineno");
+    else if (is_a(node, "Module") && truthy(get_tag(node, text_helpers_tag)))
+        self.attr("_text_helpers") = py::bool_(true);
     host_unparser(g).attr("traverse")(self, node);
 }
 

@@ -67,8 +67,9 @@ long long write_structs(std::ostringstream &out, const py::object &struct_def) {
 // in no such buffer, as it is), and _zel_textkeep_ copies such a text out of it. _zel_texthold_
 // holds one call's result by value, a copy or the longer text itself, for _zel_textof_, which
 // reads it where Cython keeps it: in its own temporary through the statement, made when the
-// call returns, before any later call; _zel_textbytes_ makes one bytes at once. _zel_textshare_
-// gives the copy when a text is the one in a variable's own buffer (else the text itself),
+// call returns, before any later call; _zel_textbytes_ makes one bytes at once, of no type
+// Cython knows, so that Python code subscripts it as Python does. _zel_textshare_ gives the copy
+// when a text is the one in a variable's own buffer (else the text itself),
 // _zel_textback_ the copy when a text is not the one a variable held before a parallel loop.
 // _zel_setfield_ stores as numpy does: the value cut to the member's n bytes (and to the m bytes of
 // the member it comes from), the rest filled with NULs; source and member may be one.
@@ -78,6 +79,7 @@ void write_text_helpers(std::ostringstream &out, long long longest) {
            "memmove as _zel_memmove_, memset as _zel_memset_\n"
            "cdef extern from \"string.h\" nogil:\n"
            "    size_t _zel_strnlen_ \"strnlen\"(const char* s, size_t n)\n"
+           "    size_t _zel_strlen_ \"strlen\"(const char* s)\n"
            "cdef extern from *:\n"
            "    \"static thread_local char _zel_kept["
         << size
@@ -129,7 +131,7 @@ void write_text_helpers(std::ostringstream &out, long long longest) {
            "    if held.text == NULL:\n"
            "        return held.s\n"
            "    return held.text\n"
-           "cdef inline bytes _zel_textbytes_(const char* text):\n"
+           "cdef inline object _zel_textbytes_(const char* text):\n"
            "    return text\n"
            "cdef inline char* _zel_textshare_(char* text, char* own, char* copy) noexcept nogil:\n"
            "    return copy if text == own else text\n"
@@ -157,7 +159,8 @@ long long longest_lookup_text(const py::object &lookup_def) {
 }
 
 // One function per registered lookup: the index of the first row whose leading fields equal
-// the keys, or -1.
+// the keys, or -1. It runs without the interpreter, so compiled code calls it too, and raises
+// nothing: its rows are those of the table.
 void write_lookups(std::ostringstream &out, const py::object &lookup_def) {
     for (auto item : py::dict(lookup_def)) {
         py::tuple entry(py::reinterpret_borrow<py::object>(item.second));
@@ -168,7 +171,8 @@ void write_lookups(std::ostringstream &out, const py::object &lookup_def) {
         for (size_t i = 0; i < key_count; ++i)
             out << "," << (is_text(typ[i], shp[i]) ? std::string("char*") : text_of(typ[i])) << " "
                 << text_of(var[i]);
-        out << "):\n    cdef long long idx\n    for idx in range(len(tbl)):\n        if ";
+        out << ") noexcept nogil:\n    cdef long long idx\n"
+               "    for idx in range(len(tbl)):\n        if ";
         for (size_t i = 0; i < key_count; ++i) {
             std::string field = text_of(var[i]);
             if (i > 0)
@@ -191,7 +195,7 @@ void fill_struct_lookup_code(const Globals &g, const py::object &self) {
     long long longest = std::max(write_structs(out, zel_ast.attr("struct_def")),
                                  longest_lookup_text(zel_ast.attr("lookup_def")));
     out << "from libc.string cimport strcmp as _zel_strcmp_\n";
-    if (longest > 0)
+    if (longest > 0 || truthy(self.attr("_text_helpers")))
         write_text_helpers(out, longest);
     write_lookups(out, zel_ast.attr("lookup_def"));
     std::istringstream lines(out.str());

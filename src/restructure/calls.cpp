@@ -64,8 +64,11 @@ void reform_Call(const Globals &g, const py::object &cls, const py::object &node
         cls.attr("reform_Numpy_Call")(fname, node, ci);
     } else {
         walk_arguments(cls, node, ci);
-        if (name == "len" && in_compiled_code(cls, ci))
+        if (name == "len" && in_compiled_code(cls, ci)) {
             len_as_extent(cls, node, ci);
+            if (is_a(node, "Call"))
+                measure_text(cls, node, ci);
+        }
         hold_text_result(cls, node, ci);
     }
 }

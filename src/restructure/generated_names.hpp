@@ -17,4 +17,8 @@ constexpr const char *loops_ended = "_zel_loops_ended_";
 constexpr const char *body_function_prefix = "_zel_body_";
 constexpr const char *loop_function_prefix = "_zel_loop_";
 
+// The tag on the module that asks for the text helpers (copies, held results, lengths of C
+// strings), which a module of text variables needs without any record holding a text.
+constexpr const char *text_helpers_tag = "_zel_text_helpers_";
+
 } // namespace zel

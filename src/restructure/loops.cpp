@@ -6,6 +6,7 @@
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
@@ -267,6 +268,7 @@ void reform_For(const Globals &g, const py::object &cls, const py::object &node,
     }
     reform_stmt(cls, iter, ci);
     bind_loop_targets(cls, node, ci);
+    hold_loop_texts(cls, node, ci);
     if (in_compiled_code(cls, ci))
         type_loop_index(g, cls, node, ci);
     reform_stmt(cls, node.attr("body"), new_block(cls, node, ci));

@@ -152,6 +152,39 @@ void read_slice_as_numpy(const py::object &cls, const py::object &node, const py
     node.attr("value") = as_numpy_array(numpy_name, node.attr("value").attr("id"));
 }
 
+// `tbl['v']` of a typed array of records is numpy's field access, the column of every row:
+// the subscript goes through the array as numpy's. Compiled code cannot hold the column, and
+// Cython would take a one-letter name for its character code, so there it is a fault.
+bool read_field_as_numpy(const py::object &cls, const py::object &node, const py::object &ci,
+                         const py::object &sym) {
+    py::object numpy_name = cls.attr("numpy_name");
+    if (!is_string_constant(node.attr("slice")) || !truthy(numpy_name) ||
+        struct_view(cls, sym.attr("view"))[1].is_none())
+        return false;
+    if (in_compiled_code(cls, ci))
+        script_fault("`" + unparse(node) +
+                     "` is a column of a record array, a numpy array that compiled code cannot "
+                     "hold; index a row first, `" +
+                     text_of(node.attr("value").attr("id")) + "[i][" + unparse(node.attr("slice")) +
+                     "]`. line " + text_of(node.attr("lineno")));
+    node.attr("value") = as_numpy_array(numpy_name, node.attr("value").attr("id"));
+    return true;
+}
+
+// A subscript of a text variable outside compiled code is one of its bytes: `s[:4]` is
+// `_zel_textbytes_(s)[:4]`, bytes as in Python (an index gives an int, negative bounds count
+// from the end). Compiled code has no bytes; there it stays a fault.
+bool read_text_as_bytes(const py::object &cls, const py::object &node, const py::object &ci) {
+    if (in_compiled_code(cls, ci))
+        return false;
+    use_text_helpers(ci);
+    py::list args;
+    args.append(node.attr("value"));
+    node.attr("value") = ast_class("Call")(
+        ast_class("Name")("_zel_textbytes_", ast_class("Load")()), args, py::list());
+    return true;
+}
+
 void reform_Subscript(const py::object &cls, const py::object &node, const py::object &ci) {
     reform_stmt(cls, node.attr("slice"), ci);
     py::object value = node.attr("value");
@@ -166,11 +199,15 @@ void reform_Subscript(const py::object &cls, const py::object &node, const py::o
     if (!truthy(sym))
         return;
     std::string cdf = type_text(sym.attr("cdf"));
+    if (cdf == "char*" && read_text_as_bytes(cls, node, ci))
+        return;
     if (ends_with(cdf, "*")) {
         reform_pointer_subscript(cls, node, ci, cdf);
         return;
     }
     if (truthy(sym.attr("view"))) {
+        if (read_field_as_numpy(cls, node, ci, sym))
+            return;
         long dims = dimension(cls, sym);
         if (dims > 0)
             reform_view_subscript(cls, node, ci, sym, dims);

@@ -2,6 +2,7 @@
 // string is wanted, and padded stores.
 #include "restructure/text_fields.hpp"
 #include "restructure/blocks.hpp"
+#include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
@@ -19,6 +20,9 @@ namespace {
 // an underscore, so the walk never descends into it.
 constexpr const char *length_tag = "_text_len_";
 
+// Marks the text of a variable's own copy of a member, which nothing else frees.
+constexpr const char *owned_tag = "_text_owned_";
+
 // The byte count of a one-dimensional shape: the constant itself or the tuple's one element.
 py::object member_length(const py::object &shape) {
     py::object count = is_a(shape, "Tuple") ? py::object(shape.attr("elts")[py::int_(0)]) : shape;
@@ -33,6 +37,30 @@ py::object statement_being_walked(py::object block) {
     return get_tag(block, "curr");
 }
 
+// The `global` statement of the function around `ci` that names `name`, or None.
+py::object global_statement(const py::object &ci, py::handle name) {
+    py::object scope = depth0_block(ci).attr("node");
+    if (!is_a(scope, "FunctionDef") && !is_a(scope, "AsyncFunctionDef"))
+        return py::none();
+    for (py::handle node : walk_tree(scope))
+        if (is_a(node, "Global"))
+            for (py::handle global : node.attr("names"))
+                if (py_equal(global, name))
+                    return py::reinterpret_borrow<py::object>(node);
+    return py::none();
+}
+
+// The C type of the variable that a store of `name` in `ci` assigns, or "": the declaration in
+// its C scope (the module's for a name the function declares global), which a declaration
+// hoisted out of a branch or a loop is the only record of, else its typed binding (a parameter).
+std::string stored_name_type(const py::object &cls, const py::object &ci, const py::object &name) {
+    py::object scope = global_statement(ci, name).is_none() ? ci : ci.attr("get_root")();
+    py::object declaration = declarations(scope).attr("get")(name);
+    if (!declaration.is_none())
+        return type_text(get_tag(declaration, cls.attr("didx")));
+    return type_text(cdef_type(cls, name, ci));
+}
+
 // The C type of the variable in which the statement being walked stores `value`, or "".
 std::string stored_type(const py::object &cls, const py::object &value, const py::object &ci) {
     py::object stmt = statement_being_walked(ci);
@@ -45,13 +73,13 @@ std::string stored_type(const py::object &cls, const py::object &value, const py
             return "";
         // A name bound before keeps its type; the annotation declares a new one.
         if (truthy(symbol_of(ci, target)))
-            return type_text(cdef_type(cls, target, ci));
+            return stored_name_type(cls, ci, target.attr("id"));
         return type_text(annotation_type(cls, stmt.attr("annotation"), ci));
     }
     py::list targets = stmt.attr("targets");
     if (py::len(targets) != 1 || !is_a(targets[0], "Name"))
         return "";
-    return type_text(cdef_type(cls, targets[0], ci));
+    return stored_name_type(cls, ci, targets[0].attr("id"));
 }
 
 // The copy of a text that a char* variable points into: `_zel_text_<name>`.
@@ -74,9 +102,60 @@ py::object assignment(const py::object &name, const py::object &value) {
     return ast_class("Assign")(targets, value);
 }
 
-// The loop body assigns the text variable `name` something other than a record's text member.
-bool assigned_otherwise(const py::object &loop, const py::object &name) {
-    for (py::handle node : walk_tree(loop)) {
+// The definition of the C function of the module that returns a text which `call` calls, or
+// None.
+py::object text_function(const py::object &cls, const py::object &call, py::object block) {
+    if (!is_a(call, "Call") || !is_a(call.attr("func"), "Name"))
+        return py::none();
+    while (truthy(block.attr("prev")))
+        block = block.attr("prev");
+    for (py::handle stmt : block.attr("node").attr("body"))
+        if (is_a(stmt, "FunctionDef") && py_equal(stmt.attr("name"), call.attr("func").attr("id")))
+            return py_equal(get_tag(stmt, cls.attr("didx")), py::str("char*"))
+                       ? py::reinterpret_borrow<py::object>(stmt)
+                       : py::none();
+    return py::none();
+}
+
+bool returns_text(const py::object &cls, const py::object &call, const py::object &block) {
+    return !text_function(cls, call, block).is_none();
+}
+
+// The parts of `value` that may be its result as they are: `value` itself, the branches of a
+// conditional, the operands of `and` and `or`.
+std::vector<py::object> result_parts(const py::object &value) {
+    std::vector<py::object> parts{value};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        py::object part = parts[i];
+        if (is_a(part, "IfExp")) {
+            parts.push_back(part.attr("body"));
+            parts.push_back(part.attr("orelse"));
+        } else if (is_a(part, "BoolOp")) {
+            for (py::handle operand : part.attr("values"))
+                parts.push_back(py::reinterpret_borrow<py::object>(operand));
+        }
+    }
+    return parts;
+}
+
+// Whether a text function's result may be what `value` gives.
+bool holds_returned_text(const py::object &cls, const py::object &value, const py::object &ci) {
+    for (const py::object &part : result_parts(value))
+        if (returns_text(cls, part, ci))
+            return true;
+    return false;
+}
+
+// `value` is the variable's own copy of a text, as `copy_text_variable` takes it.
+bool is_shared_copy(const py::object &value) {
+    return is_a(value, "Call") && is_a(value.attr("func"), "Name") &&
+           py_equal(value.attr("func").attr("id"), py::str("_zel_textshare_"));
+}
+
+// The loop body assigns the text variable `name` something other than a copy of its own: a
+// record's text member, or a text function's result, which the variable copies.
+bool assigned_otherwise(const py::object &cls, const py::object &block, const py::object &name) {
+    for (py::handle node : walk_tree(block.attr("node"))) {
         py::object target;
         if (is_a(node, "Assign") && py::len(node.attr("targets")) == 1)
             target = node.attr("targets")[py::int_(0)];
@@ -86,7 +165,8 @@ bool assigned_otherwise(const py::object &loop, const py::object &name) {
             continue;
         py::object value = node.attr("value");
         if (is_a(target, "Name") && py_equal(target.attr("id"), name) &&
-            !is_a(value, "Subscript") && !is_a(value, "Attribute"))
+            !is_a(value, "Subscript") && !is_a(value, "Attribute") && !is_shared_copy(value) &&
+            !holds_returned_text(cls, value, block))
             return true;
     }
     return false;
@@ -102,7 +182,7 @@ void repoint_after_loop(const py::object &cls, const py::object &loop, const py:
     py::str was("_zel_was_" + text_of(name));
     if (declarations(before).contains(was))
         return;
-    if (assigned_otherwise(stmt, name))
+    if (assigned_otherwise(cls, loop, name))
         script_fault("ZEL.range: `" + text_of(name) +
                      "` is set from a record's text and from another value in a parallel loop, "
                      "line " +
@@ -134,6 +214,7 @@ void copy_into_variable(const py::object &cls, const py::object &node, const py:
     insert_before(cls, ci, stmt, ast_class("Assign")(targets, call));
     node.attr("value") = ast_class("Name")(copy, ast_class("Load")());
     node.attr("attr") = py::str("s");
+    set_tag(node, owned_tag, py::bool_(true));
     py::object loop = parallel_body(cls, ci);
     if (!loop.is_none())
         repoint_after_loop(cls, loop, stored_name(stmt));
@@ -154,6 +235,10 @@ void make_bounded_read(const py::object &node, const py::object &length) {
 }
 
 } // namespace
+
+void use_text_helpers(const py::object &ci) {
+    set_tag(ci.attr("get_root")().attr("node"), text_helpers_tag, py::bool_(true));
+}
 
 void mark_text_field(const py::object &cls, const py::object &node, const py::object &sinfo,
                      const py::object &ci) {
@@ -210,29 +295,11 @@ namespace {
 // Marks a call whose result is held in a copy of its own: a second walk leaves it.
 constexpr const char *held_tag = "_text_held_";
 
-// The definition of the C function of the module that returns a text which `call` calls, or
-// None.
-py::object text_function(const py::object &cls, const py::object &call, py::object block) {
-    if (!is_a(call, "Call") || !is_a(call.attr("func"), "Name"))
-        return py::none();
-    while (truthy(block.attr("prev")))
-        block = block.attr("prev");
-    for (py::handle stmt : block.attr("node").attr("body"))
-        if (is_a(stmt, "FunctionDef") && py_equal(stmt.attr("name"), call.attr("func").attr("id")))
-            return py_equal(get_tag(stmt, cls.attr("didx")), py::str("char*"))
-                       ? py::reinterpret_borrow<py::object>(stmt)
-                       : py::none();
-    return py::none();
-}
-
-bool returns_text(const py::object &cls, const py::object &call, const py::object &block) {
-    return !text_function(cls, call, block).is_none();
-}
-
 // `t = f(...)`: the text that f returns in its thread's buffer is copied into `t`'s own, as
 // `_zel_text_t = _zel_textkeep_(t)` and `t = _zel_textshare_(t, _zel_kept_, _zel_text_t.s)`
 // after the statement, so a later call leaves `t` as it was.
 void keep_returned_text(const py::object &cls, const py::object &stmt, const py::object &ci) {
+    use_text_helpers(ci);
     py::object name = stored_name(stmt);
     py::str copy = text_copy_name(name);
     declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
@@ -251,31 +318,6 @@ void keep_returned_text(const py::object &cls, const py::object &stmt, const py:
     py::object loop = parallel_body(cls, ci);
     if (!loop.is_none())
         repoint_after_loop(cls, loop, name);
-}
-
-// The parts of `value` that may be its result as they are: `value` itself, the branches of a
-// conditional, the operands of `and` and `or`.
-std::vector<py::object> result_parts(const py::object &value) {
-    std::vector<py::object> parts{value};
-    for (size_t i = 0; i < parts.size(); ++i) {
-        py::object part = parts[i];
-        if (is_a(part, "IfExp")) {
-            parts.push_back(part.attr("body"));
-            parts.push_back(part.attr("orelse"));
-        } else if (is_a(part, "BoolOp")) {
-            for (py::handle operand : part.attr("values"))
-                parts.push_back(py::reinterpret_borrow<py::object>(operand));
-        }
-    }
-    return parts;
-}
-
-// Whether a text function's result may be what `value` gives.
-bool holds_returned_text(const py::object &cls, const py::object &value, const py::object &ci) {
-    for (const py::object &part : result_parts(value))
-        if (returns_text(cls, part, ci))
-            return true;
-    return false;
 }
 
 // How the statement being walked uses a call's result.
@@ -323,7 +365,99 @@ py::str result_variable(const py::object &cls, const py::object &ci, const py::o
     }
 }
 
+// Ordinary code of a module or a function, where a text variable may take a Python value.
+bool holds_python_values(const py::object &cls, const py::object &ci) {
+    return !in_compiled_code(cls, ci) && !is_a(depth0_block(ci).attr("node"), "ClassDef");
+}
+
+// The reference kept beside a text variable: `_zel_hold_<name>`, a Python object declared once
+// in the variable's scope: the module's for a name a function declares global, which then
+// declares the reference global too.
+py::str hold_variable(const py::object &cls, const py::object &ci, py::handle name,
+                      const py::object &lineno) {
+    py::str hold("_zel_hold_" + text_of(name));
+    py::object global = global_statement(ci, name);
+    if (global.is_none()) {
+        declare_hidden(cls, ci, hold, py::str("object"), lineno);
+        return hold;
+    }
+    declare_hidden(cls, ci.attr("get_root")(), hold, py::str("object"), lineno);
+    py::list names = global.attr("names");
+    if (!names.contains(hold))
+        names.append(hold);
+    return hold;
+}
+
+// The text variables that `target` stores in, as Name nodes: the target itself, or the names
+// a tuple or list target unpacks into.
+std::vector<py::object> stored_texts(const py::object &cls, const py::object &target,
+                                     const py::object &ci) {
+    std::vector<py::object> names;
+    for (py::handle node : walk_tree(target))
+        if (is_a(node, "Name") && is_a(attr_or(node, "ctx"), "Store") &&
+            stored_name_type(cls, ci, node.attr("id")) == "char*")
+            names.push_back(py::reinterpret_borrow<py::object>(node));
+    return names;
+}
+
+// Every text variable in `target` stores into its reference instead; the returned statements,
+// `name = _zel_hold_<name>`, point each at the bytes its reference owns.
+std::vector<py::object> store_into_holds(const py::object &cls, const py::object &target,
+                                         const py::object &ci, const py::object &lineno) {
+    std::vector<py::object> repoints;
+    for (const py::object &name : stored_texts(cls, target, ci)) {
+        py::object id = name.attr("id");
+        py::str hold = hold_variable(cls, ci, id, lineno);
+        name.attr("id") = hold;
+        repoints.push_back(assignment(id, load(hold)));
+    }
+    return repoints;
+}
+
+// A text variable takes a Python value as a pointer into that value's bytes, which it does not
+// keep alive. So the value goes into the variable's reference, which owns it (a C string is
+// made a bytes copy of its own there), and the variable points into it: `s = v` is
+// `_zel_hold_s = v` then `s = _zel_hold_s`. A constant lives as long as the module, and a copy
+// of a member or a text function's result is the variable's own already.
+void hold_assigned_texts(const py::object &cls, const py::object &stmt, bool stores_text,
+                         const py::object &ci) {
+    if (!is_a(stmt, "Assign") && !is_a(stmt, "AnnAssign"))
+        return; // a store into a text member, made already
+    py::object value = stmt.attr("value");
+    py::object lineno = stmt.attr("lineno");
+    if (value.is_none() || is_a(value, "Constant") || truthy(get_tag(value, owned_tag)))
+        return;
+    if (is_a(stmt, "AnnAssign")) {
+        if (!stores_text)
+            return;
+        py::str hold = hold_variable(cls, ci, stmt.attr("target").attr("id"), lineno);
+        insert_before(cls, ci, stmt, assignment(hold, value));
+        stmt.attr("value") = load(hold);
+        return;
+    }
+    std::vector<py::object> repoints;
+    for (py::handle target : stmt.attr("targets"))
+        for (py::object &repoint :
+             store_into_holds(cls, py::reinterpret_borrow<py::object>(target), ci, lineno))
+            repoints.push_back(std::move(repoint));
+    for (auto it = repoints.rbegin(); it != repoints.rend(); ++it)
+        insert_after(cls, ci, stmt, *it);
+}
+
 } // namespace
+
+void hold_loop_texts(const py::object &cls, const py::object &loop, const py::object &ci) {
+    if (!holds_python_values(cls, ci))
+        return;
+    py::list body = loop.attr("body");
+    std::vector<py::object> repoints =
+        store_into_holds(cls, loop.attr("target"), ci, loop.attr("lineno"));
+    for (auto it = repoints.rbegin(); it != repoints.rend(); ++it) {
+        (*it).attr("lineno") = loop.attr("lineno");
+        py::setattr(*it, cls.attr("dup_chk_idx"), py::bool_(true));
+        body.insert(0, *it);
+    }
+}
 
 void hold_text_result(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object function = text_function(cls, node, ci);
@@ -332,6 +466,7 @@ void hold_text_result(const py::object &cls, const py::object &node, const py::o
     ResultUse use = result_use(cls, node, ci);
     if (use == ResultUse::handed_on)
         return;
+    use_text_helpers(ci);
     py::object call =
         ast_class("Call")(node.attr("func"), node.attr("args"), node.attr("keywords"));
     set_tag(call, held_tag, py::bool_(true));
@@ -369,7 +504,12 @@ void hold_text_result(const py::object &cls, const py::object &node, const py::o
 
 void copy_text_variable(const py::object &cls, const py::object &stmt, const py::object &ci) {
     py::object value = stmt.attr("value");
-    if (stored_type(cls, value, ci) == "char*" && holds_returned_text(cls, value, ci)) {
+    bool stores_text = stored_type(cls, value, ci) == "char*";
+    if (holds_python_values(cls, ci)) {
+        hold_assigned_texts(cls, stmt, stores_text, ci);
+        return;
+    }
+    if (stores_text && holds_returned_text(cls, value, ci)) {
         keep_returned_text(cls, stmt, ci);
         return;
     }
@@ -379,6 +519,7 @@ void copy_text_variable(const py::object &cls, const py::object &stmt, const py:
     py::str source = text_copy_name(value.attr("id")), copy = text_copy_name(name);
     if (py_equal(name, value.attr("id")) || !declarations(ci).contains(source))
         return;
+    use_text_helpers(ci);
     declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
     insert_before(cls, ci, stmt, assignment(copy, load(source)));
     py::list args;
@@ -389,6 +530,27 @@ void copy_text_variable(const py::object &cls, const py::object &stmt, const py:
     py::object loop = parallel_body(cls, ci);
     if (!loop.is_none())
         repoint_after_loop(cls, loop, name);
+}
+
+void measure_text(const py::object &cls, const py::object &node, const py::object &ci) {
+    py::list args = node.attr("args");
+    if (!in_compiled_code(cls, ci) || py::len(args) != 1 || py::len(node.attr("keywords")) != 0)
+        return;
+    py::object text = args[0];
+    if (type_text(get_tag(text, cls.attr("didx"))).compare(0, 5, "char*") != 0)
+        return;
+    use_text_helpers(ci);
+    py::list measured;
+    std::optional<TextField> field = text_field_of(text);
+    if (field && is_a(text, "Attribute")) {
+        measured.append(field->field);
+        measured.append(ast_class("Constant")(field->length));
+        node.attr("func") = load(py::str("_zel_strnlen_"));
+    } else {
+        measured.append(text);
+        node.attr("func") = load(py::str("_zel_strlen_"));
+    }
+    node.attr("args") = measured;
 }
 
 void pass_text_arguments(const py::object &node) {
@@ -447,6 +609,7 @@ void reform_Return(const py::object &cls, const py::object &node, const py::obje
     if (!is_a(function, "FunctionDef") ||
         !py_equal(get_tag(function, cls.attr("didx")), py::str("char*")))
         return;
+    use_text_helpers(ci);
     node.attr("value") = returned_text(value);
 }
 
