@@ -84,16 +84,16 @@ first calls, and the fastest and the median of all their later calls:
 Every version runs in a process of its own, numpy's and Numba's too (this script with
 `--worker`), one version after another, so that no version's threads run beside another's; a
 round runs every version once, in the same order (A B C A B C ...), so that a drift of the
-machine touches every version alike, and `--runs` sets the rounds.
-C++, numpy and Numba have no placement: their figures stand in both rows of a kernel. A zel
-script that fails to build or to run puts "failed" in its cell and its first error line at the
-end of its row; the rest of the table is still measured. A result whose check sum differs from
-the C++ native one is marked with "!". Nothing is asserted about times; the goals at the end,
-read from the settled figures (the medians of the later calls), with the same ratio of the
-first calls beside them, say which ratios reach their figures: every zel function row within 10% of C++ native and not slower
-than Numba (the one-thread map within 10% of Numba), every module-level row within 10% of its
-function row, a `zel.range` loop on one thread within 10% of the plain loop, the compute kernel
-on two threads at least 1.6x faster than on one.
+machine touches every version alike, and `--runs` sets the rounds. C++, numpy and Numba have
+no placement: their figures stand in both rows of a kernel. A zel script that fails to build
+or to run puts "failed" in its cell and its first error line at the end of its row; the rest
+of the table is still measured. A result whose check sum differs from the C++ native one is
+marked with "!". Nothing is asserted about times; the goals at the end, read from the settled
+figures (the medians of the later calls), with the same ratio of the first calls beside them,
+say which ratios reach their figures: every zel function row within 10% of C++ native and not
+slower than Numba (the one-thread map within 10% of Numba), every module-level row within 10%
+of its function row, a `zel.range` loop on one thread within 10% of the plain loop, the compute
+kernel on two threads at least 1.6x faster than on one.
 Most of the benchmark's time goes to the builds: about a minute on two idle cores.
 """
 import argparse
