@@ -97,13 +97,45 @@ bool bound_in_scope(const py::object &ci, const py::object &name) {
     }
 }
 
-// Whether the statement mentions `name` anywhere, nested scopes included.
-bool mentions(py::handle statement, const py::object &name) {
-    for (py::handle item : walk_tree(statement))
-        if ((is_a(item, "Name") && py_equal(item.attr("id"), name)) ||
-            (is_a(item, "arg") && py_equal(item.attr("arg"), name)))
-            return true;
-    return false;
+// The position in the body of the depth-0 `block` of the first statement before the one being
+// walked there that mentions `name` anywhere (nested scopes included), or that statement's own
+// position when none does. The statements before it are rewritten already and stay as they
+// are: each is walked once, its names recorded beside the block with the first statement that
+// mentions each, so asking for every loop costs the same however many the block holds.
+Py_ssize_t first_mention(const py::object &block, const py::object &name) {
+    py::list body = block.attr("node").attr("body");
+    Py_ssize_t at = block.attr("index").cast<Py_ssize_t>();
+    py::object found = get_tag(block, "_first_mentions_");
+    py::dict first;
+    Py_ssize_t scanned = 0;
+    if (!found.is_none()) {
+        first = found[py::int_(0)];
+        scanned = found[py::int_(1)].cast<Py_ssize_t>();
+    }
+    for (; scanned < at; ++scanned) {
+        py::object statement = body[scanned];
+        for (py::handle item : walk_tree(statement)) {
+            py::object mentioned = is_a(item, "Name")  ? py::object(item.attr("id"))
+                                   : is_a(item, "arg") ? py::object(item.attr("arg"))
+                                                       : py::object();
+            if (mentioned && !first.contains(mentioned))
+                first[mentioned] = statement;
+        }
+    }
+    set_tag(block, "_first_mentions_", py::make_tuple(first, scanned));
+    py::object statement = first.attr("get")(name);
+    return statement.is_none() ? at : py::cast<Py_ssize_t>(body.attr("index")(statement));
+}
+
+// Records the statement inserted at `position` in the body of the depth-0 `block`: one more
+// statement before the first one not yet recorded.
+void note_insertion(const py::object &block, Py_ssize_t position) {
+    py::object found = get_tag(block, "_first_mentions_");
+    if (found.is_none())
+        return;
+    Py_ssize_t scanned = found[py::int_(1)].cast<Py_ssize_t>();
+    if (position < scanned)
+        set_tag(block, "_first_mentions_", py::make_tuple(found[py::int_(0)], scanned + 1));
 }
 
 // `index: int`, a C integer (long long), declared in the C scope of the loop. C wants the
@@ -134,12 +166,11 @@ void declare_index(const Globals &g, const py::object &cls, const py::object &no
     py::object block = depth0_block(ci);
     py::list body = block.attr("node").attr("body");
     Py_ssize_t at = block.attr("index").cast<Py_ssize_t>();
-    Py_ssize_t first_use = 0;
-    while (first_use < at && !mentions(body[first_use], name))
-        ++first_use;
+    Py_ssize_t first_use = first_mention(block, name);
     if (first_use < at && bound_only_as_loop_index(g, cls, name, ci, block))
         at = first_use;
     body.insert(at, declaration);
+    note_insertion(block, at);
 }
 
 // The keyword `cuda=True`, written exactly so.

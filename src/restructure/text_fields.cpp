@@ -102,6 +102,21 @@ py::object assignment(const py::object &name, const py::object &value) {
     return ast_class("Assign")(targets, value);
 }
 
+// The module's functions by name, the first definition of each: found in one pass over the
+// module body, kept beside its block, so that asking for every call costs the same however
+// long the script is. The rewriting adds no function definition to the module body.
+py::dict module_functions(const py::object &root) {
+    py::object found = get_tag(root, "_module_functions_");
+    if (!found.is_none())
+        return found;
+    py::dict functions;
+    for (py::handle stmt : root.attr("node").attr("body"))
+        if (is_a(stmt, "FunctionDef") && !functions.contains(stmt.attr("name")))
+            functions[stmt.attr("name")] = stmt;
+    set_tag(root, "_module_functions_", functions);
+    return functions;
+}
+
 // The definition of the C function of the module that returns a text which `call` calls, or
 // None.
 py::object text_function(const py::object &cls, const py::object &call, py::object block) {
@@ -109,11 +124,9 @@ py::object text_function(const py::object &cls, const py::object &call, py::obje
         return py::none();
     while (truthy(block.attr("prev")))
         block = block.attr("prev");
-    for (py::handle stmt : block.attr("node").attr("body"))
-        if (is_a(stmt, "FunctionDef") && py_equal(stmt.attr("name"), call.attr("func").attr("id")))
-            return py_equal(get_tag(stmt, cls.attr("didx")), py::str("char*"))
-                       ? py::reinterpret_borrow<py::object>(stmt)
-                       : py::none();
+    py::object function = module_functions(block).attr("get")(call.attr("func").attr("id"));
+    if (!function.is_none() && py_equal(get_tag(function, cls.attr("didx")), py::str("char*")))
+        return function;
     return py::none();
 }
 
