@@ -1,5 +1,6 @@
-// Function definitions: annotated parameters become typed C parameters, and a function whose
-// parameters and result all have C types becomes a C function whose body is compiled code.
+// Function definitions: annotated parameters become typed C parameters, and a function at
+// module level whose parameters and result all have C types becomes a C function whose body is
+// compiled code.
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "support/pyast.hpp"
@@ -13,6 +14,21 @@ bool only_plain_parameters(const py::object &arguments) {
     return py::len(arguments.attr("posonlyargs")) == 0 &&
            py::len(arguments.attr("kwonlyargs")) == 0 && arguments.attr("vararg").is_none() &&
            arguments.attr("kwarg").is_none();
+}
+
+// A C function is defined once, at module level, undecorated, and holds no closure or generator:
+// the compiler has C functions only there, and no closure in one that is also a Python
+// function. Any other function, however typed, stays an ordinary `def`.
+bool may_be_c_function(const py::object &node, const py::object &ci) {
+    if (!is_a(ci.attr("node"), "Module") || py::len(node.attr("decorator_list")) != 0)
+        return false;
+    for (py::handle statement : node.attr("body"))
+        for (py::handle inner : walk_tree(statement))
+            for (const char *kind : {"FunctionDef", "AsyncFunctionDef", "ClassDef", "Lambda",
+                                     "GeneratorExp", "Yield", "YieldFrom", "Await"})
+                if (is_a(inner, kind))
+                    return false;
+    return true;
 }
 
 void reform_FunctionDef(const py::object &cls, const py::object &node, const py::object &ci) {
@@ -31,7 +47,7 @@ void reform_FunctionDef(const py::object &cls, const py::object &node, const py:
     }
     set_tag(node.attr("args"), didx, py::bool_(all_typed));
     py::object returns = node.attr("returns");
-    if (all_typed && truthy(returns)) {
+    if (all_typed && truthy(returns) && may_be_c_function(node, ci)) {
         py::object rt = annotation_type(cls, returns, ci);
         if (truthy(rt)) {
             set_tag(node, didx, rt);
