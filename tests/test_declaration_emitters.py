@@ -46,14 +46,14 @@ def typed_function(ns, source, return_type=None, param_types=(), typed_list=True
 @pytest.mark.parametrize(
     "source, return_type, param_types, header",
     [
-        ("def f(x, n=3): pass", "double", ["double", "long long"], "cpdef double f(double x, long long n=3) nogil:"),
+        ("def f(x, n=3): pass", "double", ["double", "long long"], "cdef double f(double x, long long n=3) nogil:"),
         ("def f(x: 'f8', n: int = 3) -> 'f8': pass", "double", ["double", "long long"],
-         "cpdef double f(double x, long long n=3) nogil:"),
-        ("def k() -> int: pass", "long long", [], "cpdef long long k() nogil:"),
+         "cdef double f(double x, long long n=3) nogil:"),
+        ("def k() -> int: pass", "long long", [], "cdef long long k() nogil:"),
         ("def h(x: 'f8'): pass", None, ["double"], "def h(double x):"),
         ("def f(a, b, c=1): pass", None, ["int", "int", "int"], "def f(int a, int b, int c=1):"),
         ("def f(a=1, /, b=2): pass", None, ["long long"], "def f(long long b=2):"),
-        ("def f(v: ((3,), 'f8')) -> 'f8': pass", "double", ["double[::1]"], "cpdef double f(double[::1] v) nogil:"),
+        ("def f(v: ((3,), 'f8')) -> 'f8': pass", "double", ["double[::1]"], "cdef double f(double[::1] v) nogil:"),
     ],
 )
 def test_typed_function_headers(zel_ns, source, return_type, param_types, header):
@@ -74,7 +74,7 @@ def test_decorators_and_docstring_of_a_c_function(zel_ns):
     assert emit(zel_ns, tree).splitlines() == [
         "@dec",
         "@other(1)",
-        "cpdef double f(double x) nogil:",
+        "cdef double f(double x) nogil:",
         "    \"\"\"doc\"\"\"",
         "    return x",
     ]

@@ -10,7 +10,7 @@ from pyx_helpers import EXAMPLES, example_pyx_lines
 CASES = {
     "typed_scalars.py": (
         [
-            "cpdef double height(double x) nogil:",
+            "cdef double height(double x) nogil:",
             "def report(label, *values, sep=' ', **units):",
             "cdef long long steps = 1000000",
             "cdef double width = 1.0 / steps",
@@ -26,9 +26,9 @@ CASES = {
     ),
     "array_sum.py": (
         [
-            "cpdef double total(double[:,::1] grid) nogil:",
+            "cdef double total(double[:,::1] grid) nogil:",
             "    cdef double s = 0.0",
-            "cpdef long long row_sums(double[:,::1] grid, double[::1] out) nogil:",
+            "cdef long long row_sums(double[:,::1] grid, double[::1] out) nogil:",
             "cdef double[:,::1] grid = np.zeros((rows, cols), np.float64)",
             "cdef double[::1] sums = np.zeros(rows, 'f8')",
         ],
@@ -84,7 +84,7 @@ CASES = {
     ),
     "projection_recurrence.py": (
         [
-            "cpdef long long smooth(double[:,::1] x, double[:,::1] y) nogil:",
+            "cdef long long smooth(double[:,::1] x, double[:,::1] y) nogil:",
             "        if True:",
             "            for t in range(x.shape[1]):",
             "                x[r, t] = 0.5 * x[r, t - 1] + y[r, t] if t > 0 else y[r, t]",

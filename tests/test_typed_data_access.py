@@ -210,18 +210,18 @@ def lines_after_table(ns, body):
         ("n: ((10,), 'i8') = np.zeros(10, 'i8')\nfor i in zel.range(10):\n    q: dt = tbl[i]\n    n[i] = q['qty']",
          ["_zel_keep_q = tbl", "with _zel_cython_.boundscheck(False), _zel_cython_.initializedcheck(False):"]),
         ("def f(i: int) -> int:\n    q: dt = tbl[i]\n    return q['qty']",
-         ["cpdef long long f(long long i) nogil:", "    cdef _struct_dt[::1] _zel_keep_q",
+         ["cdef long long f(long long i) nogil:", "    cdef _struct_dt[::1] _zel_keep_q",
           "    _zel_keep_q = tbl", "    cdef _struct_dt* q = &tbl[i]", "    return q.qty"]),
         # A char* variable points into a copy of its own; a C function returns a copy.
         ("def g(i: int) -> 'S8':\n    u: 'S8' = tbl[i]['name']\n    return u",
-         ["cpdef char* g(long long i) nogil:", "    cdef _zel_textbuf_ _zel_text_u",
+         ["cdef char* g(long long i) nogil:", "    cdef _zel_textbuf_ _zel_text_u",
           "    _zel_text_u = _zel_textcopy_(tbl[i].name, 8)", "    cdef char* u = _zel_text_u.s",
           "    return _zel_textret_(u, -1)"]),
         ("def h(i: int) -> 'S8':\n    return tbl[i].name",
-         ["cpdef char* h(long long i) nogil:", "    return _zel_textret_(tbl[i].name, 8)"]),
+         ["cdef char* h(long long i) nogil:", "    return _zel_textret_(tbl[i].name, 8)"]),
         # A parameter may point into the caller's copy of an argument, which ends with its statement.
         ("def k(t: 'S8') -> 'S8':\n    return t",
-         ["cpdef char* k(char* t) nogil:", "    return _zel_textret_(t, -1)"]),
+         ["cdef char* k(char* t) nogil:", "    return _zel_textret_(t, -1)"]),
     ],
 )
 def test_pointers_and_texts_do_not_outlive_what_they_point_into(zel_ns, body, written):

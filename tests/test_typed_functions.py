@@ -88,7 +88,7 @@ def test_function_inside_compiled_function_starts_unmarked(zel_ns):
 @pytest.mark.parametrize(
     "source, header",
     [
-        ("def f(x: 'f8', n: int = 3) -> 'f8':", "cpdef double f(double x, long long n=3) nogil:"),
+        ("def f(x: 'f8', n: int = 3) -> 'f8':", "cdef double f(double x, long long n=3) nogil:"),
         ("def f(x: 'f8', n: int = 3):", "def f(double x, long long n=3):"),
         ("def f(x, n=3) -> 'f8':", "def f(x, n=3) -> 'f8':"),
     ],
@@ -111,7 +111,7 @@ def test_typed_function_runs_with_typed_locals(zel_ns):
         ),
     )
     assert text.splitlines() == [
-        "cpdef double area(double w, double h) nogil:",
+        "cdef double area(double w, double h) nogil:",
         "    cdef double s = w * h",
         "    return s",
     ]

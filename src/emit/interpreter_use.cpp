@@ -39,7 +39,7 @@ long column_of(const py::handle &error) {
 }
 
 bool opens_c_function(const std::string &line) {
-    return starts_with(line, "cpdef ");
+    return starts_with(line, "cdef ") || starts_with(line, "cpdef ");
 }
 
 // The header of the module-level definition that `line` lies in: the nearest line from it

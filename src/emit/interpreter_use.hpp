@@ -11,7 +11,7 @@
 namespace zel {
 namespace py = pybind11;
 
-// The 1-based lines of the `cpdef ... nogil` headers whose functions hold one of `errors`
+// The 1-based lines of the `cdef`/`cpdef ... nogil` headers whose functions hold one of `errors`
 // that says the code needs the interpreter; `lines` are the .pyx text's, markers cut off.
 py::list nogil_headers_needing_interpreter(const std::vector<std::string> &lines,
                                            const py::list &errors);

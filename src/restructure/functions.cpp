@@ -5,6 +5,9 @@
 #include "restructure/sibling_calls.hpp"
 #include "support/pyast.hpp"
 
+#include <set>
+#include <string>
+
 namespace zel {
 namespace {
 
@@ -31,6 +34,50 @@ bool may_be_c_function(const py::object &node, const py::object &ci) {
     return true;
 }
 
+// Names that look the module's names up by their text: every C function is then a Python
+// function object as well.
+bool looks_names_up(const std::string &name) {
+    for (const char *lookup :
+         {"globals", "vars", "locals", "dir", "eval", "exec", "getattr", "__import__"})
+        if (name == lookup)
+            return true;
+    return false;
+}
+
+// The names of the module that its code uses other than by calling them, every attribute name
+// (a module's attribute may be one), and "*" when the code looks names up by their text.
+// Found once, kept beside the module's block.
+py::set names_used_as_values(const py::object &module_block) {
+    const char *tag = "_values_";
+    py::object found = get_tag(module_block, tag);
+    if (!found.is_none())
+        return found;
+    py::set values;
+    std::set<PyObject *> callees;
+    // Breadth first: a call comes before its callee.
+    for (py::handle node : walk_tree(module_block.attr("node"))) {
+        if (is_a(node, "Call")) {
+            callees.insert(node.attr("func").ptr());
+        } else if (is_a(node, "Attribute")) {
+            values.add(node.attr("attr"));
+        } else if (is_a(node, "Name")) {
+            py::object id = node.attr("id");
+            if (looks_names_up(id.cast<std::string>()))
+                values.add(py::str("*"));
+            if (!callees.count(node.ptr()))
+                values.add(id);
+        }
+    }
+    set_tag(module_block, tag, values);
+    return values;
+}
+
+// A C function named anywhere other than in calls is also a Python function object.
+bool used_as_value(const py::object &module_block, const py::object &name) {
+    py::set values = names_used_as_values(module_block);
+    return values.contains(py::str("*")) || values.contains(name);
+}
+
 void reform_FunctionDef(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object block = new_block(cls, node, ci).attr("set_name")(node.attr("name"));
     py::object didx = cls.attr("didx");
@@ -51,6 +98,8 @@ void reform_FunctionDef(const py::object &cls, const py::object &node, const py:
         py::object rt = annotation_type(cls, returns, ci);
         if (truthy(rt)) {
             set_tag(node, didx, rt);
+            if (used_as_value(ci, node.attr("name")))
+                set_tag(node, "_pyobject_", py::bool_(true));
             block.attr("set_attr")(cls.attr("midx"), true);
         }
     }
