@@ -201,7 +201,7 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
         keep_class_annotation(cls, node, ci);
         return;
     }
-    if (truthy(symbol_of(ci, target))) {
+    if (truthy(scope_symbol_of(ci, target.attr("id")))) {
         refuse_other_type(node, type_in_scope(cls, ci, target.attr("id")),
                           scalar_type(cls, node.attr("annotation"), ci));
         return;
