@@ -446,19 +446,21 @@ class ModuleBodyWriter {
     bool outline_all_ = false;
 };
 
-// Value-less declarations of module names come first, after the `__future__` imports: the
-// compiler takes a name as the declared C variable only after its declaration, and the
-// script may use the name before the statement that declares it (a loop over `i`, then a
-// parallel loop over `i`). Struct types exist only after the struct block, so names of them
-// stay where they are declared.
+// Value-less declarations of module names come first, after the docstring and the
+// `__future__` imports: the compiler takes a name as the declared C variable only after its
+// declaration, and the script may use the name before the statement that declares it (a loop over
+// `i`, then a parallel loop over `i`). Struct types exist only after the struct block, so names of
+// them stay where they are declared.
 py::list declarations_first(const py::object &zel_ast, const py::list &body) {
     py::list hoisted;
     py::list rest;
     size_t front = 0;
     for (py::handle stmt : body) {
+        bool docstring =
+            rest.size() == 0 && is_a(stmt, "Expr") && is_a(stmt.attr("value"), "Constant");
         bool future =
             is_a(stmt, "ImportFrom") && py_equal(stmt.attr("module"), py::str("__future__"));
-        if (future && front == rest.size()) {
+        if ((docstring || future) && front == rest.size()) {
             rest.append(stmt);
             ++front;
             continue;
