@@ -41,7 +41,7 @@ def tot(n: int) -> int:
 """
 
 
-def test_the_compiler_names_the_functions_that_need_the_interpreter(zel_ns, starts_processes):
+def test_the_compiler_names_the_functions_that_need_the_interpreter(zel_ns):
     text, line_map = pyx_of(zel_ns, NEEDS_INTERPRETER)
     with pytest.raises(zel_ns.ZELCython.InterpreterNeeded) as raised:
         zel_ns.ZELCython.convert(text, "needs", line_map)

@@ -2,6 +2,7 @@
 // compiler refuses its body for needing it, the function is written with it instead.
 #include "emit/interpreter_use.hpp"
 
+#include "support/objects.hpp"
 #include "support/text.hpp"
 
 #include <algorithm>
@@ -14,7 +15,8 @@ namespace {
 const char *const nogil_end = " nogil:";
 
 std::string message_of(const py::handle &error) {
-    std::string text = py::cast<std::string>(py::str(error.attr("message_only")));
+    std::string text =
+        py::cast<std::string>(py::str(attr_or(error, "message_only", py::str(error))));
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;

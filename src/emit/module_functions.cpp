@@ -446,47 +446,9 @@ class ModuleBodyWriter {
     bool outline_all_ = false;
 };
 
-// Value-less declarations of module names come first, after the docstring and the
-// `__future__` imports: the compiler takes a name as the declared C variable only after its
-// declaration, and the script may use the name before the statement that declares it (a loop over
-// `i`, then a parallel loop over `i`). Struct types exist only after the struct block, so names of
-// them stay where they are declared.
-py::list declarations_first(const py::object &zel_ast, const py::list &body) {
-    py::list hoisted;
-    py::list rest;
-    size_t front = 0;
-    for (py::handle stmt : body) {
-        bool docstring =
-            rest.size() == 0 && is_a(stmt, "Expr") && is_a(stmt.attr("value"), "Constant");
-        bool future =
-            is_a(stmt, "ImportFrom") && py_equal(stmt.attr("module"), py::str("__future__"));
-        if ((docstring || future) && front == rest.size()) {
-            rest.append(stmt);
-            ++front;
-            continue;
-        }
-        py::object dt = get_tag(stmt, zel_ast.attr("didx"));
-        bool declaration = is_a(stmt, "AnnAssign") && stmt.attr("value").is_none() &&
-                           truthy(get_tag(stmt, zel_ast.attr("cidx"))) && truthy(dt) &&
-                           text_of(dt).find("_struct_") == std::string::npos;
-        (declaration ? hoisted : rest).append(stmt);
-    }
-    py::list ordered;
-    for (size_t k = 0; k < rest.size(); ++k) {
-        if (k == front)
-            for (py::handle stmt : hoisted)
-                ordered.append(stmt);
-        ordered.append(rest[k]);
-    }
-    if (front == rest.size())
-        for (py::handle stmt : hoisted)
-            ordered.append(stmt);
-    return ordered;
-}
-
 void visit_Module(const Globals &g, const py::object &self, const py::object &node) {
     self.attr("_type_ignores") = py::dict();
-    ModuleBodyWriter(g, self).write(declarations_first(g["ZELAst"], node.attr("body")));
+    ModuleBodyWriter(g, self).write(node.attr("body"));
 }
 
 // A loop written as a function of its own is written as the call of it.

@@ -19,9 +19,9 @@ bool only_plain_parameters(const py::object &arguments) {
            arguments.attr("kwarg").is_none();
 }
 
-// A C function is defined once, at module level, undecorated, and holds no closure or generator:
-// the compiler has C functions only there, and no closure in one that is also a Python
-// function. Any other function, however typed, stays an ordinary `def`.
+// A C function stands at module level, undecorated, and holds no closure or generator: the
+// compiler has C functions only there, and takes no closure in one that is also a Python
+// function object. Any other function, however typed, stays an ordinary `def`.
 bool may_be_c_function(const py::object &node, const py::object &ci) {
     if (!is_a(ci.attr("node"), "Module") || py::len(node.attr("decorator_list")) != 0)
         return false;
