@@ -154,3 +154,17 @@ def test_example_runs(runner, name):
     result = runner.run(name)
     assert result.returncode == 0, result.stdout + result.stderr
     assert result.stdout.splitlines() == ["# COMPILE..", "# RUN"] + CASES[name][1]
+
+
+def test_nbody_takes_sqrt_from_the_c_library_in_its_parallel_loop(zel_ns):
+    lines = example_pyx_lines(zel_ns, "nbody.py")
+    assert "from cython.cimports.libc.math import sqrt" in lines
+    assert any("for i in _cp_prange_(n," in line for line in lines)
+    assert "            r = sqrt(dx * dx + dy * dy + dz * dz + SOFTENING)" in lines
+
+
+def test_nbody_prints_what_cpython_prints(runner):
+    source = (EXAMPLES / "nbody.py").read_text(encoding="utf-8")
+    expected = runner.interpreted(source)
+    result = runner.run_script("nbody.py", source)
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)

@@ -5,6 +5,8 @@ import textwrap
 
 import pytest
 
+from pyx_helpers import pyx_lines
+
 
 @pytest.fixture
 def A(zel_ns):
@@ -121,3 +123,46 @@ def test_resolution_looks_through_enclosing_blocks(A):
     assert A.convert_import_name_str(expr("zr"), loop) == "zel.range"
     loop.set_symbol("np", ast.parse("np = f()").body[0])  # shadowed by a plain binding
     assert A.convert_import_name_str(expr("np.zeros"), loop) == "np.zeros"
+
+
+def test_numpy_imported_in_a_function_is_cimported_only_at_module_level(zel_ns):
+    lines = pyx_lines(
+        zel_ns,
+        """
+        import zel
+        def total(n: int) -> float:
+            import numpy as np
+            return float(np.arange(n).sum())
+        """,
+    )
+    assert "    import numpy as np" in lines
+    assert not any("cimport numpy" in line for line in lines)
+
+
+NUMPY_IN_FUNCTIONS = """\
+import zel
+
+
+def total(n: int) -> float:
+    import numpy as np
+    return float(np.arange(n).sum())
+
+
+def column(n):
+    import numpy as np
+    a = np.zeros(n, 'f8')
+    for i in range(n):
+        a[i] = i * 0.5
+    return a.tolist()
+
+
+if __name__ == "__main__":
+    import numpy
+    print(total(5), column(3), numpy.ones(2).tolist())
+"""
+
+
+def test_numpy_imported_in_functions_runs_as_cpython(runner):
+    expected = runner.interpreted(NUMPY_IN_FUNCTIONS)
+    result = runner.run_script("numpy_inside.py", NUMPY_IN_FUNCTIONS)
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)

@@ -357,3 +357,71 @@ def test_nearest_untyped_binding_hides_a_typed_one(zel_ns):
     assert ZELAst.get_cdef_type("n", block) == "long long"
     assert ZELAst.get_cdef_type("n", inner) is None
     assert ZELAst.get_ref_type("n", inner) is None
+
+
+def test_class_body_annotations_stay_python(zel_ns):
+    lines = pyx_lines(
+        zel_ns,
+        """
+        import numpy as np
+        class Config:
+            size: int = 3
+            grid = np.zeros(3, 'f8')
+            val: 'i4'
+        """,
+    )
+    assert lines[-6:] == [
+        "class Config:",
+        "    size : int = 3",
+        "    __annotations__['size'] = int",
+        "    grid = np.zeros(3, 'f8')",
+        "    val : 'i4'",
+        "    __annotations__['val'] = 'i4'",
+    ]
+
+
+CLASS_BODIES = """\
+import zel
+import dataclasses
+import numpy as np
+
+
+class Config:
+    size: int = 3
+    rate: float = 0.5
+    grid = np.zeros(3, 'f8')
+    names: list = []
+    if size > 2:
+        level: int = 2
+
+
+@dataclasses.dataclass
+class Item:
+    val: int
+    price: float = 0.0
+    qty: 'i4' = 1
+
+    def total(self) -> float:
+        return self.price * self.qty
+
+
+@dataclasses.dataclass(frozen=True)
+class Point:
+    x: float
+    y: float = 0.0
+
+
+if __name__ == "__main__":
+    item = Item(3, 2.5, 2)
+    print(Config.size, Config.rate, Config.grid.tolist(), Config.level, Config.__annotations__)
+    print(item, item.total(), Item.__annotations__)
+    print([(f.name, f.type, f.default is dataclasses.MISSING) for f in dataclasses.fields(Item)])
+    Config.size = 7
+    print(Config.size, Point(1.5), Point(1.0, 2.0) == Point(1.0, 2.0), dataclasses.asdict(item))
+"""
+
+
+def test_class_bodies_print_as_cpython(runner):
+    expected = runner.interpreted(CLASS_BODIES)
+    result = runner.run_script("class_bodies.py", CLASS_BODIES)
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)

@@ -201,3 +201,40 @@ def test_every_kind_of_parameter_is_kept(runner):
     result = runner.run_script("params.py", PARAMETER_KINDS)
     assert result.returncode == 0, result.stdout + result.stderr
     assert result.stdout.splitlines()[2:] == runner.interpreted(PARAMETER_KINDS).splitlines()
+
+
+# A function's parameters and locals are its own, the module's names the module's.
+SHARED_NAMES = [
+    """\
+import zel
+import numpy as np
+
+n: int = 5
+a = np.zeros(n, 'f8')
+for i in zel.range(n):
+    a[i] = i * 1.0
+
+
+def triangle(n: int) -> int:
+    i: int
+    s: int = 0
+    for i in range(n):
+        s += i
+    return s
+
+
+print(a.tolist(), triangle(4), i)
+""",
+]
+
+
+@pytest.mark.parametrize("source", SHARED_NAMES)
+def test_names_shared_by_a_function_and_the_module(runner, source):
+    expected = runner.interpreted(source)
+    result = runner.run_script("shared.py", source)
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
+
+
+def test_a_function_local_is_declared_though_the_module_has_the_name(zel_ns):
+    text = emit(zel_ns, rewrite(zel_ns, SHARED_NAMES[0]))
+    assert "cdef long long triangle(long long n) nogil:\n    cdef long long i\n" in text

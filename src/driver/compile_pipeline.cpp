@@ -50,6 +50,27 @@ void build_in_temporary_directory(const Globals &g, const py::object &cls,
     });
 }
 
+// The C++ text of the .pyx text. A C function whose body the compiler finds to need the
+// interpreter is written with it and the text translated again, until no more do: a function
+// that calls one of them may need it in its turn.
+py::object translate(const Globals &g, const py::object &cls, const py::object &script,
+                     py::object pyx_text, const py::str &module_name, const py::object &line_map) {
+    py::object zel_cython = g["ZELCython"];
+    py::object interpreter_needed = zel_cython.attr("InterpreterNeeded");
+    for (;;) {
+        if (truthy(cls.attr("debug")))
+            dump(script, ".pyx", pyx_text);
+        try {
+            return zel_cython.attr("convert")(pyx_text, module_name, line_map);
+        } catch (py::error_already_set &e) {
+            if (!e.matches(interpreter_needed))
+                throw;
+            py::object headers = e.value().attr("args")[py::int_(0)];
+            pyx_text = zel_cython.attr("with_interpreter")(pyx_text, headers);
+        }
+    }
+}
+
 void compile_steps(const Globals &g, const py::object &cls) {
     py::object script = cls.attr("main_module").attr("__file__");
     py::tuple names(cls.attr("prepare_path")(script));
@@ -88,12 +109,10 @@ void compile_steps(const Globals &g, const py::object &cls) {
     py::tuple unparsed = cls.attr("unparse")(tree, zel_ast.attr("openmp"));
     py::object pyx_text = unparsed[0];
     py::object line_map = unparsed[1];
-    if (debug)
-        dump(script, ".pyx", pyx_text);
 
     py::str stem = cls.attr("stem");
     py::str module_name = module_name_for(stem);
-    py::object cpp_text = g["ZELCython"].attr("convert")(pyx_text, module_name, line_map);
+    py::object cpp_text = translate(g, cls, script, pyx_text, module_name, line_map);
     // Tracebacks name the script's file, whatever the module inside is called.
     if (!module_name.equal(stem))
         cpp_text = name_script_file(cpp_text, module_name, stem);

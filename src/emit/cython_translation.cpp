@@ -14,6 +14,7 @@
 // `has_local_scope` and `expr_scope` say so.
 #include "emit/cpp_line_rewrites.hpp"
 #include "emit/emit_classes.hpp"
+#include "emit/interpreter_use.hpp"
 #include "support/lazy_attribute.hpp"
 #include "support/objects.hpp"
 #include "support/text.hpp"
@@ -169,10 +170,11 @@ void add_stages_after_optimising_calls(const py::object &cls, py::list &stages) 
         }
 }
 
-// The compiler's pipeline on the in-memory source, its errors echoed into `listing`.
+// The compiler's pipeline on the in-memory source, its errors echoed into `listing` and
+// gathered in `errors`, to be read after the translation.
 void run_translation(const py::object &cls, const py::object &context, const py::object &options,
-                     const py::object &source, const py::object &result,
-                     const py::object &listing) {
+                     const py::object &source, const py::object &result, const py::object &listing,
+                     py::list &errors_held) {
     py::object pipeline = cls.attr("Pipeline");
     py::object errors = cls.attr("Errors");
     py::list stages = pipeline.attr("create_pyx_pipeline")(context, options, result);
@@ -184,10 +186,48 @@ void run_translation(const py::object &cls, const py::object &context, const py:
     errors.attr("threadlocal").attr("cython_errors_echo_file") = listing;
     py::object error;
     with_context(errors.attr("local_errors")(), [&] {
+        errors_held = errors.attr("held_errors")();
         py::tuple outcome(pipeline.attr("run_pipeline")(stages, source, false));
         error = outcome[0];
     });
     context.attr("teardown_errors")(error, options, result);
+}
+
+// The .pyx lines without their line markers.
+std::vector<std::string> unmarked_lines(const py::object &consts, const std::string &code) {
+    const std::string marker = py::cast<std::string>(consts.attr("pattern1"));
+    std::vector<std::string> lines;
+    size_t from = 0;
+    while (from <= code.size()) {
+        size_t stop = code.find('\n', from);
+        if (stop == std::string::npos)
+            stop = code.size();
+        std::string line = code.substr(from, stop - from);
+        lines.push_back(line.substr(0, line.find(marker)));
+        from = stop + 1;
+    }
+    return lines;
+}
+
+// Before the listing of a failed translation: C functions whose bodies need the interpreter
+// are to be written with it (ZELCython.InterpreterNeeded names their headers), and a call of
+// one of those from a parallel loop ends the build with one line.
+void refuse_interpreter_use(const Globals &g, const py::object &cls, const py::str &code,
+                            const py::object &line_map, const py::list &errors) {
+    std::vector<std::string> lines = unmarked_lines(g["ZELConst"], py::cast<std::string>(code));
+    py::list headers = nogil_headers_needing_interpreter(lines, errors);
+    if (!headers.empty()) {
+        PyErr_SetObject(cls.attr("InterpreterNeeded").ptr(), headers.ptr());
+        throw py::error_already_set();
+    }
+    std::optional<CallNeedingInterpreter> call = call_needing_interpreter(lines, errors);
+    if (!call)
+        return;
+    py::object script_line = line_map.attr("get")(call->line, call->line);
+    print_line(py::str("`" + call->name +
+                       "` needs the interpreter and cannot be called from a parallel loop, line ") +
+               py::str(script_line));
+    g["sys"].attr("exit")(1);
 }
 
 py::object convert(const Globals &g, const py::object &cls, const py::str &code,
@@ -233,11 +273,12 @@ py::object convert(const Globals &g, const py::object &cls, const py::str &code,
     py::object capture = cls.attr("_CaptureBuffer");
     capture.attr("all_captured") = py::dict();
     py::object listing = g["io"].attr("StringIO")();
+    py::list errors_held;
     {
         ReplacedNames names; // put back when this block is left, whichever way
         redirect_compiler_files(names, cls, source.attr("source_desc"));
         try {
-            run_translation(cls, context, options, source, result, listing);
+            run_translation(cls, context, options, source, result, listing, errors_held);
         } catch (py::error_already_set &e) {
             // Whether the translation failed is decided by what it left behind.
             if (!e.matches(PyExc_Exception))
@@ -247,6 +288,7 @@ py::object convert(const Globals &g, const py::object &cls, const py::str &code,
 
     py::dict captured = capture.attr("all_captured");
     if (truthy(attr_or(result, "num_errors", py::int_(0))) || captured.empty()) {
+        refuse_interpreter_use(g, cls, code, line_map, errors_held);
         print_listing(consts, py::cast<std::string>(listing.attr("getvalue")()));
         g["sys"].attr("exit")(1);
         return py::none();
@@ -256,6 +298,10 @@ py::object convert(const Globals &g, const py::object &cls, const py::str &code,
     if (!truthy(line_map))
         return std::move(text);
     return map_to_script(text, line_map, py::cast<std::string>(module_name), cls, consts);
+}
+
+py::str with_pyx_interpreter(const py::str &code, const py::list &header_lines) {
+    return with_interpreter(py::cast<std::string>(code), header_lines);
 }
 
 // The in-memory source reports an encoding, as an opened file does.
@@ -349,6 +395,10 @@ py::object make_zel_cython(const Globals &g) {
     py::object string_io = g["io"].attr("StringIO");
 
     cython.attr("CompileError", nested_error_class(cython, "CompileError", "ZELCython.Error"));
+    // Raised by `convert` with the .pyx lines of the headers of C functions to be written with
+    // the interpreter; `with_interpreter` writes them so.
+    cython.attr("InterpreterNeeded",
+                nested_error_class(cython, "InterpreterNeeded", "ZELCython.InterpreterNeeded"));
 
     ClassBuilder encoded_io = cython.nested("_EncodedStringIO", py::make_tuple(string_io));
     encoded_io.property("encoding", encoded_io_encoding);
@@ -366,6 +416,8 @@ py::object make_zel_cython(const Globals &g) {
     capture.method("close", capture_buffer_close, py::arg("self"));
     cython.attr("_CaptureBuffer", capture.build());
 
+    cython.staticmethod("with_interpreter", with_pyx_interpreter, py::arg("code"),
+                        py::arg("header_lines"));
     cython.classmethod("convert", convert, py::arg("cls"), py::arg("code"), py::arg("module_name"),
                        py::arg("linenumber_map"));
     return cython.build();

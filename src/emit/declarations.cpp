@@ -1,6 +1,7 @@
 // Declaration emitters: tagged annotated assignments and assignment targets become `cdef`
 // declarations, tagged values take their address, and fully typed functions become
-// `cdef ... nogil` C functions with typed parameters.
+// `cdef ... nogil` C functions with typed parameters, `cpdef` where the script also uses them
+// as Python function objects.
 #include "emit/emit_classes.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
@@ -130,7 +131,8 @@ void visit_arguments(const Globals &g, const py::object &self, const py::object 
 }
 
 // `fill_suffix`, as the host names it, is what the line opens with before the function's name:
-// "def", "async def", or "cdef <type>" for a C function, which runs without the interpreter.
+// "def", "async def", or "cdef <type>" or "cpdef <type>" for a C function, which runs without
+// the interpreter until the compiler finds that its body needs it (ZELCython.with_interpreter).
 void _function_helper(const py::object &self, const py::object &node,
                       const std::string &fill_suffix) {
     for (py::handle decorator : node.attr("decorator_list")) {
@@ -146,7 +148,7 @@ void _function_helper(const py::object &self, const py::object &node,
         write(self, py::str(" -> "));
         traverse(self, returns);
     }
-    if (starts_with(fill_suffix, "cdef "))
+    if (starts_with(fill_suffix, "cdef ") || starts_with(fill_suffix, "cpdef "))
         write(self, py::str(" nogil"));
     py::object block = self.attr("block")("extra"_a = self.attr("get_type_comment")(node));
     with_context(block, [&] { self.attr("_write_docstring_and_traverse_body")(node); });
@@ -156,7 +158,8 @@ void visit_FunctionDef(const Globals &g, const py::object &self, const py::objec
     py::object dt = get_tag(node, g["ZELAst"].attr("didx"));
     std::string fill_suffix = "def";
     if (truthy(dt)) {
-        fill_suffix = "cdef " + py::str(dt).cast<std::string>();
+        bool python_object = truthy(get_tag(node, "_pyobject_"));
+        fill_suffix = (python_object ? "cpdef " : "cdef ") + py::str(dt).cast<std::string>();
         node.attr("returns") = py::none(); // a C function has no return annotation
     }
     self.attr("_function_helper")(node, fill_suffix);

@@ -174,6 +174,19 @@ void refuse_other_type(const py::object &node, const py::object &declared, const
                  text_of(node.attr("lineno")));
 }
 
+// The compiler keeps a class body's annotations as their source texts; the interpreter keeps
+// their values, which dataclasses and `__annotations__` show. The value is stored after the
+// statement, evaluated where the interpreter evaluates it.
+void keep_class_annotation(const py::object &cls, const py::object &node, const py::object &ci) {
+    if (!truthy(node.attr("simple")))
+        return;
+    py::object name = node.attr("target").attr("id");
+    py::object store =
+        parse_statement(py::str("__annotations__[") + py::repr(name) + py::str("] = None"));
+    store.attr("value") = node.attr("annotation");
+    insert_after(cls, ci, node, store);
+}
+
 void reform_AnnAssign(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object value = node.attr("value");
     reform_stmt(cls, value, ci);
@@ -183,7 +196,12 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
     py::object target = node.attr("target");
     if (!is_a(target, "Name"))
         return;
-    if (truthy(symbol_of(ci, target))) {
+    if (in_class_body(ci)) {
+        bind(ci, target.attr("id"), node);
+        keep_class_annotation(cls, node, ci);
+        return;
+    }
+    if (truthy(scope_symbol_of(ci, target.attr("id")))) {
         refuse_other_type(node, type_in_scope(cls, ci, target.attr("id")),
                           scalar_type(cls, node.attr("annotation"), ci));
         return;

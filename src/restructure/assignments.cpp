@@ -2,6 +2,7 @@
 // at depth 0 is declared with its typed memory view, a re-pointed struct pointer takes the
 // address of its value; and the two queries of a variable's declared type.
 #include "restructure/array_slices.hpp"
+#include "restructure/blocks.hpp"
 #include "restructure/record_pointers.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
@@ -27,7 +28,7 @@ void assign_array(const py::object &cls, const py::object &node, const py::objec
             continue;
         if (!truthy(view_type)) {
             bind(ci, target, node);
-        } else if (ci.attr("depth").cast<long>() == 0) {
+        } else if (ci.attr("depth").cast<long>() == 0 && !in_class_body(ci)) {
             bind(ci, target, sym);
             set_tag(target, cls.attr("didx"), view_type);
             set_tag(target, cls.attr("cidx"), py::bool_(true));

@@ -9,6 +9,10 @@ namespace py = pybind11;
 // The first block from `block` outward whose depth is 0: where declarations are inserted.
 py::object depth0_block(py::object block);
 
+// Whether `block` lies in a class body, whose names are the class's attributes: Python
+// objects, never C variables.
+bool in_class_body(const py::object &block);
+
 // The `cdef` declarations made in the body of the depth-0 block around `block`: name to the
 // declaring statement. Kept beside the block so that asking costs the same however long the
 // body has grown.

@@ -20,9 +20,11 @@ void reform_Import(const py::object &cls, const py::object &node, const py::obje
             continue;
         py::object bound = bound_name(alias);
         bind(ci, bound, node);
-        // Only numpy itself, not a submodule: the emitter also cimports it.
+        // Only numpy itself, not a submodule: the emitter also cimports it, where the compiler
+        // takes a cimport: directly in the module body. Compiled code needs none of its own.
         if (py_equal(alias.attr("name"), py::str("numpy"))) {
-            set_tag(alias, cls.attr("cidx"), py::str("DUP"));
+            if (is_a(ci.attr("node"), "Module"))
+                set_tag(alias, cls.attr("cidx"), py::str("DUP"));
             py::setattr(cls, "numpy_name", bound);
         }
     }

@@ -176,6 +176,10 @@ py::object depth0_block(py::object block) {
     return block;
 }
 
+bool in_class_body(const py::object &block) {
+    return is_a(depth0_block(block).attr("node"), "ClassDef");
+}
+
 py::dict declarations(const py::object &block) {
     py::object target = depth0_block(block);
     py::object found = get_tag(target, "_declarations_");

@@ -1,0 +1,171 @@
+"""Type-hinted scripts in the styles people write them, each printing what CPython prints."""
+import pytest
+
+SCRIPTS = {
+    "primes_and_helpers.py": """\
+import zel
+import functools
+import math
+from typing import List
+
+
+def is_prime(n: int) -> bool:
+    if n < 2:
+        return False
+    for d in range(2, int(math.isqrt(n)) + 1):
+        if n % d == 0:
+            return False
+    return True
+
+
+def gcd(a: int, b: int) -> int:
+    while b:
+        a, b = b, a % b
+    return a
+
+
+@functools.lru_cache(maxsize=None)
+def fib(n: int) -> int:
+    return n if n < 2 else fib(n - 1) + fib(n - 2)
+
+
+def primes_below(n: int) -> List[int]:
+    return [k for k in range(n) if is_prime(k)]
+
+
+def collatz_steps(n: int) -> int:
+    steps: int = 0
+    while n != 1:
+        n = n // 2 if n % 2 == 0 else 3 * n + 1
+        steps += 1
+    return steps
+
+
+def main() -> None:
+    def describe(k: int) -> str:
+        return f"{k}: prime={is_prime(k)}"
+
+    print(primes_below(30), gcd(84, 36), fib(30), fib.cache_info().hits > 0)
+    print(max(range(1, 30), key=collatz_steps), collatz_steps(27))
+    print([describe(k) for k in (7, 9)])
+
+
+if __name__ == "__main__":
+    main()
+""",
+    "bank_accounts.py": """\
+import zel
+from dataclasses import dataclass, field
+
+
+class InsufficientFunds(Exception):
+    pass
+
+
+@dataclass
+class Account:
+    owner: str
+    balance: float = 0.0
+    history: list = field(default_factory=list)
+
+    def deposit(self, amount: float) -> float:
+        if amount <= 0:
+            raise ValueError("deposit must be positive")
+        self.balance += amount
+        self.history.append(("deposit", amount))
+        return self.balance
+
+    def withdraw(self, amount: float) -> float:
+        if amount > self.balance:
+            raise InsufficientFunds(f"{self.owner}: {amount} > {self.balance}")
+        self.balance -= amount
+        self.history.append(("withdraw", amount))
+        return self.balance
+
+    @staticmethod
+    def interest(balance: float, rate: float) -> float:
+        return balance * rate
+
+
+class Bank:
+    fee: float = 1.5
+    count: int = 0
+
+    def __init__(self) -> None:
+        self.accounts: dict = {}
+
+    def open(self, owner: str) -> Account:
+        Bank.count += 1
+        self.accounts[owner] = Account(owner)
+        return self.accounts[owner]
+
+
+def compound(amount: float, rate: float, years: int) -> float:
+    total: float = amount
+    for _ in range(years):
+        total *= 1.0 + rate
+    return total
+
+
+if __name__ == "__main__":
+    bank = Bank()
+    alice = bank.open("alice")
+    alice.deposit(100.0)
+    alice.withdraw(30.0)
+    try:
+        alice.withdraw(500.0)
+    except InsufficientFunds as e:
+        print("refused:", e)
+    try:
+        alice.deposit(-1.0)
+    except ValueError as e:
+        print("refused:", e)
+    print(alice, Bank.count, Bank.fee, Account.interest(alice.balance, 0.05))
+    print(round(compound(1000.0, 0.05, 10), 6), Bank.__annotations__)
+""",
+    "grid_stats.py": """\
+import zel
+import math
+import numpy as np
+
+WIDTH: int = 8
+
+
+def mean(values: (0, 'f8'), n: int) -> float:
+    s: float = 0.0
+    for i in range(n):
+        s += values[i]
+    return s / n
+
+
+def std(values: (0, 'f8'), n: int) -> float:
+    m = mean(values, n)
+    return math.sqrt(sum((v - m) ** 2 for v in values) / n)
+
+
+def clipped(x: float, lo: float, hi: float) -> float:
+    try:
+        if lo > hi:
+            raise ValueError("empty range")
+        return min(max(x, lo), hi)
+    except ValueError:
+        return math.nan
+
+
+if __name__ == "__main__":
+    n: int = 1000
+    a: (0, 'f8') = np.zeros(n, 'f8')
+    for i in zel.range(n):
+        a[i] = (i % WIDTH) * 0.25
+    print(mean(a, n), round(std(a, n), 12), clipped(5.0, 0.0, 1.0), clipped(0.5, 1.0, 0.0))
+    rows = {k: float(mean(a[k::WIDTH].copy(), n // WIDTH)) for k in range(3)}
+    print(rows, sorted([3.5, -1.0, 2.0], key=abs))
+""",
+}
+
+
+@pytest.mark.parametrize("name", sorted(SCRIPTS))
+def test_script_prints_what_cpython_prints(runner, name):
+    expected = runner.interpreted(SCRIPTS[name])
+    result = runner.run_script(name, SCRIPTS[name])
+    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
