@@ -2,6 +2,7 @@
 // in the current directory are stale (and then deleted).
 #include "driver/built_modules.hpp"
 #include "driver/driver_classes.hpp"
+#include "driver/python_version.hpp"
 #include "driver/script_source.hpp"
 #include "support/objects.hpp"
 
@@ -13,8 +14,9 @@ void check_version(const Globals &g, const py::object &cls) {
     int major = py::int_(version.attr("major")).cast<int>();
     py::object minor = version.attr("minor");
     cls.attr("vs") = py::str(py::int_(major)) + py::str(minor);
-    if (major < 3 || (major == 3 && minor < py::int_(11))) {
-        print_line("Python version must be same or higher than v3.11");
+    if (major < min_python_major ||
+        (major == min_python_major && minor < py::int_(min_python_minor))) {
+        print_line("Python version must be same or higher than v" + min_python_text());
         print_line("Your python version is", major);
         g["sys"].attr("exit")(1054);
     }

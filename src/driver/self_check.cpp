@@ -2,6 +2,7 @@
 // packages, the C++ compiler with OpenMP), ending with a real compile and run of a script.
 #include "driver/child_process.hpp"
 #include "driver/driver_classes.hpp"
+#include "driver/python_version.hpp"
 #include "emit/compiler_switches.hpp"
 #include "support/files.hpp"
 #include "support/objects.hpp"
@@ -74,11 +75,12 @@ class CheckReport {
 
 std::pair<bool, std::string> check_python(const Globals &g) {
     py::object sys = g["sys"];
-    bool recent = py::object(sys.attr("version_info")) >= py::make_tuple(3, 11);
+    bool recent =
+        py::object(sys.attr("version_info")) >= py::make_tuple(min_python_major, min_python_minor);
     std::string version =
         py::module_::import("platform").attr("python_version")().cast<std::string>();
-    return {recent, version + (recent ? "" : " (3.11 or later is needed)") + " at " +
-                        sys.attr("executable").cast<std::string>()};
+    return {recent, version + (recent ? "" : " (" + min_python_text() + " or later is needed)") +
+                        " at " + sys.attr("executable").cast<std::string>()};
 }
 
 std::pair<bool, std::string> check_importable(const char *name) {
