@@ -723,7 +723,7 @@ def print_goals(rows, threads):
                  lambda v: v <= GOAL_OF_FUNCTION, first=first)
     print(f"goal: zel.range on one thread within {GOAL_OF_RANGE - 1:.0%} of plain range "
           f"(zel/range <= {GOAL_OF_RANGE:.2f})")
-    for (kernel, placement, count), row in rows.items():
+    for (kernel, placement, _count), row in rows.items():
         if "range" in row:
             settled, first = ratios(row["zel"], row["range"])
             line(f"{kernel} {placement}", settled, lambda v: v <= GOAL_OF_RANGE, first=first)

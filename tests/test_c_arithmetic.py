@@ -162,8 +162,8 @@ def test_floats_in_range_convert_and_others_overflow(runner, placement):
         ("x: float = 10.0\ny: float = 400.0\nz: float = x ** y\n", 5, "(34, 'Numerical result out of range')"),
         ("def s(x: int, n: int) -> int:\n    return x << n\n\nprint(s(1, 3))\nprint(s(1, -1))\n",
          4, "negative shift count"),
-        ("a = np.zeros(2, 'i8')\na[0] = 3\na[1] = -1\nfor i in zel.range(2):\n    k: int = int(a[i])\n    a[i] = 1 << k\n",
-         8, "negative shift count"),
+        ("a = np.zeros(2, 'i8')\na[0] = 3\na[1] = -1\n"
+         "for i in zel.range(2):\n    k: int = int(a[i])\n    a[i] = 1 << k\n", 8, "negative shift count"),
     ],
     ids=["power-function", "power-module", "power-overflow", "shift-function", "shift-parallel"],
 )

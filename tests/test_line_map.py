@@ -80,7 +80,7 @@ def test_openmp_prefix_heads_the_module(zel_ns):
     assert ast.unparse(prange_import) == "from cython.parallel import prange as _cp_prange_"
     assert ast.unparse(openmp_import) == "import openmp"
     assert prange_import.lineno == openmp_import.lineno == -1
-    assert getattr(openmp_import, "_cdef_") is True
+    assert openmp_import._cdef_ is True
     assert not hasattr(prange_import, "_cdef_")
     assert rest is script_statement
 
@@ -117,7 +117,7 @@ def test_prologue_cimports_directives_for_a_tagged_module(zel_ns, openmp, expect
     assert [ast.unparse(s) for s in prologue] == expected
     assert ast.unparse(tree.body[-1]) == "x = 1"
     assert all(s.lineno == -1 for s in prologue)
-    assert getattr(prologue[-1], "_cdef_") is True
+    assert prologue[-1]._cdef_ is True
 
 
 def test_parallel_script_with_future_import_runs(runner):

@@ -45,7 +45,7 @@ def test_put_date_is_keyword_only(etc, tmp_path):
 
 def test_log_writes_utf8(etc, tmp_path):
     etc.log("잘못된 사용")
-    assert log_path(tmp_path).read_bytes() == "잘못된 사용\n".encode("utf-8")
+    assert log_path(tmp_path).read_bytes() == "잘못된 사용\n".encode()
 
 
 @pytest.mark.parametrize("content, count", [

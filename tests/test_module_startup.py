@@ -54,9 +54,11 @@ def test_namespace_order(zel_ns):
     names = [n for n in vars(zel_ns) if not n.startswith("__")]
     assert names == ["sys", "os", "io", "traceback", "ast", "datetime", "List", "Dict", "deque",
                      "defaultdict", "_gf", *CLASS_ORDER]
-    import collections, datetime, typing
+    import collections
+    import datetime
+    import typing
     assert zel_ns.datetime is datetime.datetime
-    assert (zel_ns.List, zel_ns.Dict) == (typing.List, typing.Dict)
+    assert (zel_ns.List, zel_ns.Dict) == (typing.List, typing.Dict)  # noqa: UP006
     assert (zel_ns.deque, zel_ns.defaultdict) == (collections.deque, collections.defaultdict)
     assert zel_ns._gf is sys._getframe
 

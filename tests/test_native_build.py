@@ -144,8 +144,8 @@ def test_an_interrupted_build_stays_an_interrupt(zel_ns, recorded_setup, tmp_pat
 
 
 GCC_COMPILE = ["-O2", "-funswitch-loops", "-ftree-loop-vectorize", "-fvect-cost-model=dynamic",
-               "-fno-inline-functions-called-once", "-march=native", "-ffp-contract=off", "-fwrapv", "-fopenmp", "-w", "-g0",
-               "-DCYTHON_SMALL_CODE="]
+               "-fno-inline-functions-called-once", "-march=native", "-ffp-contract=off", "-fwrapv",
+               "-fopenmp", "-w", "-g0", "-DCYTHON_SMALL_CODE="]
 CLANG_COMPILE = ["-O2", "-march=native", "-ffp-contract=off", "-fwrapv", "-fopenmp", "-w", "-g0",
                  "-DCYTHON_SMALL_CODE="]
 

@@ -256,7 +256,7 @@ FORWARD, DOWN = "range(n)", "range(n - 1, -1, -1)"
 )
 def test_reads_at_any_step_run_after_the_writers_loop(project, body, loops):
     loop = project("for t in zel.projection(i, n):\n" + textwrap.indent(body, "    "))
-    assert [(ast.unparse(l.iter), [ast.unparse(s) for s in l.body]) for l in loop.body] == loops
+    assert [(ast.unparse(part.iter), [ast.unparse(s) for s in part.body]) for part in loop.body] == loops
 
 
 @pytest.mark.parametrize(
@@ -295,7 +295,7 @@ def test_reads_at_any_step_run_after_the_writers_loop(project, body, loops):
 )
 def test_readers_of_writes_off_the_loop_variable_wait_for_them(project, body, loops):
     loop = project("for t in zel.projection(i, n):\n" + textwrap.indent(body, "    "))
-    assert [(ast.unparse(l.iter), [ast.unparse(s) for s in l.body]) for l in loop.body] == loops
+    assert [(ast.unparse(part.iter), [ast.unparse(s) for s in part.body]) for part in loop.body] == loops
 
 
 def test_loops_share_target_and_iterators(project):
@@ -309,7 +309,7 @@ def test_loops_share_target_and_iterators(project):
     assert down.iter is down_again.iter and ast.unparse(down.iter) == "range(n - 1, -1, -1)"
     assert ast.unparse(forward.iter) == "range(n)"
     assert down.target is forward.target is down_again.target
-    assert all(l.lineno == 1 and l.orelse == [] for l in loop.body)
+    assert all(part.lineno == 1 and part.orelse == [] for part in loop.body)
     assert isinstance(loop, ast.If) and loop.lineno == 1
 
 

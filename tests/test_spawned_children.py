@@ -1,6 +1,5 @@
 """multiprocessing's spawn and forkserver children import the script's module again, as
 `__mp_main__`, and run its build: the pool's tasks find the script's functions and end."""
-import sys
 
 import pytest
 

@@ -1,6 +1,5 @@
 """Text variables (`s: 'S8'`) assigned Python values, run as scripts: each owns the bytes it
 points into, however the value it was given is dropped, and reads as the bytes Python holds."""
-import pytest
 
 # Every value is made at run time, so nothing but the variable keeps its bytes.
 FROM_PYTHON_VALUES = '''

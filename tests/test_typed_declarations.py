@@ -158,7 +158,8 @@ def test_a_name_hoisted_from_sibling_blocks_is_declared_once(zel_ns):
          "`t` is declared double; it cannot be annotated `int` again. line 4"),
         ("def f(x: 'f8'):\n    if x:\n        x: 'i4' = 1",
          "`x` is declared double; it cannot be annotated `'i4'` again. line 3"),
-        ("n: int = 1\nfor i in range(2):\n    n: 'S8' = b''", "`n` is declared long long; it cannot be annotated `'S8'` again. line 3"),
+        ("n: int = 1\nfor i in range(2):\n    n: 'S8' = b''",
+         "`n` is declared long long; it cannot be annotated `'S8'` again. line 3"),
     ],
 )
 def test_annotation_with_another_c_type_is_a_fault(zel_ns, capsys, source, line):
