@@ -409,3 +409,24 @@ def test_private_updates_and_reductions_run_as_in_python(runner):
             total += s
         print(np.asarray(b).tolist(), float(total))
     """)
+
+
+def test_literal_bounds_past_a_c_int(runner):
+    prints_as_cpython(runner, "wide.py", """
+        import zel
+
+        def count(n: int):
+            hits: int = 0
+            for i in zel.range(4000000000, 4000000000 + n):
+                hits += i % 3
+            return hits
+
+        s: int = 0
+        for i in zel.range(2999999990, 3000000000):
+            s += i
+        print(s, count(7))
+        t: int = 0
+        for i in zel.range(-3000000000, -2999999995):
+            t += i
+        print(t)
+    """)

@@ -162,6 +162,39 @@ void make_prange_iterator(const Globals &g, const py::object &cls, const py::obj
     call.attr("keywords") = parse_statement(keywords_source).attr("value").attr("keywords");
 }
 
+// A literal a C long long holds past the range of a C int, written with the suffix that makes
+// it a C long long; anything else stays.
+py::object as_long_long(const py::object &node) {
+    if (!is_a(node, "Constant") || !PyLong_CheckExact(node.attr("value").ptr()))
+        return node;
+    int overflow = 0;
+    long long value = PyLong_AsLongLongAndOverflow(node.attr("value").ptr(), &overflow);
+    if (overflow || value < (1LL << 31))
+        return node;
+    return ast_class("Name")(py::str(std::to_string(value) + "LL"), ast_class("Load")());
+}
+
+// Cython types an integer literal past the range of a C int as a Python object, which the
+// bounds of a loop without the interpreter may not hold: such literals in the bounds become C
+// long long literals.
+void type_large_bounds(const py::object &call) {
+    py::list args = call.attr("args");
+    for (size_t k = 0; k < py::len(args); ++k)
+        args[k] = as_long_long(args[k]);
+    for (py::handle arg : args)
+        for (py::handle node : walk_tree(arg))
+            for (py::handle name : py::type::handle_of(node).attr("_fields")) {
+                py::object child = attr_or(node, text_of(name).c_str());
+                if (PyList_Check(child.ptr())) {
+                    py::list items = child;
+                    for (size_t k = 0; k < py::len(items); ++k)
+                        items[k] = as_long_long(items[k]);
+                } else if (is_a(child, "Constant")) {
+                    py::setattr(node, name, as_long_long(child));
+                }
+            }
+}
+
 // A loop over zel.range with `cuda=True`: the system has no GPU code path, and the built module
 // has no `zel` to call, so the loop runs in order over range(<positional arguments>).
 void make_sequential_iterator(const py::object &call) {
@@ -220,6 +253,7 @@ void reform_parallel_loop(const Globals &g, const py::object &cls, const py::obj
         return;
     keep_updates_private(node.attr("body"));
     std::string check = range_check(cls, node, ci);
+    type_large_bounds(call);
     if (!check.empty())
         drop_per_access_checks(node, ci, check);
 }
