@@ -1,6 +1,7 @@
 // The C++ text as the build gets it: its references to the .pyx file name the script's file and
 // lines, and the remainder helpers keep Python's result for a divisor of -1.
 #include "emit/cpp_line_rewrites.hpp"
+#include "emit/integer_conversion.hpp"
 
 #include "support/text.hpp"
 
@@ -74,11 +75,13 @@ py::str map_to_script(const py::str &text, const py::object &line_map,
     std::string out = py::cast<std::string>(consts.attr("cpp_prefix"));
     bool first = true;
     bool in_remainder_helper = false;
+    bool in_integer_conversion = false;
     for (py::handle item : text.attr("splitlines")()) {
         std::string line = py::cast<std::string>(item);
         rewrite_error_position(line, line_map, cls);
         rewrite_file_name(line, module_name);
         guard_remainder_by_minus_one(line, in_remainder_helper);
+        convert_integers_by_index(line, in_integer_conversion);
         if (!first)
             out += '\n';
         out += line;
