@@ -227,6 +227,44 @@ void keep_updates_private(const py::object &body) {
     }
 }
 
+// Whether a Name `name` stands in the scope of the depth-0 block around `ci` outside `loop`,
+// other than as a declaration without a value.
+bool used_outside(const py::object &ci, const py::object &loop, const std::string &name) {
+    std::unordered_set<PyObject *> inside;
+    for (py::handle item : walk_tree(loop))
+        inside.insert(item.ptr());
+    std::unordered_set<PyObject *> declared;
+    for (py::handle item : walk_tree(depth0_block(ci).attr("node"))) {
+        if (inside.count(item.ptr()))
+            continue;
+        if (is_a(item, "AnnAssign") && item.attr("value").is_none())
+            declared.insert(item.attr("target").ptr());
+        else if (is_a(item, "Name") && !declared.count(item.ptr()) &&
+                 text_of(item.attr("id")) == name)
+            return true;
+    }
+    return false;
+}
+
+// A name that the body assigns on some iterations only holds, after the loop, what the thread
+// that ran the last iteration last stored in it, or nothing it stored at all: Python's value,
+// that of the last iteration that assigned it, is not known. Where the name is used outside the
+// loop, the compile stops.
+void refuse_values_of_some_iterations(const py::object &node, const py::object &ci) {
+    const std::pair<const std::string, py::object> *first = nullptr;
+    for (const auto &stored : stored_on_some_iterations(node.attr("body")))
+        if (used_outside(ci, node, stored.first) &&
+            (!first ||
+             stored.second.attr("lineno").cast<long>() < first->second.attr("lineno").cast<long>()))
+            first = &stored;
+    if (first)
+        script_fault("ZEL.range: `" + first->first +
+                     "` is assigned on only some iterations of the parallel loop, so its value "
+                     "after the loop is not known; assign it on every iteration, or use range. "
+                     "line " +
+                     line_of(first->second));
+}
+
 void reform_parallel_loop(const Globals &g, const py::object &cls, const py::object &node,
                           const py::object &ci) {
     py::object target = node.attr("target");
@@ -252,6 +290,7 @@ void reform_parallel_loop(const Globals &g, const py::object &cls, const py::obj
     if (sequential)
         return;
     keep_updates_private(node.attr("body"));
+    refuse_values_of_some_iterations(node, ci);
     std::string check = range_check(cls, node, ci);
     type_large_bounds(call);
     if (!check.empty())
