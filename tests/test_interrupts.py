@@ -10,7 +10,9 @@ import pytest
 
 LOOPS = {
     "module level, Python objects": "k = 0\nwhile True:\n    k += 1\n",
-    "module level, C integers": "k: int = 0\ni: int\nfor i in range(1 << 62):\n    k += i & 7\n",
+    # The inner loop is C arithmetic alone: the outer one looks.
+    "module level, C integers": "k: int = 0\ni: int\nj: int\nfor i in range(1 << 62):\n"
+                                "    for j in range(1000):\n        k += j & 7\n",
     "function with Python code": "def spin(n: int):\n    s: float = 0.0\n    i: int = 0\n"
                                  "    while i < n:\n        s += i * 0.5\n        i += 1\n    return s\n\n"
                                  "spin(1 << 62)\n",

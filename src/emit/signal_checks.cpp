@@ -3,9 +3,10 @@
 // of the script ran on after SIGINT. A loop that runs with the interpreter lock (at module
 // level, in a function that is not a C function) looks for a pending signal once every 4096
 // iterations, through one counter and a predictable branch, and raises what its handler raises
-// (KeyboardInterrupt) on the loop's line; a parallel loop, which runs without the lock, looks
-// once when it ends. Code without the lock (a C function, a parallel body) is interrupted once it
-// returns to such code.
+// (KeyboardInterrupt) on the loop's line; a loop over a C range whose body is C arithmetic
+// alone, which the C compiler vectorises, is left to the loop around it; a parallel loop, which
+// runs without the lock, looks once when it ends. Code without the lock (a C function, a parallel
+// body) is interrupted once it returns to such code.
 //
 // What this relies on in the compiler: loops are `WhileStatNode`, `ForInStatNode` and
 // `ForFromStatNode` with a `body`; code runs without the lock in a function whose `local_scope`
@@ -93,10 +94,47 @@ py::object visit_ParallelRangeNode(const py::object &self, const py::object &nod
     return in_order(node, check_statement(node, at_once));
 }
 
+bool is_loop(const py::handle &node) {
+    py::module_ nodes = compiler_module("Nodes");
+    for (const char *kind : {"WhileStatNode", "ForInStatNode", "ForFromStatNode"})
+        if (py::isinstance(node, nodes.attr(kind)))
+            return true;
+    return false;
+}
+
+// Whether the subtree holds a loop or a Python object.
+bool loops_or_objects(const py::handle &node) {
+    if (PyList_Check(node.ptr())) {
+        for (py::handle item : node)
+            if (loops_or_objects(item))
+                return true;
+        return false;
+    }
+    if (!py::isinstance(node, compiler_module("Nodes").attr("Node")))
+        return false;
+    if (is_loop(node))
+        return true;
+    py::object type = attr_or(node, "type");
+    if (!type.is_none() && truthy(attr_or(type, "is_pyobject")))
+        return true;
+    for (py::handle name : node.attr("child_attrs")) {
+        py::object child = attr_or(node, name);
+        if (!child.is_none() && loops_or_objects(child))
+            return true;
+    }
+    return false;
+}
+
+// A loop over a C range whose body is C arithmetic alone is left as it is, for the C compiler
+// to vectorise: the loop around it looks once per iteration of its own.
 py::object visit_loop(const py::object &self, const py::object &node) {
     self.attr("visitchildren")(node);
-    if (!without_lock(self))
-        node.attr("body") = in_order(check_statement(node, every_so_often), node.attr("body"));
+    if (without_lock(self))
+        return node;
+    if (py::isinstance(node, compiler_module("Nodes").attr("ForFromStatNode")) &&
+        !loops_or_objects(node.attr("body")))
+        return node;
+    node.attr("body") = in_order(check_statement(node, every_so_often), node.attr("body"));
     return node;
 }
 
