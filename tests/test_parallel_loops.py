@@ -409,3 +409,84 @@ def test_private_updates_and_reductions_run_as_in_python(runner):
             total += s
         print(np.asarray(b).tolist(), float(total))
     """)
+
+
+def test_literal_bounds_past_a_c_int(runner):
+    prints_as_cpython(runner, "wide.py", """
+        import zel
+
+        def count(n: int):
+            hits: int = 0
+            for i in zel.range(4000000000, 4000000000 + n):
+                hits += i % 3
+            return hits
+
+        s: int = 0
+        for i in zel.range(2999999990, 3000000000):
+            s += i
+        print(s, count(7))
+        t: int = 0
+        for i in zel.range(-3000000000, -2999999995):
+            t += i
+        print(t)
+    """)
+
+
+SOME_ITERATIONS = ("` is assigned on only some iterations of the parallel loop, so its value "
+                   "after the loop is not known; assign it on every iteration, or use range. line ")
+
+
+@pytest.mark.parametrize("source, name, line", [
+    ("last = -1.0\nidx = -1\nfor i in zel.range(n):\n    if a[i] > 0.0:\n        last = a[i]\n"
+     "        idx = i\nprint(last, idx)\n", "last", 7),
+    # After an early exit from the iteration, and read only by a later statement.
+    ("for i in zel.range(n):\n    if a[i] < 0.0:\n        continue\n    best = a[i]\nprint(best)\n",
+     "best", 6),
+    ("def find(a: (0, 'f8'), n: int):\n    found: int = -1\n    for i in zel.range(n):\n"
+     "        if a[i] > 0.0:\n            found = i\n    return found\n", "found", 7),
+    ("for i in zel.range(n):\n    for k in range(i):\n        t = a[k]\n\ndef f():\n    return t\n",
+     "t", 5),
+])
+def test_names_assigned_on_some_iterations_are_refused(zel_ns, capsys, source, name, line):
+    with pytest.raises(SystemExit) as stop:
+        rewrite(zel_ns, "import zel, numpy\na = numpy.zeros(n, 'f8')\n" + source)
+    assert stop.value.code == 10
+    assert capsys.readouterr().out == "ZEL.range: `" + name + SOME_ITERATIONS + str(line) + "\n"
+
+
+@pytest.mark.parametrize("body", [
+    # Assigned on every iteration, conditionally too.
+    "t = a[i] * 2.0\n    if a[i] > 1.0:\n        t = 0.0",
+    # Private to the iteration: nothing outside the loop uses it.
+    "if a[i] > 1.0:\n        u: float = a[i]\n        a[i] = u",
+    # A reduction.
+    "if a[i] > 0.0:\n        s += a[i]",
+])
+def test_names_of_every_iteration_or_private_ones_are_kept(zel_ns, body):
+    lines = pyx_lines(zel_ns, "import zel, numpy\na = numpy.zeros(n, 'f8')\ns: float = 0.0\n"
+                      "t: float = 0.0\nfor i in zel.range(n):\n    " + body + "\nprint(s, t)\n")
+    assert any("_cp_prange_" in line for line in lines)
+
+
+def test_last_iteration_values_run_as_in_python(runner):
+    prints_as_cpython(runner, "last_value.py", """
+        import zel
+        import numpy as np
+
+        def scaled(a: (0, 'f8'), n: int):
+            t: float = 0.0
+            for i in zel.range(n):
+                t = a[i] * 2.0
+                if t > 4.0:
+                    t = 4.0
+            return float(t)
+
+        n: int = 500
+        a = np.zeros(n, 'f8')
+        for k in range(n):
+            a[k] = k % 7 * 0.5
+        last: float = -1.0
+        for i in zel.range(n):
+            last = a[i] + 1.0
+        print(last, scaled(a, n))
+    """)

@@ -454,12 +454,15 @@ def test_entry_without_read_or_write_is_a_fault(project, zel_ns, capsys, monkeyp
     [
         ("y[t] = x[t - 1] + z[t + 1]", ValueError, ["ValueError.3788: `None`."]),
         ("y[t] = x[t + 1] + x[t] + x[t - 1]", ValueError, ["ValueError.3788: `None`."]),
+        # Its own array behind, another ahead.
+        ("z[t] = t * 1.0\ny[t] = y[t - 1] + z[t + 1]", ValueError, ["ValueError.3788: `None`."]),
         # Then the names as a set, in the set's own order.
         ("y[t] = x[t]\nx[t] = y[t]", ReferenceError,
          ["Circular reference error: ['x', 'y']", {"x", "y"}]),
         ("y[t] = x[t]\n변수 = 1", SyntaxError, ["Encoding error `변수` at line 3"]),
     ],
-    ids=["both offsets", "one name at both offsets", "cycle", "non-ascii name"],
+    ids=["both offsets", "one name at both offsets", "own behind, another ahead", "cycle",
+         "non-ascii name"],
 )
 def test_ordering_faults_are_raised(project, body, error, lines):
     source = "for t in zel.projection(i, n):\n" + textwrap.indent(body, "    ")

@@ -4,8 +4,9 @@ The model reads a projection loop as its statements run one after another in dep
 order: a statement runs, over every step, after all the statements that write what it reads,
 at whatever index they write and it reads, and after the statements before it that write its own array (a
 statement reading its own array reads what it has written so far), counting down when it reads
-another array ahead of the loop variable. A statement reading behind and ahead, or statements
-that depend on each other in a cycle, have no such order: the compile refuses them.
+another array ahead of the loop variable. A statement reading behind and ahead (its own array
+behind counts: a recurrence that runs counting up), or statements that depend on each other in a
+cycle, have no such order: the compile refuses them.
 
 Each generated loop writes a few arrays, one statement per array or, in some loops, several,
 from reads at -1, 0 and +1 of the same arrays and of an input array, and in some loops at indices
@@ -111,7 +112,9 @@ def model_order(loop):
         writers.setdefault(s.target, []).append(s)
     for s in loop.statements:
         offsets = {offset for array, offset in s.reads if array != s.target}
-        if {-1, 1} <= offsets:
+        own = {offset for array, offset in s.reads if array == s.target}
+        # A recurrence on its own array behind counts up, a read of another ahead down.
+        if {-1, 1} <= offsets or (-1 in own and 1 in offsets):
             return "both offsets"
 
     def after(s):

@@ -26,6 +26,9 @@ z = np.zeros((n,), 'f8')
          "ZEL.projection의 색인 변수는 단일 변수를 사용해야 합니다. `(t, s)` line 9", 10),
         ("for t in zel.projection(n):\n    y[t] = x[t - 1] + z[t + 1]",
          FATAL + "ValueError: ValueError.3788: `None`.", INTERNAL_ERROR),
+        ("for t in zel.projection(n):\n    x[t] = t * 1.0\n"
+         "    y[t] = (y[t - 1] if t > 0 else 0.0) + (x[t + 1] if t + 1 < n else 0.0)",
+         FATAL + "ValueError: ValueError.3788: `None`.", INTERNAL_ERROR),
         ("for t in zel.projection(n):\n    y[t] = x[t]\n    값 = y[t]",
          FATAL + "SyntaxError: Encoding error `값` at line 11", INTERNAL_ERROR),
         # An array zel does not type reads at offsets as a typed one does.

@@ -1,7 +1,9 @@
 // The C++ text as the build gets it: its references to the .pyx file name the script's file and
-// lines, the remainder helpers keep Python's result for a divisor of -1, and classes and
-// functions name the module as the interpreter names it.
+// lines, the remainder helpers keep Python's result for a divisor of -1, classes and functions
+// name the module as the interpreter names it, and objects convert to C integers only by
+// __index__.
 #include "emit/cpp_line_rewrites.hpp"
+#include "emit/integer_conversion.hpp"
 
 #include "support/text.hpp"
 
@@ -138,6 +140,7 @@ py::str map_to_script(const py::str &text, const py::object &line_map,
                                         ? "__pyx_mstate_global->__pyx_d"
                                         : "__pyx_d";
     const std::string implementation = "/* Implementation of \"" + module_name + "\" */";
+    bool in_integer_conversion = false;
     for (py::handle item : text.attr("splitlines")()) {
         std::string line = py::cast<std::string>(item);
         rewrite_error_position(line, line_map, cls);
@@ -146,6 +149,7 @@ py::str map_to_script(const py::str &text, const py::object &line_map,
         name_definitions_by_module_name(line, module_dict);
         if (line == implementation)
             line = std::string(module_name_helper) + "\n" + line;
+        convert_integers_by_index(line, in_integer_conversion);
         if (!first)
             out += '\n';
         out += line;

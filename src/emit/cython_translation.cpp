@@ -164,6 +164,8 @@ void add_stages_after_optimising_calls(const py::object &cls, py::list &stages) 
         if (py::isinstance(stages[i], optimise_calls)) {
             py::object context = stages[i].attr("context");
             stages.insert(i + 1, cls.attr("_TextTruth")(context));
+            stages.insert(i + 1, cls.attr("_ElementStores")(context));
+            stages.insert(i + 1, cls.attr("_SignalChecks")(context));
             stages.insert(i + 1, cls.attr("_WritableArrays")(context));
             stages.insert(i + 1, cls.attr("_CheckedArithmetic")(context));
             return;
@@ -409,6 +411,8 @@ py::object make_zel_cython(const Globals &g) {
     cython.attr("_CheckedArithmetic", lazy.made_by(make_checked_arithmetic));
     cython.attr("_WritableArrays", lazy.made_by(make_writable_arrays));
     cython.attr("_TextTruth", lazy.made_by(make_text_truth));
+    cython.attr("_ElementStores", lazy.made_by(make_element_stores));
+    cython.attr("_SignalChecks", lazy.made_by(make_signal_checks));
 
     ClassBuilder capture = cython.nested("_CaptureBuffer", py::make_tuple(string_io));
     capture.attr("all_captured", py::dict());

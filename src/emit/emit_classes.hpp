@@ -28,6 +28,12 @@ py::object make_writable_arrays(const Globals &g, const py::object &zel_cython);
 // The compiler stage of ZELCython that tests texts for truth as Python tests bytes.
 py::object make_text_truth(const Globals &g, const py::object &zel_cython);
 
+// The compiler stage of ZELCython that stores Python values into integer elements as numpy does.
+py::object make_element_stores(const Globals &g, const py::object &zel_cython);
+
+// The compiler stage of ZELCython that has loops look for pending signals.
+py::object make_signal_checks(const Globals &g, const py::object &zel_cython);
+
 // Emitter overrides of ZELUnparser, one file each, written and registered as the rewriting
 // methods are (restructure/restructure_classes.hpp); ZELUnparser's `__init__` is
 // `zel_unparser_init`.

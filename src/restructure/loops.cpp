@@ -194,6 +194,39 @@ void make_prange_iterator(const Globals &g, const py::object &cls, const py::obj
     call.attr("keywords") = parse_statement(keywords_source).attr("value").attr("keywords");
 }
 
+// A literal a C long long holds past the range of a C int, written with the suffix that makes
+// it a C long long; anything else stays.
+py::object as_long_long(const py::object &node) {
+    if (!is_a(node, "Constant") || !PyLong_CheckExact(node.attr("value").ptr()))
+        return node;
+    int overflow = 0;
+    long long value = PyLong_AsLongLongAndOverflow(node.attr("value").ptr(), &overflow);
+    if (overflow || value < (1LL << 31))
+        return node;
+    return ast_class("Name")(py::str(std::to_string(value) + "LL"), ast_class("Load")());
+}
+
+// Cython types an integer literal past the range of a C int as a Python object, which the
+// bounds of a loop without the interpreter may not hold: such literals in the bounds become C
+// long long literals.
+void type_large_bounds(const py::object &call) {
+    py::list args = call.attr("args");
+    for (size_t k = 0; k < py::len(args); ++k)
+        args[k] = as_long_long(args[k]);
+    for (py::handle arg : args)
+        for (py::handle node : walk_tree(arg))
+            for (py::handle name : py::type::handle_of(node).attr("_fields")) {
+                py::object child = attr_or(node, text_of(name).c_str());
+                if (PyList_Check(child.ptr())) {
+                    py::list items = child;
+                    for (size_t k = 0; k < py::len(items); ++k)
+                        items[k] = as_long_long(items[k]);
+                } else if (is_a(child, "Constant")) {
+                    py::setattr(node, name, as_long_long(child));
+                }
+            }
+}
+
 // A loop over zel.range with `cuda=True`: the system has no GPU code path, and the built module
 // has no `zel` to call, so the loop runs in order over range(<positional arguments>).
 void make_sequential_iterator(const py::object &call) {
@@ -226,6 +259,44 @@ void keep_updates_private(const py::object &body) {
     }
 }
 
+// Whether a Name `name` stands in the scope of the depth-0 block around `ci` outside `loop`,
+// other than as a declaration without a value.
+bool used_outside(const py::object &ci, const py::object &loop, const std::string &name) {
+    std::unordered_set<PyObject *> inside;
+    for (py::handle item : walk_tree(loop))
+        inside.insert(item.ptr());
+    std::unordered_set<PyObject *> declared;
+    for (py::handle item : walk_tree(depth0_block(ci).attr("node"))) {
+        if (inside.count(item.ptr()))
+            continue;
+        if (is_a(item, "AnnAssign") && item.attr("value").is_none())
+            declared.insert(item.attr("target").ptr());
+        else if (is_a(item, "Name") && !declared.count(item.ptr()) &&
+                 text_of(item.attr("id")) == name)
+            return true;
+    }
+    return false;
+}
+
+// A name that the body assigns on some iterations only holds, after the loop, what the thread
+// that ran the last iteration last stored in it, or nothing it stored at all: Python's value,
+// that of the last iteration that assigned it, is not known. Where the name is used outside the
+// loop, the compile stops.
+void refuse_values_of_some_iterations(const py::object &node, const py::object &ci) {
+    const std::pair<const std::string, py::object> *first = nullptr;
+    for (const auto &stored : stored_on_some_iterations(node.attr("body")))
+        if (used_outside(ci, node, stored.first) &&
+            (!first ||
+             stored.second.attr("lineno").cast<long>() < first->second.attr("lineno").cast<long>()))
+            first = &stored;
+    if (first)
+        script_fault("ZEL.range: `" + first->first +
+                     "` is assigned on only some iterations of the parallel loop, so its value "
+                     "after the loop is not known; assign it on every iteration, or use range. "
+                     "line " +
+                     line_of(first->second));
+}
+
 void reform_parallel_loop(const Globals &g, const py::object &cls, const py::object &node,
                           const py::object &ci) {
     py::object target = node.attr("target");
@@ -251,7 +322,9 @@ void reform_parallel_loop(const Globals &g, const py::object &cls, const py::obj
     if (sequential)
         return;
     keep_updates_private(node.attr("body"));
+    refuse_values_of_some_iterations(node, ci);
     std::string check = range_check(cls, node, ci);
+    type_large_bounds(call);
     if (!check.empty())
         drop_per_access_checks(node, ci, check);
 }

@@ -45,9 +45,24 @@ bool sort_by_mark(const py::object &name, const py::object &mark, const py::list
     return sorted;
 }
 
+// Appends to `behind` the names of `written` that `statement` reads (through subscripts it does
+// not assign to) behind the loop variable.
+void own_reads_behind(const py::object &cls, py::handle statement, const py::list &written,
+                      py::list behind) {
+    for (py::handle item : walk_tree(statement)) {
+        if (!is_a(item, "Subscript") || is_a(attr_or(item, "ctx"), "Store") ||
+            !is_a(item.attr("value"), "Name") || !written.contains(item.attr("value").attr("id")))
+            continue;
+        py::object name = item.attr("value").attr("id");
+        if (py_equal(get_tag(item, cls.attr("tidx")), py::str("-")) && !behind.contains(name))
+            behind.append(name);
+    }
+}
+
 // Sorts the names of each body statement into what it writes, at which offset, and what it reads
 // at which offset; a name both read and written counts as written. The loop variable is no
-// dependency.
+// dependency. A statement that reads its own array behind (a recurrence, counting up) and
+// another ahead (counting down) reads at both offsets, which the ordering refuses.
 void record_references(const py::object &cls, const py::object &body, const py::object &var,
                        const py::object &lineno) {
     py::str written("w"), read("r");
@@ -78,6 +93,10 @@ void record_references(const py::object &cls, const py::object &body, const py::
                 script_fault("[Fatal.2600] `" + text_of(name) + "`, line " + text_of(lineno));
             }
         }
+        // A recurrence on its own array behind runs counting up, a read of another ahead
+        // counting down.
+        if (py::len(ref2) > 0)
+            own_reads_behind(cls, statement, assign, ref1);
     }
 }
 

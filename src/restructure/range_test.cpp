@@ -80,6 +80,12 @@ class BodyAccesses {
     };
     std::vector<Access> subscripts;
     std::set<std::string> stored;
+    // The names some iteration assigns, each with the first assignment of it, and those every
+    // iteration assigns; the targets of in-place updates (reductions) are in neither, but in
+    // `updated`.
+    std::map<std::string, py::object> stored_by_some;
+    std::set<std::string> stored_by_every;
+    std::set<std::string> updated;
 
     explicit BodyAccesses(const py::object &body) { statements(body, true); }
 
@@ -144,9 +150,23 @@ class BodyAccesses {
                 subscripts.push_back({py::reinterpret_borrow<py::object>(node), always});
             // Names made by the rewriting may carry no context: they are read.
             else if (is_a(node, "Name") && is_a(attr_or(node, "ctx"), "Store"))
-                stored.insert(text_of(node.attr("id")));
+                store(node, always);
+            if (is_a(node, "AugAssign") && is_a(node.attr("target"), "Name")) {
+                stored.insert(text_of(node.attr("target").attr("id")));
+                updated.insert(text_of(node.attr("target").attr("id")));
+                field(node, "value", always);
+                return;
+            }
             children(node, always);
         }
+    }
+
+    void store(const py::handle &name, bool always) {
+        std::string id = text_of(name.attr("id"));
+        stored.insert(id);
+        stored_by_some.try_emplace(id, py::reinterpret_borrow<py::object>(name));
+        if (always)
+            stored_by_every.insert(id);
     }
 
     void children(const py::handle &node, bool always) {
@@ -156,6 +176,15 @@ class BodyAccesses {
 };
 
 } // namespace
+
+std::map<std::string, py::object> stored_on_some_iterations(const py::object &body) {
+    BodyAccesses accesses(body);
+    std::map<std::string, py::object> some = accesses.stored_by_some;
+    for (const std::set<std::string> *names : {&accesses.stored_by_every, &accesses.updated})
+        for (const std::string &name : *names)
+            some.erase(name);
+    return some;
+}
 
 // The per-access bounds checks of a parallel loop give its body an error path, which OpenMP
 // pays on every iteration (a shared flag tested and flushed). When every typed-array access in

@@ -3,6 +3,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <map>
 #include <string>
 
 namespace zel {
@@ -11,6 +12,11 @@ namespace py = pybind11;
 // The source of the test for the parallel loop `node` in the block `ci`, or "" when the loop
 // keeps its per-access checks.
 std::string range_check(const py::object &cls, const py::object &node, const py::object &ci);
+
+// The names that the loop body `body` assigns on some iterations but not on every one (under a
+// condition, after an early `continue`), each with the Name node of its first assignment. The
+// targets of in-place updates (reductions) are not among them.
+std::map<std::string, py::object> stored_on_some_iterations(const py::object &body);
 
 // Writes the loop `node` as: with <no bounds checks>: <the test `check_source`>; <the loop>,
 // and tags the root block for the cimport of the directives.

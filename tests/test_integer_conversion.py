@@ -1,0 +1,50 @@
+"""A Python value stored into a C integer: ints, bools and numpy integers convert; anything
+else raises TypeError as Python's integer-only contexts do; a store into an integer element of
+a typed array or record truncates a float as numpy's store does."""
+
+import pytest
+
+HEAD = "import zel\nimport numpy as np\n"
+
+
+@pytest.mark.parametrize("body, line, message", [
+    # A typed name at module level, assigned a Python float.
+    ("x = 2.5\nk: int = 1\nk = x\nprint(k)\n", 5, "'float' object cannot be interpreted as an integer"),
+    # A numpy float and a string into a typed name inside a function.
+    ("def f(v):\n    k: int = 0\n    k = v\n    return k\n\nprint(f(3), f(np.int32(4)), f(True))\nprint(f(np.float64(1.5)))\n",
+     5, "'numpy.float64' object cannot be interpreted as an integer"),
+    ("def f(v):\n    k: 'i4' = 0\n    k = v\n    return k\n\nprint(f('3'))\n",
+     5, "'str' object cannot be interpreted as an integer"),
+    # A parameter of a function whose parameters are typed: reported on the function's line.
+    ("def part(n: int):\n    return n + 1\n\nprint(part(2))\nprint(part(2.5))\n",
+     3, "'float' object cannot be interpreted as an integer"),
+    # The argument of a fully typed function, given a Python float.
+    ("def twice(k: int) -> int:\n    return k * 2\n\nx = 2.5\nprint(twice(3))\nprint(twice(x))\n",
+     8, "'float' object cannot be interpreted as an integer"),
+])
+def test_a_value_that_is_not_an_integer_raises(runner, body, line, message):
+    built = runner.run_script("built.py", HEAD + body)
+    report = built.stdout.splitlines()
+    assert (report[-3].split(", in ")[0], report[-1], built.returncode) == (
+        f'File "built.py",  line {line}', message, 1), built.stdout + built.stderr
+
+
+def test_integers_convert_and_elements_store_as_numpy(runner):
+    source = HEAD + """
+rec = np.dtype([('v', 'i8'), ('w', 'f8')])
+tbl = np.zeros(2, rec)
+a = np.zeros(4, 'i8')
+x = 2.5
+a[0] = x
+a[1] = np.float64(-7.9)
+a[2] = True
+a[3] = np.int16(5)
+print(np.asarray(a).tolist())
+k: int = 0
+for v in [3, True, np.int32(4), 2 ** 40]:
+    k = v
+    print(k * 2)
+print('%d' % x, int(x))
+"""
+    built = runner.run_script("built.py", source)
+    assert (built.returncode, built.stdout) == (0, "# COMPILE..\n# RUN\n" + runner.interpreted(source))
