@@ -52,7 +52,6 @@ py::str link_for_loading(const py::object &file, const py::object &name) {
         py::str(".{}.{}.load").format(name, py::module_::import("secrets").attr("token_hex")(8));
     py::module_::import("os").attr("link")(file, link);
     return link;
-    return name;
 }
 
 py::object install_build(const py::object &cls, const py::object &built, const py::str &final,
