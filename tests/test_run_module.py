@@ -129,7 +129,7 @@ def run_demo(runner, case, script="demo.py", cwd=None, **env):
         ),
         ("exit3", "# RUN\nbuilt __main__\n", "", 3),
         ("exit_text", "# RUN\nbuilt __main__\n", "stopped here\n", 1),
-        ("interrupt", "# RUN\nbuilt __main__\n", "", 130),
+        ("interrupt", "# RUN\nbuilt __main__\n", "KeyboardInterrupt\n", 130),
         ("halt", '# RUN\nbuilt __main__\nFile "demo.pyx",  line 32, in <module>\n'
                  'raise Halt("halted")\nhalted\n', "", 1),
     ],

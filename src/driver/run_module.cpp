@@ -165,6 +165,8 @@ void run(const Globals &g, const py::object &cls) {
         if (e.matches(PyExc_SystemExit))
             throw;
         if (e.matches(PyExc_KeyboardInterrupt)) {
+            // As the interpreter ends on an interrupt: its line, status 130.
+            py::print("KeyboardInterrupt", py::arg("file") = g["sys"].attr("stderr"));
             status = 130;
         } else {
             status = 1;
