@@ -106,6 +106,12 @@ void report(const Globals &g, const py::object &cls, const py::object &exc) {
 }
 
 // The module of the build, loaded (the module needs its file no more then) and named `name`.
+// As the interpreter ends on an interrupt: its line on standard error, status 130.
+int interrupted(const Globals &g) {
+    py::print("KeyboardInterrupt", py::arg("file") = g["sys"].attr("stderr"));
+    return 130;
+}
+
 py::object load_build(const py::object &cls, const py::object &spec, const char *name) {
     py::object module;
     try {
@@ -164,16 +170,18 @@ void run(const Globals &g, const py::object &cls) {
         // The script's own exit passes on, so its status and message reach the interpreter.
         if (e.matches(PyExc_SystemExit))
             throw;
-        if (e.matches(PyExc_KeyboardInterrupt)) {
-            // As the interpreter ends on an interrupt: its line, status 130.
-            py::print("KeyboardInterrupt", py::arg("file") = g["sys"].attr("stderr"));
-            status = 130;
-        } else {
-            status = 1;
+        status = e.matches(PyExc_KeyboardInterrupt) ? interrupted(g) : 1;
+        if (status == 1) {
             try {
                 report(g, cls, caught_exception(e));
-            } catch (py::error_already_set &) {
-                // A report that fails leaves the failure status alone.
+            } catch (py::error_already_set &failed) {
+                // A report that fails (an exception whose text cannot be made, say) prints
+                // nothing more and leaves the failure status alone; an interrupt while it
+                // prints ends the run as any interrupt does.
+                if (failed.matches(PyExc_KeyboardInterrupt))
+                    status = interrupted(g);
+                else if (!failed.matches(PyExc_Exception))
+                    throw;
             }
         }
     }

@@ -36,7 +36,8 @@ ScriptDirectoryOffPath::ScriptDirectoryOffPath() {
         py::object entry = entries[i];
         if (py::isinstance<py::str>(entry) && directories.contains(realpath(entry))) {
             removed_.emplace_back(i, entry);
-            PySequence_DelItem(entries.ptr(), static_cast<py::ssize_t>(i));
+            if (PySequence_DelItem(entries.ptr(), static_cast<py::ssize_t>(i)) < 0)
+                throw py::error_already_set();
         }
     }
 }
@@ -56,8 +57,11 @@ ScriptDirectoryOffPath::~ScriptDirectoryOffPath() {
     // exception, so Python's error indicator is clear here.
     try {
         restore();
-    } catch (py::error_already_set &) {
-        // The path stays as it is; the exception that ends the import is the one to report.
+    } catch (py::error_already_set &e) {
+        // A destructor cannot raise: the failure is shown as the interpreter shows an
+        // exception it cannot raise, and the exception that ends the import stays the one
+        // reported.
+        e.discard_as_unraisable("restoring the module search path");
     }
 }
 
