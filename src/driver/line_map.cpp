@@ -43,8 +43,8 @@ py::tuple unparse_tree(const Globals &g, const py::object &tree, const py::objec
                 } catch (py::error_already_set &e) {
                     if (!e.matches(PyExc_Exception))
                         throw;
-                    PyErr_SetObject(g["ZEL"].attr("Error").ptr(),
-                                    py::str("unparse error while linemap.").ptr());
+                    // The fixed message, with what went wrong as its cause.
+                    py::raise_from(e, g["ZEL"].attr("Error").ptr(), "unparse error while linemap.");
                     throw py::error_already_set();
                 }
             }
