@@ -283,8 +283,9 @@ bool used_outside(const py::object &ci, const py::object &loop, const std::strin
 // that of the last iteration that assigned it, is not known. Where the name is used outside the
 // loop, the compile stops.
 void refuse_values_of_some_iterations(const py::object &node, const py::object &ci) {
+    const auto stored_names = stored_on_some_iterations(node.attr("body"));
     const std::pair<const std::string, py::object> *first = nullptr;
-    for (const auto &stored : stored_on_some_iterations(node.attr("body")))
+    for (const auto &stored : stored_names)
         if (used_outside(ci, node, stored.first) &&
             (!first ||
              stored.second.attr("lineno").cast<long>() < first->second.attr("lineno").cast<long>()))
