@@ -22,6 +22,27 @@ def emit(ns, tree):
     return MARKER.sub("", "".join(unparser._source))
 
 
+# Every C function tests its stack on entry; the test's runtime comes once, before the first.
+STACK_TEST = ["    if _zel_stack_low_():", "        _zel_recursion_error_()"]
+
+
+def without_stack_test(text):
+    """The .pyx text without the stack test of C functions and its runtime, for tests of the rest."""
+    lines, kept = text.splitlines(keepends=True), []
+    skip_runtime = False
+    for number, line in enumerate(lines):
+        if line.startswith("cdef extern from *:") and "_zel_stack_low" in "".join(lines[number:number + 4]):
+            skip_runtime = True
+            continue
+        if skip_runtime and line.startswith("    "):
+            continue
+        skip_runtime = False
+        if line.strip() in ("if _zel_stack_low_():", "_zel_recursion_error_()"):
+            continue
+        kept.append(line)
+    return "".join(kept)
+
+
 def pyx_lines(ns, source):
     return emit(ns, rewrite(ns, source)).splitlines()
 

@@ -3,7 +3,7 @@ import ast
 
 import pytest
 
-from pyx_helpers import emit
+from pyx_helpers import STACK_TEST, emit
 
 
 def tag(ns, node, cdef=None, dtype=None, ref=None):
@@ -43,6 +43,16 @@ def typed_function(ns, source, return_type=None, param_types=(), typed_list=True
     return tree, func
 
 
+def function_lines(text):
+    """The emitted lines from the function on, after the stack test's runtime."""
+    lines = text.splitlines()
+    if lines and lines[0] == "cdef extern from *:":
+        lines = lines[1:]
+        while lines and lines[0].startswith("    "):
+            lines = lines[1:]
+    return lines
+
+
 @pytest.mark.parametrize(
     "source, return_type, param_types, header",
     [
@@ -58,7 +68,8 @@ def typed_function(ns, source, return_type=None, param_types=(), typed_list=True
 )
 def test_typed_function_headers(zel_ns, source, return_type, param_types, header):
     tree, func = typed_function(zel_ns, source, return_type, param_types)
-    assert emit(zel_ns, tree).splitlines() == [header, "    pass"]
+    stack_test = STACK_TEST if return_type else []
+    assert function_lines(emit(zel_ns, tree)) == [header, *stack_test, "    pass"]
     if return_type:
         assert func.returns is None
 
@@ -71,13 +82,26 @@ def test_untagged_list_keeps_annotations_and_a_tagged_function_drops_its_return(
 def test_decorators_and_docstring_of_a_c_function(zel_ns):
     source = '@dec\n@other(1)\ndef f(x):\n    "doc"\n    return x'
     tree, _ = typed_function(zel_ns, source, "double", ["double"])
-    assert emit(zel_ns, tree).splitlines() == [
+    assert function_lines(emit(zel_ns, tree)) == [
         "@dec",
         "@other(1)",
         "cdef double f(double x) nogil:",
         "    \"\"\"doc\"\"\"",
+        *STACK_TEST,
         "    return x",
     ]
+
+
+def test_the_stack_test_runtime_comes_once_before_the_first_c_function(zel_ns):
+    tree, _ = typed_function(zel_ns, "def f(x):\n    return x\ndef g(y):\n    return y", "double",
+                             ["double"])
+    g = tree.body[1]
+    tag(zel_ns, g, dtype="double")
+    tag(zel_ns, g.args, dtype=True)
+    tag(zel_ns, g.args.args[0], dtype="double")
+    lines = emit(zel_ns, tree).splitlines()
+    assert lines[0] == "cdef extern from *:" and sum(line == lines[0] for line in lines) == 1
+    assert lines.index("cdef double f(double x) nogil:") < lines.index("cdef double g(double y) nogil:")
 
 
 def annassign(ns, source, **tags):

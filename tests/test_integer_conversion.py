@@ -11,7 +11,8 @@ HEAD = "import zel\nimport numpy as np\n"
     # A typed name at module level, assigned a Python float.
     ("x = 2.5\nk: int = 1\nk = x\nprint(k)\n", 5, "'float' object cannot be interpreted as an integer"),
     # A numpy float and a string into a typed name inside a function.
-    ("def f(v):\n    k: int = 0\n    k = v\n    return k\n\nprint(f(3), f(np.int32(4)), f(True))\nprint(f(np.float64(1.5)))\n",
+    ("def f(v):\n    k: int = 0\n    k = v\n    return k\n\n"
+     "print(f(3), f(np.int32(4)), f(True))\nprint(f(np.float64(1.5)))\n",
      5, "'numpy.float64' object cannot be interpreted as an integer"),
     ("def f(v):\n    k: 'i4' = 0\n    k = v\n    return k\n\nprint(f('3'))\n",
      5, "'str' object cannot be interpreted as an integer"),

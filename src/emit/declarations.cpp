@@ -3,9 +3,12 @@
 // `cdef ... nogil` C functions with typed parameters, `cpdef` where the script also uses them
 // as Python function objects.
 #include "emit/emit_classes.hpp"
+#include "restructure/generated_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 #include "support/with_context.hpp"
+
+#include <sstream>
 
 namespace zel {
 namespace {
@@ -130,11 +133,61 @@ void visit_arguments(const Globals &g, const py::object &self, const py::object 
     }
 }
 
+// A C function of the script recurses in C frames, which the interpreter's recursion limit does
+// not see: each tests on entry that its thread's stack has room left (an eighth of it, taken
+// from the thread's own stack bounds the first time the thread asks) and otherwise raises
+// RecursionError there, as the interpreter does before its stack runs out. The floor is a
+// thread's own (OpenMP workers have smaller stacks than the main thread), kept where the test
+// reads it with one load.
+void write_stack_test(const py::object &self) {
+    if (truthy(self.attr("_stack_test_written")))
+        return;
+    std::ostringstream out;
+    out << "cdef extern from *:\n"
+           "    \"#include <pthread.h>\\n"
+           "static __thread char *_zel_stack_floor "
+           "__attribute__((tls_model(\\\"initial-exec\\\")));"
+           " static char *_zel_find_stack_floor(void) { pthread_attr_t attr; void *base = 0; "
+           "size_t size = 0; if (pthread_getattr_np(pthread_self(), &attr) == 0) { "
+           "pthread_attr_getstack(&attr, &base, &size); pthread_attr_destroy(&attr); } "
+           "_zel_stack_floor = base ? (char *)base + size / 8 : (char *)1; "
+           "return _zel_stack_floor; } "
+           "static inline int _zel_stack_low(void) { char *limit = _zel_stack_floor; "
+           "if (__builtin_expect(limit == 0, 0)) limit = _zel_find_stack_floor(); "
+           "char here; return __builtin_expect(&here < limit, 0); } "
+           "static int _zel_recursion_error(void) { PyGILState_STATE state = PyGILState_Ensure(); "
+           "PyErr_SetString(PyExc_RecursionError, \\\"maximum recursion depth exceeded\\\"); "
+           "PyGILState_Release(state); return -1; }\"\n"
+           "    bint "
+        << stack_low
+        << " \"_zel_stack_low\"() noexcept nogil\n"
+           "    int "
+        << recursion_error << " \"_zel_recursion_error\"() except -1 nogil\n";
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);)
+        self.attr("fill")(line);
+    self.attr("_stack_test_written") = true;
+}
+
+// A C function's first statement, after its docstring: the stack test that raises RecursionError
+// before a runaway recursion overruns the thread's stack. It stands on the `def` line, where the
+// traceback of the error then points.
+void test_stack_on_entry(const py::object &self, const py::object &node) {
+    py::object test = parse_statement(py::str("if {}(): {}()").format(stack_low, recursion_error));
+    py::module_::import("ast").attr("increment_lineno")(test, py::object(node.attr("lineno")) -
+                                                                  py::int_(1));
+    py::list body = node.attr("body");
+    body.insert(self.attr("get_raw_docstring")(node).is_none() ? 0 : 1, test);
+}
+
 // `fill_suffix`, as the host names it, is what the line opens with before the function's name:
 // "def", "async def", or "cdef <type>" or "cpdef <type>" for a C function, which runs without
 // the interpreter until the compiler finds that its body needs it (ZELCython.with_interpreter).
 void _function_helper(const py::object &self, const py::object &node,
                       const std::string &fill_suffix) {
+    bool c_function = starts_with(fill_suffix, "cdef ") || starts_with(fill_suffix, "cpdef ");
+    if (c_function)
+        write_stack_test(self);
     for (py::handle decorator : node.attr("decorator_list")) {
         self.attr("fill")("@");
         traverse(self, decorator);
@@ -148,8 +201,10 @@ void _function_helper(const py::object &self, const py::object &node,
         write(self, py::str(" -> "));
         traverse(self, returns);
     }
-    if (starts_with(fill_suffix, "cdef ") || starts_with(fill_suffix, "cpdef "))
+    if (c_function) {
         write(self, py::str(" nogil"));
+        test_stack_on_entry(self, node);
+    }
     py::object block = self.attr("block")("extra"_a = self.attr("get_type_comment")(node));
     with_context(block, [&] { self.attr("_write_docstring_and_traverse_body")(node); });
 }

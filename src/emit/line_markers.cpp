@@ -26,6 +26,7 @@ void zel_unparser_init(const Globals &g, const py::object &self, const py::kwarg
     self.attr("_open_lineno") = py::none();
     self.attr("_line_closed") = py::bool_(true);
     self.attr("_fill_struct_lookup_code") = py::bool_(false);
+    self.attr("_stack_test_written") = py::bool_(false);
     self.attr("_text_helpers") = py::bool_(false);
     self.attr("_in_module_function") = py::bool_(false);
     self.attr("_outlined_loops") = py::dict();

@@ -2,6 +2,7 @@
 // import emitters: numpy is imported at the C level too, and the prefix "import openmp"
 // becomes a cimport.
 #include "emit/emit_classes.hpp"
+#include "restructure/generated_names.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 

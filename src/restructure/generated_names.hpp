@@ -21,4 +21,9 @@ constexpr const char *loop_function_prefix = "_zel_loop_";
 // strings), which a module of text variables needs without any record holding a text.
 constexpr const char *text_helpers_tag = "_zel_text_helpers_";
 
+// The stack test that every C function of the script makes on entry, and the RecursionError it
+// raises when the thread's stack is nearly used up.
+constexpr const char *stack_low = "_zel_stack_low_";
+constexpr const char *recursion_error = "_zel_recursion_error_";
+
 } // namespace zel
