@@ -4,7 +4,7 @@ import textwrap
 
 import pytest
 
-from pyx_helpers import pyx_lines, rewrite
+from pyx_helpers import emit, pyx_lines, rewrite, without_stack_test
 
 RECORDS = """
 import numpy as np
@@ -196,7 +196,7 @@ class TestProjectionBody:
 
 
 def lines_after_table(ns, body):
-    lines = pyx_lines(ns, "import zel" + RECORDS + body)
+    lines = without_stack_test(emit(ns, rewrite(ns, "import zel" + RECORDS + body))).splitlines()
     return lines[lines.index("cdef _struct_dt[::1] tbl = np.zeros(10, dt)") + 1:]
 
 
