@@ -600,7 +600,7 @@ if __name__ == "__main__":
     tbl['w'] = 1.5
     tbl['label'][3] = b'three'
     tbl['v'] += 1
-    print(tbl['w'][:3], tbl[3]['label'], tbl['v'][-1])
+    print(tbl['w'][:3], tbl[3]['label'], tbl['v'][199])
 '''
 
 
