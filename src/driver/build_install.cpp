@@ -36,15 +36,6 @@ template <typename Write> void write_durably(const py::object &path, Write &&wri
     });
 }
 
-void remove_if_present(const py::object &os, const py::object &path) {
-    try {
-        os.attr("remove")(path);
-    } catch (py::error_already_set &e) {
-        if (!e.matches(PyExc_FileNotFoundError))
-            throw;
-    }
-}
-
 } // namespace
 
 py::str link_for_loading(const py::object &file, const py::object &name) {

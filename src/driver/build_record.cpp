@@ -73,19 +73,18 @@ bool made_from(const py::object &build, const py::object &record) {
     return text.equal(record);
 }
 
+void remove_if_present(const py::object &os, const py::object &path) {
+    try {
+        os.attr("remove")(path);
+    } catch (py::error_already_set &e) {
+        if (!e.matches(PyExc_FileNotFoundError))
+            throw;
+    }
+}
+
 void remove_build(const py::object &os, const py::object &build) {
-    try {
-        os.attr("remove")(build);
-    } catch (py::error_already_set &e) {
-        if (!e.matches(PyExc_FileNotFoundError))
-            throw;
-    }
-    try {
-        os.attr("remove")(record_path(build));
-    } catch (py::error_already_set &e) {
-        if (!e.matches(PyExc_FileNotFoundError))
-            throw;
-    }
+    remove_if_present(os, build);
+    remove_if_present(os, record_path(build));
 }
 
 void add_build_record(ClassBuilder &zel) {

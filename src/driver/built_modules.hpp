@@ -18,7 +18,10 @@ py::list find_builds(const Globals &g, const py::str &stem, const py::object &vs
 // Whether the record beside `build` is `record`; a build without a record matches none.
 bool made_from(const py::object &build, const py::object &record);
 
-// Deletes a build and its record; one that another process deleted first is gone already.
+// Deletes `path`; a file that another process deleted first is gone already.
+void remove_if_present(const py::object &os, const py::object &path);
+
+// Deletes a build and its record, each as remove_if_present does.
 void remove_build(const py::object &os, const py::object &build);
 
 // The path of the record beside `build`.
