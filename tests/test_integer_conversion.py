@@ -1,6 +1,7 @@
 """A Python value stored into a C integer: ints, bools and numpy integers convert; anything
 else raises TypeError as Python's integer-only contexts do; a store into an integer element of
-a typed array or record truncates a float as numpy's store does."""
+a typed array or record truncates a float as numpy's store does. A text of one character where
+a C integer is wanted stops the build: the compiler would read it as the character's code."""
 
 import pytest
 
@@ -46,6 +47,37 @@ for v in [3, True, np.int32(4), 2 ** 40]:
     k = v
     print(k * 2)
 print('%d' % x, int(x))
+"""
+    built = runner.run_script("built.py", source)
+    assert (built.returncode, built.stdout) == (0, "# COMPILE..\n# RUN\n" + runner.interpreted(source))
+
+
+@pytest.mark.parametrize("body, line", [
+    ("k: int = 'a'\nprint(k)\n", 3),
+    ("k: 'i4' = 0\nk = b'a'\nprint(k)\n", 4),
+    ("k: int = 97\nprint(k == 'a')\n", 4),
+    ("def code() -> int:\n    return 'a'\n\nprint(code())\n", 4),
+    ("def next_(k: int) -> int:\n    return k + 1\n\nprint(next_('a'))\n", 6),
+])
+def test_a_one_character_text_for_a_c_integer_stops_the_build(runner, body, line):
+    built = runner.run_script("built.py", HEAD + body)
+    listing = built.stdout.splitlines()
+    assert built.returncode == 1, built.stdout + built.stderr
+    assert listing[-1].endswith("the text 'a' stands where a C integer is wanted, where Python "
+                                "keeps it a text; write ord('a') for its code"), built.stdout
+    assert listing[-4].endswith(f"EnIl {line}"), built.stdout
+
+
+def test_a_one_character_text_compared_with_a_character_of_a_text(runner):
+    source = HEAD + """
+def count(s: str, n: int) -> int:
+    found: int = 0
+    for c in s:
+        if c == 'a':
+            found += 1
+    return found + ord('a') * n
+
+print(count('banana', 0), count('', 1))
 """
     built = runner.run_script("built.py", source)
     assert (built.returncode, built.stdout) == (0, "# COMPILE..\n# RUN\n" + runner.interpreted(source))

@@ -156,13 +156,14 @@ void mark_overflow_in_comprehensions(const py::object &cls, py::list &stages) {
 
 // The checks go in once the compiler has turned calls such as `int(d)` into C operations,
 // and loops over displays into loops over C arrays; the text truth test, once the tests are
-// C tests.
+// C tests; the one-character texts, once every literal has the type it is read as.
 void add_stages_after_optimising_calls(const py::object &cls, py::list &stages) {
     py::object optimise_calls =
         py::module_::import("Cython.Compiler.Optimize").attr("OptimizeBuiltinCalls");
     for (size_t i = 0; i < stages.size(); ++i)
         if (py::isinstance(stages[i], optimise_calls)) {
             py::object context = stages[i].attr("context");
+            stages.insert(i + 1, cls.attr("_CharLiterals")(context));
             stages.insert(i + 1, cls.attr("_TextTruth")(context));
             stages.insert(i + 1, cls.attr("_ElementStores")(context));
             stages.insert(i + 1, cls.attr("_SignalChecks")(context));
@@ -413,6 +414,7 @@ py::object make_zel_cython(const Globals &g) {
     cython.attr("_TextTruth", lazy.made_by(make_text_truth));
     cython.attr("_ElementStores", lazy.made_by(make_element_stores));
     cython.attr("_SignalChecks", lazy.made_by(make_signal_checks));
+    cython.attr("_CharLiterals", lazy.made_by(make_char_literals));
 
     ClassBuilder capture = cython.nested("_CaptureBuffer", py::make_tuple(string_io));
     capture.attr("all_captured", py::dict());

@@ -34,6 +34,10 @@ py::object make_element_stores(const Globals &g, const py::object &zel_cython);
 // The compiler stage of ZELCython that has loops look for pending signals.
 py::object make_signal_checks(const Globals &g, const py::object &zel_cython);
 
+// The compiler stage of ZELCython that stops the build where a text of one character would be
+// read as a C integer.
+py::object make_char_literals(const Globals &g, const py::object &zel_cython);
+
 // Emitter overrides of ZELUnparser, one file each, written and registered as the rewriting
 // methods are (restructure/restructure_classes.hpp); ZELUnparser's `__init__` is
 // `zel_unparser_init`.
