@@ -2,6 +2,51 @@
 import pytest
 
 SCRIPTS = {
+    "defaults_and_closures.py": """\
+import zel
+import math
+from dataclasses import dataclass, field
+from typing import Optional
+
+π: float = math.pi
+größe: int = 3
+
+@dataclass
+class Grid:
+    nx: int
+    ny: int
+    data: list = field(default_factory=list)
+
+    def area(self) -> int:
+        return self.nx * self.ny
+
+def make_scaler(k: float):
+    def scale(x: float) -> float:
+        return k * x
+    return scale
+
+def clamp(x: float, lo: float = 0.0, hi: float = 1.0) -> float:
+    return max(lo, min(hi, x))
+
+def mean(xs: list[float]) -> Optional[float]:
+    if not xs:
+        return None
+    return sum(xs) / len(xs)
+
+def gen(n: int):
+    for i in range(n):
+        yield i * i
+
+total: int = 0
+for v in gen(5):
+    total += v
+g = Grid(3, 4)
+print(g, g.area(), π * größe)
+print(make_scaler(2.0)(3.5), clamp(1.5), clamp(-1.0), clamp(0.25, hi=0.2))
+print(mean([]), mean([1.0, 2.0]), total)
+squares = list(map(lambda t: t ** 2, range(4)))
+print(squares, sorted({3, 1, 2}), f"{π:.3f}")
+""",
     "primes_and_helpers.py": """\
 import zel
 import functools

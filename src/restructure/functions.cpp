@@ -46,6 +46,8 @@ bool looks_names_up(const std::string &name) {
 
 // The names of the module that its code uses other than by calling them, every attribute name
 // (a module's attribute may be one), and "*" when the code looks names up by their text.
+// A callee given keyword arguments counts too: the compiler calls a C function by keywords
+// only up to its first parameter left out, and calls the function object for the rest.
 // Found once, kept beside the module's block.
 py::set names_used_as_values(const py::object &module_block) {
     const char *tag = "_values_";
@@ -57,7 +59,10 @@ py::set names_used_as_values(const py::object &module_block) {
     // Breadth first: a call comes before its callee.
     for (py::handle node : walk_tree(module_block.attr("node"))) {
         if (is_a(node, "Call")) {
-            callees.insert(node.attr("func").ptr());
+            py::object callee = node.attr("func");
+            callees.insert(callee.ptr());
+            if (py::len(node.attr("keywords")) != 0 && is_a(callee, "Name"))
+                values.add(callee.attr("id"));
         } else if (is_a(node, "Attribute")) {
             values.add(node.attr("attr"));
         } else if (is_a(node, "Name")) {
