@@ -2,6 +2,52 @@
 import pytest
 
 SCRIPTS = {
+    "heat_class_with_parallel_step.py": """\
+import zel
+import numpy as np
+
+
+class Heat:
+    def __init__(self, n: int):
+        self.n = n
+        self.u = np.zeros(n, 'f8')
+        self.u[n // 2] = 1.0
+
+    def step(self, alpha: float) -> None:
+        a: float = alpha
+        n: int = self.n
+        u: (0, 'f8') = self.u
+        new: (0, 'f8') = np.zeros(n, 'f8')
+        for i in zel.range(1, n - 1):
+            new[i] = u[i] + a * (u[i - 1] - 2.0 * u[i] + u[i + 1])
+        self.u = np.asarray(new)
+
+    def total(self) -> float:
+        return float(np.sum(self.u))
+
+
+def run(steps: int = 50) -> Heat:
+    h = Heat(101)
+    for _ in range(steps):
+        h.step(0.25)
+    return h
+
+
+if __name__ == "__main__":
+    h = run()
+    print(f"{h.total():.12f}", f"{h.u.max():.12f}", h.u.argmax())
+    m: ((0, 0), 'f8') = np.zeros((4, 5), 'f8')
+    for i in zel.range(4):
+        for j in range(5):
+            m[i, j] = i - j
+    print(np.asarray(m).tolist()[2], float(np.asarray(m).sum()))
+    best: float = -1e300
+    for i in range(4):
+        for j in range(5):
+            if m[i, j] > best:
+                best = m[i, j]
+    print(best)
+""",
     "defaults_and_closures.py": """\
 import zel
 import math
