@@ -380,9 +380,15 @@ def test_index_of_a_plain_loop_then_a_parallel_loop(runner):
     ("s = a[i]\n    s += 1.0", "s = s + 1.0"),
     ("s = a[i]\n    if s > 1.0:\n        s *= 2.0", "s = s * 2.0"),
     ("s, t = a[i], 1.0\n    s -= t", "s = s - t"),
+    # Assigned in an inner loop, updated in a loop inside that: a dot product per element.
+    ("for j in range(3):\n        s = 0.0\n        for k in range(3):\n            s += a[k]\n"
+     "        a[j] = s", "s = s + a[k]"),
+    ("try:\n        s = a[i]\n    except ValueError:\n        s = 0.0\n    else:\n        s += 1.0",
+     "s = s + 1.0"),
     # Never assigned otherwise, or only on some iterations: a reduction, as written.
     ("s += a[i]", "s += a[i]"),
     ("if a[i] > 0.0:\n        s = a[i]\n    s += 1.0", "s += 1.0"),
+    ("for j in range(3):\n        s = a[j]\n    s += 1.0", "s += 1.0"),
 ])
 def test_in_place_update_of_a_name_private_to_the_iteration(zel_ns, body, update):
     lines = pyx_lines(zel_ns, "import zel, numpy\na = numpy.zeros(n, 'f8')\ns: float = 0.0\n"
@@ -408,6 +414,14 @@ def test_private_updates_and_reductions_run_as_in_python(runner):
             b[i] = s
             total += s
         print(np.asarray(b).tolist(), float(total))
+        m: ((0, 0), 'f8') = np.zeros((n, n), 'f8')
+        for i in zel.range(n):
+            for j in range(n):
+                dot: float = 0.0
+                for k in range(n):
+                    dot += a[i] * a[k] * (j + 1)
+                m[i, j] = dot
+        print(np.asarray(m).tolist())
     """)
 
 
@@ -446,6 +460,12 @@ SOME_ITERATIONS = ("` is assigned on only some iterations of the parallel loop, 
      "        if a[i] > 0.0:\n            found = i\n    return found\n", "found", 7),
     ("for i in zel.range(n):\n    for k in range(i):\n        t = a[k]\n\ndef f():\n    return t\n",
      "t", 5),
+    # Read by a function defined before the loop, which may run after it.
+    ("def f():\n    return t\n\nfor i in zel.range(n):\n    if a[i] > 0.0:\n        t = a[i]\n",
+     "t", 8),
+    # Read before the loop, inside a loop that runs it again.
+    ("t = 0.0\nfor r in range(2):\n    print(t)\n    for i in zel.range(n):\n        if a[i] > 0.0:\n"
+     "            t = a[i]\n", "t", 8),
 ])
 def test_names_assigned_on_some_iterations_are_refused(zel_ns, capsys, source, name, line):
     with pytest.raises(SystemExit) as stop:
@@ -465,6 +485,15 @@ def test_names_assigned_on_some_iterations_are_refused(zel_ns, capsys, source, n
 def test_names_of_every_iteration_or_private_ones_are_kept(zel_ns, body):
     lines = pyx_lines(zel_ns, "import zel, numpy\na = numpy.zeros(n, 'f8')\ns: float = 0.0\n"
                       "t: float = 0.0\nfor i in zel.range(n):\n    " + body + "\nprint(s, t)\n")
+    assert any("_cp_prange_" in line for line in lines)
+
+
+def test_a_name_read_only_before_the_loop_is_kept(zel_ns):
+    # `k` indexes a loop before the parallel one and an inner loop of its body.
+    lines = pyx_lines(zel_ns, "import zel, numpy\na = numpy.zeros(n, 'f8')\nfor k in range(n):\n"
+                      "    a[k] = k\nfor i in zel.range(n):\n    for j in range(3):\n        for k in range(j):\n"
+                      "            a[i] += k\n"
+                      "print(a)\n")
     assert any("_cp_prange_" in line for line in lines)
 
 

@@ -235,45 +235,102 @@ void make_sequential_iterator(const py::object &call) {
 }
 
 // In a parallel body, `s += v` makes `s` a reduction over the loop, which the body may not
-// read. A name that the body assigns before its in-place update holds a value of the
-// iteration instead: its update is written `s = s + v`, so that it stays private.
-void keep_updates_private(const py::object &body) {
-    std::set<std::string> assigned;
-    for (py::handle statement : body) {
-        for (py::handle item : walk_tree(statement)) {
-            if (!is_a(item, "AugAssign") || !is_a(item.attr("target"), "Name"))
-                continue;
-            py::object target = item.attr("target");
-            if (!assigned.count(text_of(target.attr("id"))))
-                continue;
-            write_update_as_assignment(
-                item, ast_class("BinOp")(ast_class("Name")(target.attr("id"), ast_class("Load")()),
-                                         item.attr("op"), item.attr("value")));
+// read. A name that the body assigns before its in-place update, on the way to it (earlier in
+// the update's block or in a block around it: `s = 0.0` in an inner loop, then
+// `s += a[i, k] * b[k, j]` in a loop inside that), holds a value of the iteration instead: its
+// update is written `s = s + v`, so that it stays private. An assignment under an `if` before
+// the update assigns on some iterations only, and leaves the update a reduction. Returns the
+// names assigned on every way through the statements.
+std::set<std::string> keep_updates_private(const py::list &statements,
+                                           std::set<std::string> assigned) {
+    for (py::handle statement : statements) {
+        if (is_a(statement, "AugAssign") && is_a(statement.attr("target"), "Name")) {
+            py::object target = statement.attr("target");
+            if (assigned.count(text_of(target.attr("id"))))
+                write_update_as_assignment(
+                    statement,
+                    ast_class("BinOp")(ast_class("Name")(target.attr("id"), ast_class("Load")()),
+                                       statement.attr("op"), statement.attr("value")));
         }
-        if (is_a(statement, "Assign")) {
-            for (py::handle target : statement.attr("targets"))
-                for (py::handle item : walk_tree(target))
-                    if (is_a(item, "Name"))
-                        assigned.insert(text_of(item.attr("id")));
+        if (is_a(statement, "Try")) {
+            // `else` runs after the whole `try` block.
+            keep_updates_private(statement.attr("orelse"),
+                                 keep_updates_private(statement.attr("body"), assigned));
+            for (py::handle handler : statement.attr("handlers"))
+                keep_updates_private(handler.attr("body"), assigned);
+            keep_updates_private(statement.attr("finalbody"), assigned);
+        } else if (is_a(statement, "With")) {
+            assigned = keep_updates_private(statement.attr("body"), assigned);
+        } else {
+            for (const char *field : {"body", "orelse"})
+                if (py::hasattr(statement, field))
+                    keep_updates_private(statement.attr(field), assigned);
         }
+        py::list targets;
+        if (is_a(statement, "Assign"))
+            targets = statement.attr("targets");
+        else if (is_a(statement, "AnnAssign") && !statement.attr("value").is_none())
+            targets.append(statement.attr("target"));
+        for (py::handle target : targets)
+            for (py::handle item : walk_tree(target))
+                if (is_a(item, "Name"))
+                    assigned.insert(text_of(item.attr("id")));
     }
+    return assigned;
 }
 
-// Whether a Name `name` stands in the scope of the depth-0 block around `ci` outside `loop`,
-// other than as a declaration without a value.
+// Whether a node stands in the script: a node the rewriting made may have no place, or only a
+// line.
+bool has_place(py::handle node) {
+    for (const char *field : {"lineno", "col_offset", "end_lineno", "end_col_offset"})
+        if (!py::hasattr(node, field) || node.attr(field).is_none())
+            return false;
+    return true;
+}
+
+// Where a node stands in the script, as (line, column), from its start or its end.
+std::pair<long, long> start_of(py::handle node) {
+    return {node.attr("lineno").cast<long>(), node.attr("col_offset").cast<long>()};
+}
+std::pair<long, long> end_of(py::handle node) {
+    return {node.attr("end_lineno").cast<long>(), node.attr("end_col_offset").cast<long>()};
+}
+
+// Whether the value `loop` leaves in `name` can be read: whether a Name `name` stands in the
+// scope of the depth-0 block around `ci` outside `loop`, other than as a declaration without a
+// value, after the loop, in a function (which may run later), or anywhere when a loop of the
+// scope runs `loop` again. A name the rewriting made, which has no place, counts; a loop it
+// made is none of the script's.
 bool used_outside(const py::object &ci, const py::object &loop, const std::string &name) {
     std::unordered_set<PyObject *> inside;
     for (py::handle item : walk_tree(loop))
         inside.insert(item.ptr());
+    auto named = [&](py::handle item) {
+        return is_a(item, "Name") && text_of(item.attr("id")) == name;
+    };
+    py::object scope = depth0_block(ci).attr("node");
+    bool repeated = false;
+    for (py::handle item : walk_tree(scope))
+        if (!inside.count(item.ptr()) && item.ptr() != scope.ptr() &&
+            (is_a(item, "For") || is_a(item, "While") || is_a(item, "AsyncFor")) &&
+            has_place(item) && start_of(item) < start_of(loop) && end_of(loop) <= end_of(item))
+            repeated = true;
     std::unordered_set<PyObject *> declared;
-    for (py::handle item : walk_tree(depth0_block(ci).attr("node"))) {
+    for (py::handle item : walk_tree(scope)) {
         if (inside.count(item.ptr()))
             continue;
-        if (is_a(item, "AnnAssign") && item.attr("value").is_none())
+        if (is_a(item, "AnnAssign") && item.attr("value").is_none()) {
             declared.insert(item.attr("target").ptr());
-        else if (is_a(item, "Name") && !declared.count(item.ptr()) &&
-                 text_of(item.attr("id")) == name)
+        } else if (item.ptr() != scope.ptr() &&
+                   (is_a(item, "FunctionDef") || is_a(item, "AsyncFunctionDef") ||
+                    is_a(item, "Lambda"))) {
+            for (py::handle deferred : walk_tree(item))
+                if (named(deferred))
+                    return true;
+        } else if (named(item) && !declared.count(item.ptr()) &&
+                   (repeated || !has_place(item) || end_of(loop) <= start_of(item))) {
             return true;
+        }
     }
     return false;
 }
@@ -322,7 +379,7 @@ void reform_parallel_loop(const Globals &g, const py::object &cls, const py::obj
     reform_stmt(cls, node.attr("body"), body);
     if (sequential)
         return;
-    keep_updates_private(node.attr("body"));
+    keep_updates_private(node.attr("body"), {});
     refuse_values_of_some_iterations(node, ci);
     std::string check = range_check(cls, node, ci);
     type_large_bounds(call);
