@@ -2,6 +2,62 @@
 import pytest
 
 SCRIPTS = {
+    "primes_monte_carlo_matmul.py": """\
+import zel
+import numpy as np
+import random
+
+
+def sieve(n: int) -> list:
+    flags = np.ones(n + 1, dtype=bool)
+    flags[:2] = False
+    for p in range(2, int(n ** 0.5) + 1):
+        if flags[p]:
+            flags[p * p::p] = False
+    return np.nonzero(flags)[0].tolist()
+
+
+def count_primes(n: int) -> int:
+    marks = np.zeros(n + 1, 'i4')
+    count: int = 0
+    for p in range(2, n + 1):
+        if marks[p] == 0:
+            count += 1
+            for q in range(p * p, n + 1, p):
+                marks[q] = 1
+    return count
+
+
+def monte_carlo(samples: int, seed: int = 1) -> float:
+    rng = random.Random(seed)
+    hits = 0
+    for _ in range(samples):
+        x, y = rng.random(), rng.random()
+        if x * x + y * y <= 1.0:
+            hits += 1
+    return 4.0 * hits / samples
+
+
+def matmul(a: ((0, 0), "f8"), b: ((0, 0), "f8")):
+    n: int = a.shape[0]
+    m: int = b.shape[1]
+    k: int = a.shape[1]
+    c: ((0, 0), 'f8') = np.zeros((n, m), 'f8')
+    for i in zel.range(n):
+        for j in range(m):
+            s: float = 0.0
+            for t in range(k):
+                s += a[i, t] * b[t, j]
+            c[i, j] = s
+    return c
+
+
+if __name__ == "__main__":
+    print(sieve(50)[-5:], count_primes(10000), monte_carlo(20000))
+    a = np.arange(12, dtype='f8').reshape(3, 4)
+    b = np.ones((4, 2))
+    print(np.asarray(matmul(a, b)).tolist())
+""",
     "heat_class_with_parallel_step.py": """\
 import zel
 import numpy as np
