@@ -4,6 +4,7 @@
 #include "restructure/array_slices.hpp"
 #include "restructure/blocks.hpp"
 #include "restructure/record_pointers.hpp"
+#include "restructure/repeated_reads.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"

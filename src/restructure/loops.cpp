@@ -3,6 +3,7 @@
 // other loop is walked as it stands, its body in a block of its own.
 #include "restructure/blocks.hpp"
 #include "restructure/range_test.hpp"
+#include "restructure/repeated_reads.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"

@@ -3,6 +3,7 @@
 // checks, which Cython's directives then switch off for the loop.
 #include "restructure/range_test.hpp"
 #include "restructure/generated_names.hpp"
+#include "restructure/repeated_reads.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"

@@ -42,13 +42,6 @@ void set_tag(py::handle node, const char *name, py::handle value);
 // node.__class__ = ast.<name>; the node keeps its other attributes.
 void set_class(py::handle node, const char *name);
 
-// Whether an expression gives the same value read twice: names, constants, and attributes,
-// subscripts, tuples and arithmetic of them.
-bool reads_alike_twice(py::handle node);
-
-// The in-place update `target op= v` becomes, in place, the assignment `target = value`.
-void write_update_as_assignment(py::handle update, const py::object &value);
-
 // The first statement of `source`, parsed as a module of its own.
 py::object parse_statement(const py::object &source);
 

@@ -1,17 +1,11 @@
-// ZEL.unparse: writes the rewritten tree as .pyx text and maps the lines that carry a line
-// marker back to the script lines they came from.
-#include "driver/driver_classes.hpp"
-#include "driver/module_prologue.hpp"
-#include "support/pyast.hpp"
+// Writes the rewritten tree as .pyx text and maps the lines that carry a line marker back to
+// the script lines they came from.
+#include "emit/pyx_text.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
-namespace {
 
-// ZEL.unparse (named apart from the support helper that unparses one node).
-py::tuple unparse_tree(const Globals &g, const py::object &tree, const py::object &openmp) {
-    if (is_a(tree, "Module"))
-        insert_module_prologue(g, tree, truthy(openmp));
-
+py::tuple pyx_text_with_line_map(const Globals &g, const py::object &tree) {
     py::object unparser = g["ZELUnparser"]();
     unparser.attr("traverse")(tree);
     unparser.attr("finalize")();
@@ -57,12 +51,6 @@ py::tuple unparse_tree(const Globals &g, const py::object &tree, const py::objec
         text.append(py::str(piece));
     }
     return py::make_tuple(py::str("").attr("join")(text), line_map);
-}
-
-} // namespace
-
-void add_unparse(ClassBuilder &zel) {
-    zel.staticmethod("unparse", unparse_tree, py::arg("tree"), py::arg("openmp") = true);
 }
 
 } // namespace zel

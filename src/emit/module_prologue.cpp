@@ -1,6 +1,6 @@
 // The statements at the head of the generated module, written in one place from what the walk
 // recorded.
-#include "driver/module_prologue.hpp"
+#include "emit/module_prologue.hpp"
 #include "restructure/generated_names.hpp"
 #include "support/pyast.hpp"
 
