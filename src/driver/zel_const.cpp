@@ -17,7 +17,7 @@ py::dict parameters(py::list args, py::list defaults, py::list keyword_only) {
 
 py::object make_zel_const(const Globals &g) {
     ClassBuilder consts(g, "ZELConst");
-    py::object ast_none = ast_class("Constant")(py::none());
+    py::object ast_none = constant(py::none());
     consts.attr("ast_None", ast_none);
     consts.attr("cpp_prefix", py::str("#pragma warning(disable: 4244 4996 4018 4101 4305 4700 4701 "
                                       "4702 4715 4800 4819 4551)\n"));

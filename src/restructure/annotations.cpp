@@ -112,9 +112,7 @@ void reduce_to_assignment(const py::object &node) {
 // front of the statement being walked.
 void hoist_declaration(const py::object &cls, const py::object &node, const py::object &cdf,
                        const py::object &ci) {
-    py::object decl = ast_class("AnnAssign")("target"_a = node.attr("target"),
-                                             "annotation"_a = node.attr("annotation"),
-                                             "value"_a = py::none(), "simple"_a = 1);
+    py::object decl = ann_assign(node.attr("target"), node.attr("annotation"), py::none());
     decl.attr("lineno") = node.attr("lineno");
     declarations(ci)[node.attr("target").attr("id")] = decl;
     set_tag(decl, cls.attr("didx"), cdf);

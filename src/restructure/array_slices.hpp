@@ -29,10 +29,8 @@ inline bool takes_a_slice(const py::object &index, size_t dims) {
 // `<numpy>.asarray(<view>)`: the typed array `view` as the numpy array it views.
 inline py::object as_numpy_array(const py::object &numpy_name, const py::object &view) {
     py::list args;
-    args.append(ast_class("Name")(view, ast_class("Load")()));
-    return ast_class("Call")(
-        ast_class("Attribute")(ast_class("Name")(numpy_name, ast_class("Load")()), "asarray"), args,
-        py::list());
+    args.append(name_load(view));
+    return call(ast_class("Attribute")(name_load(numpy_name), "asarray"), args);
 }
 
 } // namespace zel

@@ -168,8 +168,7 @@ void store_as_integer_elements(const py::object &cls, const py::object &node,
         return;
     py::list args;
     args.append(value);
-    node.attr("value") =
-        ast_class("Call")(ast_class("Name")("int", ast_class("Load")()), args, py::list());
+    node.attr("value") = call(name_load("int"), args);
 }
 
 // `k[i] += v` on an integer element is `k[i] = k[i] + v` to numpy, stored as int() converts
@@ -184,7 +183,7 @@ void reform_AugAssign(const py::object &cls, const py::object &node, const py::o
         return;
     }
     py::object element = ast_class("Subscript")(
-        ast_class("Name")(target.attr("value").attr("id"), ast_class("Load")()),
+        name_load(target.attr("value").attr("id")),
         py::module_::import("copy").attr("deepcopy")(target.attr("slice")), ast_class("Load")());
     write_update_as_assignment(node,
                                ast_class("BinOp")(element, node.attr("op"), node.attr("value")));
@@ -209,23 +208,21 @@ void split_chained_text_store(const py::object &node) {
     py::object value = node.attr("value");
     py::list body;
     auto store = [&](const py::object &target, const py::object &stored) {
-        py::list one;
-        one.append(target);
-        py::object statement = ast_class("Assign")(one, stored);
+        py::object statement = assign(target, stored);
         statement.attr("lineno") = node.attr("lineno");
         store_text_field(statement);
         body.append(statement);
     };
     if (!is_a(value, "Constant")) {
-        store(ast_class("Name")("_zel_chained_", ast_class("Store")()), value);
-        value = ast_class("Name")("_zel_chained_", ast_class("Load")());
+        store(name_store("_zel_chained_"), value);
+        value = name_load("_zel_chained_");
     }
     for (py::handle target : targets)
         store(py::reinterpret_borrow<py::object>(target), value);
     set_class(node, "If");
     py::delattr(node, "targets");
     py::delattr(node, "value");
-    node.attr("test") = ast_class("Constant")(true);
+    node.attr("test") = constant(true);
     node.attr("body") = body;
     node.attr("orelse") = py::list();
 }

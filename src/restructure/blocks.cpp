@@ -33,8 +33,7 @@ py::object declare_hidden(const py::object &cls, const py::object &ci, const py:
     py::dict declared = declarations(ci);
     if (declared.contains(name))
         return get_tag(declared[name], cls.attr("didx"));
-    py::object decl = ast_class("AnnAssign")(ast_class("Name")(name, ast_class("Store")()),
-                                             ast_class("Constant")(cdf), py::none(), 1);
+    py::object decl = ann_assign(name_store(name), constant(cdf), py::none());
     decl.attr("lineno") = lineno;
     set_tag(decl, cls.attr("didx"), cdf);
     set_tag(decl, cls.attr("cidx"), py::bool_(true));

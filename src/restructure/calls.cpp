@@ -39,7 +39,7 @@ void reform_lookup_call(const py::object &cls, const py::object &node, const py:
     cls.attr("lookup_def")[py::str(lookup_name)] =
         py::make_tuple(py::len(args), struct_name, sinfo);
     args.insert(0, node.attr("func"));
-    node.attr("func") = ast_class("Name")(lookup_name);
+    node.attr("func") = bare_name(lookup_name);
     set_tag(node, cls.attr("lidx"), args[0]);
 }
 
@@ -90,7 +90,6 @@ void reform_Numpy_Call(const Globals &g, const py::object &cls, const std::strin
             cls.attr("get_parameter")(node, "dtype", g["ZELConst"].attr("param_numpy_genfromtxt"));
         if (dt.is_none())
             return;
-        py::object constant = ast_class("Constant");
         py::list pair;
         py::object sym = symbol_of(ci, dt);
         if (is_variable(cls, sym) && is_record_description(cls, sym.attr("dt"))) {
@@ -137,7 +136,7 @@ bool add_record_field(const py::object &cls, const py::object &sinfo, const py::
     long long length = std::stoll(digits);
     if (length <= 0 || !shape.is_none())
         return false;
-    sinfo.attr("add")(name.attr("value"), "char", ast_class("Constant")(length));
+    sinfo.attr("add")(name.attr("value"), "char", constant(length));
     return true;
 }
 
@@ -193,7 +192,7 @@ void len_to_shape(const py::object &cls, const py::object &node, const py::objec
         return;
     set_class(node, "Subscript");
     node.attr("value") = ast_class("Attribute")(x, "shape");
-    node.attr("slice") = ast_class("Constant")(0);
+    node.attr("slice") = constant(0);
 }
 
 } // namespace

@@ -20,8 +20,6 @@
 namespace zel {
 namespace {
 
-using namespace pybind11::literals;
-
 std::string line_of(const py::object &node) {
     return text_of(node.attr("lineno"));
 }
@@ -155,9 +153,7 @@ void declare_index(const Globals &g, const py::object &cls, const py::object &no
         bind(ci, name, new_variable(cls, earlier, get_tag(earlier, cls.attr("didx"))));
         return;
     }
-    py::object declaration =
-        ast_class("AnnAssign")("target"_a = target, "annotation"_a = ast_class("Name")("int"),
-                               "value"_a = py::none(), "simple"_a = 1);
+    py::object declaration = ann_assign(target, bare_name("int"), py::none());
     declaration.attr("lineno") = node.attr("lineno");
     set_tag(declaration, cls.attr("cidx"), py::bool_(true));
     set_tag(declaration, cls.attr("didx"), ctype);
@@ -187,7 +183,7 @@ bool is_cuda_loop(const py::object &call) {
 // len(x) of a typed array reads its first extent.
 void make_prange_iterator(const Globals &g, const py::object &cls, const py::object &call,
                           const py::object &ci) {
-    call.attr("func") = ast_class("Name")(g["ZELConst"].attr("zelrange"));
+    call.attr("func") = bare_name(g["ZELConst"].attr("zelrange"));
     py::object first = call.attr("args")[py::int_(0)];
     if (is_a(first, "Call") && truthy(cls.attr("equal")(first.attr("func"), "len")))
         len_as_extent(cls, first, ci);
@@ -204,7 +200,7 @@ py::object as_long_long(const py::object &node) {
     long long value = PyLong_AsLongLongAndOverflow(node.attr("value").ptr(), &overflow);
     if (overflow || value < (1LL << 31))
         return node;
-    return ast_class("Name")(py::str(std::to_string(value) + "LL"), ast_class("Load")());
+    return name_load(py::str(std::to_string(value) + "LL"));
 }
 
 // Cython types an integer literal past the range of a C int as a Python object, which the
@@ -231,7 +227,7 @@ void type_large_bounds(const py::object &call) {
 // A loop over zel.range with `cuda=True`: the system has no GPU code path, and the built module
 // has no `zel` to call, so the loop runs in order over range(<positional arguments>).
 void make_sequential_iterator(const py::object &call) {
-    call.attr("func") = ast_class("Name")("range");
+    call.attr("func") = bare_name("range");
     call.attr("keywords") = py::list();
 }
 
@@ -249,9 +245,8 @@ std::set<std::string> keep_updates_private(const py::list &statements,
             py::object target = statement.attr("target");
             if (assigned.count(text_of(target.attr("id"))))
                 write_update_as_assignment(
-                    statement,
-                    ast_class("BinOp")(ast_class("Name")(target.attr("id"), ast_class("Load")()),
-                                       statement.attr("op"), statement.attr("value")));
+                    statement, ast_class("BinOp")(name_load(target.attr("id")),
+                                                  statement.attr("op"), statement.attr("value")));
         }
         if (is_a(statement, "Try")) {
             // `else` runs after the whole `try` block.

@@ -37,7 +37,6 @@ py::object projection_index(const py::object &proj, const py::object &last) {
 void reform_Name(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object proj = ci.attr("get_proj")();
     py::object id = node.attr("id");
-    py::object name_class = ast_class("Name");
     if (truthy(proj)) {
         size_t projected_dims = py::len(proj["args"]);
         py::object sym = variable_of(cls, ci, id);
@@ -45,16 +44,16 @@ void reform_Name(const py::object &cls, const py::object &node, const py::object
             long dims = dimension(cls, sym);
             py::object index;
             if (dims == 1)
-                index = name_class(proj["var"].attr("id"));
+                index = bare_name(proj["var"].attr("id"));
             else if (dims == static_cast<long>(projected_dims))
-                index = projection_index(proj, name_class(proj["var"].attr("id")));
+                index = projection_index(proj, bare_name(proj["var"].attr("id")));
             else {
                 script_fault("`" + id.cast<std::string>() +
                              "` 배열의 차원을 복원할 수 없습니다. line " +
                              py::str(node.attr("lineno")).cast<std::string>());
             }
             set_class(node, "Subscript");
-            node.attr("value") = name_class(id);
+            node.attr("value") = bare_name(id);
             node.attr("slice") = index;
             return;
         }
@@ -64,9 +63,9 @@ void reform_Name(const py::object &cls, const py::object &node, const py::object
         if (truthy(numpy_name)) {
             // Python code receives the typed view as a numpy array.
             py::list args;
-            args.append(name_class(id));
+            args.append(bare_name(id));
             set_class(node, "Call");
-            node.attr("func") = ast_class("Attribute")(name_class(numpy_name), "asarray");
+            node.attr("func") = ast_class("Attribute")(bare_name(numpy_name), "asarray");
             node.attr("args") = args;
             node.attr("keywords") = py::list();
             return;
@@ -111,7 +110,7 @@ void reform_pointer_subscript(const py::object &cls, const py::object &node, con
 void reform_view_subscript(const py::object &cls, const py::object &node, const py::object &ci,
                            const py::object &sym, long dims) {
     py::list one_dimension;
-    one_dimension.append(ast_class("Constant")(0));
+    one_dimension.append(constant(0));
     set_tag(node, cls.attr("vidx").cast<py::object>(),
             py::make_tuple(sym.attr("view"), ast_class("Tuple")(one_dimension)));
     py::object proj = ci.attr("get_proj")();
@@ -180,8 +179,7 @@ bool read_text_as_bytes(const py::object &cls, const py::object &node, const py:
     use_text_helpers(ci);
     py::list args;
     args.append(node.attr("value"));
-    node.attr("value") = ast_class("Call")(
-        ast_class("Name")("_zel_textbytes_", ast_class("Load")()), args, py::list());
+    node.attr("value") = call(name_load("_zel_textbytes_"), args);
     return true;
 }
 
@@ -287,15 +285,15 @@ void reform_Compare(const py::object &cls, const py::object &node, const py::obj
             return py::int_(text.length.cast<long long>() + 1);
         };
         args.append(left_text ? left_text->field : left);
-        args.append(ast_class("Constant")(left_text ? left_text->length : past(*right_text)));
+        args.append(constant(left_text ? left_text->length : past(*right_text)));
         args.append(right_text ? right_text->field : right);
-        args.append(ast_class("Constant")(right_text ? right_text->length : past(*left_text)));
+        args.append(constant(right_text ? right_text->length : past(*left_text)));
     } else {
         args.append(left);
         args.append(right);
     }
-    comparators[0] = ast_class("Constant")(0);
-    node.attr("left") = ast_class("Call")(ast_class("Name")(compare), args, py::list());
+    comparators[0] = constant(0);
+    node.attr("left") = call(bare_name(compare), args);
 }
 
 } // namespace

@@ -147,15 +147,13 @@ void append_else_clause(const py::object &cls, const py::object &node, const py:
         return;
     }
     py::object lineno = node.attr("lineno");
-    auto counter = [](const char *ctx) { return ast_class("Name")(loops_ended, ast_class(ctx)()); };
-    py::object start = ast_class("AnnAssign")(counter("Store"), ast_class("Name")("int"),
-                                              ast_class("Constant")(0), 1);
+    py::object start = ann_assign(name_store(loops_ended), bare_name("int"), constant(0));
     start.attr("lineno") = lineno;
     reform_stmt(cls, start, new_block(cls, node, ci));
     loops.insert(0, start);
     for (const py::object &loop : breaking) {
         py::object count =
-            ast_class("AugAssign")(counter("Store"), ast_class("Add")(), ast_class("Constant")(1));
+            ast_class("AugAssign")(name_store(loops_ended), ast_class("Add")(), constant(1));
         count.attr("lineno") = lineno;
         py::list count_end;
         count_end.append(count);
@@ -163,8 +161,8 @@ void append_else_clause(const py::object &cls, const py::object &node, const py:
     }
     py::list equal, ended;
     equal.append(ast_class("Eq")());
-    ended.append(ast_class("Constant")(breaking.size()));
-    py::object test = ast_class("Compare")(counter("Load"), equal, ended);
+    ended.append(constant(breaking.size()));
+    py::object test = ast_class("Compare")(name_load(loops_ended), equal, ended);
     py::object clause = ast_class("If")(test, orelse, py::list());
     clause.attr("lineno") = orelse[0].attr("lineno");
     loops.append(clause);
@@ -199,7 +197,7 @@ void reform_Projection(const Globals &g, py::object cls, py::object node, py::ob
         script_fault("[Error.2670] No statement found in projection block.");
 
     set_class(node, "If");
-    node.attr("test") = ast_class("Constant")(true);
+    node.attr("test") = constant(true);
     py::list loops;
     node.attr("body") = loops;
     py::object backward = g["ZELProjection"].attr("partial")("range(x-1,-1,-1)");

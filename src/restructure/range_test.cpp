@@ -197,7 +197,7 @@ std::string range_check(const py::object &cls, const py::object &node, const py:
     py::list args = node.attr("iter").attr("args");
     if (py::len(args) > 2)
         return "";
-    py::object start = py::len(args) == 2 ? py::object(args[0]) : ast_class("Constant")(0);
+    py::object start = py::len(args) == 2 ? py::object(args[0]) : constant(0);
     py::object stop = args[py::len(args) - 1];
     // Bounds are read twice, by the test and by the loop.
     if (!reads_alike_twice(start) || !reads_alike_twice(stop))
@@ -250,9 +250,8 @@ void drop_per_access_checks(const py::object &node, const py::object &ci,
     loop.attr("lineno") = node.attr("lineno");
     py::list items;
     for (const char *directive : {"boundscheck", "initializedcheck"}) {
-        py::object switch_off =
-            ast_class("Call")(ast_class("Attribute")(ast_class("Name")(cython_alias), directive),
-                              py::make_tuple(ast_class("Constant")(false)), py::list());
+        py::object switch_off = call(ast_class("Attribute")(bare_name(cython_alias), directive),
+                                     py::make_tuple(constant(false)));
         items.append(ast_class("withitem")(switch_off));
     }
     set_class(node, "With");

@@ -30,10 +30,7 @@ void keep_table_alive(const py::object &cls, const py::object &stmt, const py::o
         name += "_" + text_of(table.attr("id"));
         declare_hidden(cls, ci, py::str(name), view_type, lineno);
     }
-    py::list targets;
-    targets.append(ast_class("Name")(name, ast_class("Store")()));
-    py::object keep =
-        ast_class("Assign")(targets, ast_class("Name")(table.attr("id"), ast_class("Load")()));
+    py::object keep = assign(name_store(name), name_load(table.attr("id")));
     py::object loop = parallel_body(cls, ci);
     if (loop.is_none())
         insert_before(cls, ci, stmt, keep);

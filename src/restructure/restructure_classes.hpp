@@ -6,7 +6,8 @@
 // records through ZELAst) takes `const Globals &g` first, bound by the builder and not named;
 // then come `cls` or `self` and the parameters. An `__init__` is named after its class in
 // lower case with underscores, then `_init` (BlockInfo: `block_info_init`). Node kinds are
-// tested and built by name (`is_a(node, "Name")`, `ast_class("Name")`), never captured.
+// tested by name (`is_a(node, "Name")`) and built with support/pyast.hpp's builders
+// (`name_load(id)`, `call(func, args)`), never captured.
 // A rewriting method and its registration:
 //
 //     void reform_Call(const Globals &g, const py::object &cls, const py::object &node,

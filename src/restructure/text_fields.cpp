@@ -92,16 +92,6 @@ py::object stored_name(const py::object &stmt) {
                                    : stmt.attr("targets")[py::int_(0)].attr("id");
 }
 
-py::object load(const py::object &name) {
-    return ast_class("Name")(name, ast_class("Load")());
-}
-
-py::object assignment(const py::object &name, const py::object &value) {
-    py::list targets;
-    targets.append(ast_class("Name")(name, ast_class("Store")()));
-    return ast_class("Assign")(targets, value);
-}
-
 // The module's functions by name, the first definition of each: found in one pass over the
 // module body, kept beside its block, so that asking for every call costs the same however
 // long the script is. The rewriting adds no function definition to the module body.
@@ -201,14 +191,13 @@ void repoint_after_loop(const py::object &cls, const py::object &loop, const py:
                      "line " +
                      text_of(stmt.attr("lineno")));
     declare_hidden(cls, before, was, py::str("char*"), stmt.attr("lineno"));
-    insert_before(cls, before, stmt, assignment(was, load(name)));
+    insert_before(cls, before, stmt, assign(name_store(was), name_load(name)));
     py::list args;
-    args.append(load(name));
-    args.append(load(was));
-    args.append(ast_class("Attribute")(load(text_copy_name(name)), "s", ast_class("Load")()));
-    insert_after(
-        cls, before, stmt,
-        assignment(name, ast_class("Call")(load(py::str("_zel_textback_")), args, py::list())));
+    args.append(name_load(name));
+    args.append(name_load(was));
+    args.append(attribute_load(name_load(text_copy_name(name)), "s"));
+    insert_after(cls, before, stmt,
+                 assign(name_store(name), call(name_load(py::str("_zel_textback_")), args)));
 }
 
 // `s = tbl[i].name` becomes `_zel_text_s = _zel_textcopy_(tbl[i].name, n)` in front of
@@ -219,13 +208,11 @@ void copy_into_variable(const py::object &cls, const py::object &node, const py:
     py::str copy = text_copy_name(stored_name(stmt));
     declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
     py::list args;
-    args.append(ast_class("Attribute")(node.attr("value"), node.attr("attr"), ast_class("Load")()));
-    args.append(ast_class("Constant")(length));
-    py::list targets;
-    targets.append(ast_class("Name")(copy, ast_class("Store")()));
-    py::object call = ast_class("Call")(ast_class("Name")("_zel_textcopy_"), args, py::list());
-    insert_before(cls, ci, stmt, ast_class("Assign")(targets, call));
-    node.attr("value") = ast_class("Name")(copy, ast_class("Load")());
+    args.append(attribute_load(node.attr("value"), node.attr("attr")));
+    args.append(constant(length));
+    py::object copied = call(bare_name("_zel_textcopy_"), args);
+    insert_before(cls, ci, stmt, assign(name_store(copy), copied));
+    node.attr("value") = name_load(copy);
     node.attr("attr") = py::str("s");
     set_tag(node, owned_tag, py::bool_(true));
     py::object loop = parallel_body(cls, ci);
@@ -237,12 +224,12 @@ void copy_into_variable(const py::object &cls, const py::object &node, const py:
 void make_bounded_read(const py::object &node, const py::object &length) {
     py::list args;
     args.append(ast_class("Attribute")(node.attr("value"), node.attr("attr"), node.attr("ctx")));
-    args.append(ast_class("Constant")(length));
+    args.append(constant(length));
     set_class(node, "Call");
     py::delattr(node, "value");
     py::delattr(node, "attr");
     py::delattr(node, "ctx");
-    node.attr("func") = ast_class("Name")("_zel_field_");
+    node.attr("func") = bare_name("_zel_field_");
     node.attr("args") = args;
     node.attr("keywords") = py::list();
 }
@@ -291,7 +278,6 @@ void store_text_field(const py::object &node) {
     // A text member as the value is copied within its own length too.
     py::object value = node.attr("value");
     std::optional<TextField> source = text_field_of(value);
-    py::object constant = ast_class("Constant");
     py::list args;
     target->field.attr("ctx") = ast_class("Load")();
     args.append(target->field);
@@ -300,7 +286,7 @@ void store_text_field(const py::object &node) {
     args.append(constant(source ? source->length : target->length));
     set_class(node, "Expr");
     py::delattr(node, "targets");
-    node.attr("value") = ast_class("Call")(ast_class("Name")("_zel_setfield_"), args, py::list());
+    node.attr("value") = call(bare_name("_zel_setfield_"), args);
 }
 
 namespace {
@@ -317,17 +303,15 @@ void keep_returned_text(const py::object &cls, const py::object &stmt, const py:
     py::str copy = text_copy_name(name);
     declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
     py::list args;
-    args.append(load(name));
-    args.append(load(py::str("_zel_kept_")));
-    args.append(ast_class("Attribute")(load(copy), "s", ast_class("Load")()));
-    insert_after(
-        cls, ci, stmt,
-        assignment(name, ast_class("Call")(load(py::str("_zel_textshare_")), args, py::list())));
+    args.append(name_load(name));
+    args.append(name_load(py::str("_zel_kept_")));
+    args.append(attribute_load(name_load(copy), "s"));
+    insert_after(cls, ci, stmt,
+                 assign(name_store(name), call(name_load(py::str("_zel_textshare_")), args)));
     py::list keep;
-    keep.append(load(name));
-    insert_after(
-        cls, ci, stmt,
-        assignment(copy, ast_class("Call")(load(py::str("_zel_textkeep_")), keep, py::list())));
+    keep.append(name_load(name));
+    insert_after(cls, ci, stmt,
+                 assign(name_store(copy), call(name_load(py::str("_zel_textkeep_")), keep)));
     py::object loop = parallel_body(cls, ci);
     if (!loop.is_none())
         repoint_after_loop(cls, loop, name);
@@ -422,7 +406,7 @@ std::vector<py::object> store_into_holds(const py::object &cls, const py::object
         py::object id = name.attr("id");
         py::str hold = hold_variable(cls, ci, id, lineno);
         name.attr("id") = hold;
-        repoints.push_back(assignment(id, load(hold)));
+        repoints.push_back(assign(name_store(id), name_load(hold)));
     }
     return repoints;
 }
@@ -444,8 +428,8 @@ void hold_assigned_texts(const py::object &cls, const py::object &stmt, bool sto
         if (!stores_text)
             return;
         py::str hold = hold_variable(cls, ci, stmt.attr("target").attr("id"), lineno);
-        insert_before(cls, ci, stmt, assignment(hold, value));
-        stmt.attr("value") = load(hold);
+        insert_before(cls, ci, stmt, assign(name_store(hold), value));
+        stmt.attr("value") = name_load(hold);
         return;
     }
     std::vector<py::object> repoints;
@@ -480,35 +464,34 @@ void hold_text_result(const py::object &cls, const py::object &node, const py::o
     if (use == ResultUse::handed_on)
         return;
     use_text_helpers(ci);
-    py::object call =
-        ast_class("Call")(node.attr("func"), node.attr("args"), node.attr("keywords"));
-    set_tag(call, held_tag, py::bool_(true));
+    py::object held_call = call(node.attr("func"), node.attr("args"), node.attr("keywords"));
+    set_tag(held_call, held_tag, py::bool_(true));
     py::list hold_args;
-    hold_args.append(call);
+    hold_args.append(held_call);
     if (use == ResultUse::stored) {
         py::object target = stored_target(ci);
         bool compiled = in_compiled_code(cls, ci);
         if (compiled && is_a(target, "Name"))
             script_fault("`" + text_of(target.attr("id")) + "` takes the text that `" +
-                         unparse(call) + "` returns but has no text type: annotate it `" +
+                         unparse(held_call) + "` returns but has no text type: annotate it `" +
                          text_of(target.attr("id")) + ": " + unparse(function.attr("returns")) +
                          "`. line " + text_of(node.attr("lineno")));
         // Interpreted code stores it as bytes: Cython would make a variable without a type a C
         // string, pointing into a copy that ends with the statement.
         if (!compiled) {
-            node.attr("func") = load(py::str("_zel_textbytes_"));
+            node.attr("func") = name_load(py::str("_zel_textbytes_"));
             node.attr("args") = hold_args;
             node.attr("keywords") = py::list();
             set_tag(node, held_tag, py::bool_(true));
             return;
         }
     }
-    py::object held = ast_class("NamedExpr")(
-        ast_class("Name")(result_variable(cls, ci, node.attr("lineno")), ast_class("Store")()),
-        ast_class("Call")(load(py::str("_zel_texthold_")), hold_args, py::list()));
+    py::object held =
+        ast_class("NamedExpr")(name_store(result_variable(cls, ci, node.attr("lineno"))),
+                               call(name_load(py::str("_zel_texthold_")), hold_args));
     py::list args;
     args.append(held);
-    node.attr("func") = load(py::str("_zel_textof_"));
+    node.attr("func") = name_load(py::str("_zel_textof_"));
     node.attr("args") = args;
     node.attr("keywords") = py::list();
     set_tag(node, held_tag, py::bool_(true));
@@ -534,12 +517,12 @@ void copy_text_variable(const py::object &cls, const py::object &stmt, const py:
         return;
     use_text_helpers(ci);
     declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
-    insert_before(cls, ci, stmt, assignment(copy, load(source)));
+    insert_before(cls, ci, stmt, assign(name_store(copy), name_load(source)));
     py::list args;
     args.append(value);
-    args.append(ast_class("Attribute")(load(source), "s", ast_class("Load")()));
-    args.append(ast_class("Attribute")(load(copy), "s", ast_class("Load")()));
-    stmt.attr("value") = ast_class("Call")(load(py::str("_zel_textshare_")), args, py::list());
+    args.append(attribute_load(name_load(source), "s"));
+    args.append(attribute_load(name_load(copy), "s"));
+    stmt.attr("value") = call(name_load(py::str("_zel_textshare_")), args);
     py::object loop = parallel_body(cls, ci);
     if (!loop.is_none())
         repoint_after_loop(cls, loop, name);
@@ -557,11 +540,11 @@ void measure_text(const py::object &cls, const py::object &node, const py::objec
     std::optional<TextField> field = text_field_of(text);
     if (field && is_a(text, "Attribute")) {
         measured.append(field->field);
-        measured.append(ast_class("Constant")(field->length));
-        node.attr("func") = load(py::str("_zel_strnlen_"));
+        measured.append(constant(field->length));
+        node.attr("func") = name_load(py::str("_zel_strnlen_"));
     } else {
         measured.append(text);
-        node.attr("func") = load(py::str("_zel_strlen_"));
+        node.attr("func") = name_load(py::str("_zel_strlen_"));
     }
     node.attr("args") = measured;
 }
@@ -574,10 +557,9 @@ void pass_text_arguments(const py::object &node) {
             continue;
         py::list copy_args;
         copy_args.append(text->field);
-        copy_args.append(ast_class("Constant")(text->length));
-        py::object copy =
-            ast_class("Call")(ast_class("Name")("_zel_textcopy_"), copy_args, py::list());
-        args[i] = ast_class("Attribute")(copy, "s", ast_class("Load")());
+        copy_args.append(constant(text->length));
+        py::object copy = call(bare_name("_zel_textcopy_"), copy_args);
+        args[i] = attribute_load(copy, "s");
     }
 }
 
@@ -609,8 +591,8 @@ py::object returned_text(const py::object &value) {
         return value;
     py::list args;
     args.append(value);
-    args.append(ast_class("Constant")(length));
-    return ast_class("Call")(ast_class("Name")("_zel_textret_"), args, py::list());
+    args.append(constant(length));
+    return call(bare_name("_zel_textret_"), args);
 }
 
 void reform_Return(const py::object &cls, const py::object &node, const py::object &ci) {

@@ -61,6 +61,24 @@ void set_class(py::handle node, const char *name) {
     py::setattr(node, "__class__", ast_class(name));
 }
 
+py::object call(py::handle func, py::handle args, py::handle keywords) {
+    return ast_class("Call")(func, args, keywords);
+}
+
+py::object call(py::handle func, py::handle args) {
+    return call(func, args, py::list());
+}
+
+py::object assign(py::handle target, py::handle value) {
+    py::list targets;
+    targets.append(target);
+    return ast_class("Assign")(targets, value);
+}
+
+py::object ann_assign(py::handle target, py::handle annotation, py::handle value) {
+    return ast_class("AnnAssign")(target, annotation, value, 1);
+}
+
 py::object parse_statement(const py::object &source) {
     return py::module_::import("ast").attr("parse")(source).attr("body")[py::int_(0)];
 }

@@ -1,6 +1,6 @@
 // The few operations on syntax-tree nodes that the rewriting and the emitter share:
 // instance tests against the `ast` classes, tags with a None default, changing a
-// node's class in place, unparsing and building nodes.
+// node's class in place, the child nodes and the walk, parsing, unparsing and building nodes.
 #pragma once
 
 #include "support/objects.hpp"
@@ -8,6 +8,7 @@
 #include <pybind11/pybind11.h>
 
 #include <string>
+#include <utility>
 
 namespace zel {
 namespace py = pybind11;
@@ -41,6 +42,37 @@ void set_tag(py::handle node, const char *name, py::handle value);
 
 // node.__class__ = ast.<name>; the node keeps its other attributes.
 void set_class(py::handle node, const char *name);
+
+// Nodes as the rewriting builds them, each the `ast` call its comment shows. An id, attribute
+// or value is anything pybind11 passes to Python: a str, a C string, a number, a node.
+
+// Name(id, Load()), Name(id, Store())
+template <typename Id> py::object name_load(Id &&id) {
+    return ast_class("Name")(std::forward<Id>(id), ast_class("Load")());
+}
+template <typename Id> py::object name_store(Id &&id) {
+    return ast_class("Name")(std::forward<Id>(id), ast_class("Store")());
+}
+// Name(id), with no context: how the rewriting writes the functions it calls and the types it
+// names. `ast` gives it Load() from 3.13 on; before 3.13 it has no `ctx` at all.
+template <typename Id> py::object bare_name(Id &&id) {
+    return ast_class("Name")(std::forward<Id>(id));
+}
+// Attribute(value, attr, Load())
+template <typename Attr> py::object attribute_load(py::handle value, Attr &&attr) {
+    return ast_class("Attribute")(value, std::forward<Attr>(attr), ast_class("Load")());
+}
+// Constant(value)
+template <typename Value> py::object constant(Value &&value) {
+    return ast_class("Constant")(std::forward<Value>(value));
+}
+// Call(func, args, keywords), keywords [] unless given
+py::object call(py::handle func, py::handle args, py::handle keywords);
+py::object call(py::handle func, py::handle args);
+// Assign([target], value)
+py::object assign(py::handle target, py::handle value);
+// AnnAssign(target, annotation, value, simple=1)
+py::object ann_assign(py::handle target, py::handle annotation, py::handle value);
 
 // The first statement of `source`, parsed as a module of its own.
 py::object parse_statement(const py::object &source);
