@@ -77,17 +77,14 @@ std::pair<bool, std::string> check_python(const Globals &g) {
     py::object sys = g["sys"];
     bool recent =
         py::object(sys.attr("version_info")) >= py::make_tuple(min_python_major, min_python_minor);
-    std::string version =
-        py::module_::import("platform").attr("python_version")().cast<std::string>();
+    std::string version = text_of(py::module_::import("platform").attr("python_version")());
     return {recent, version + (recent ? "" : " (" + min_python_text() + " or later is needed)") +
-                        " at " + sys.attr("executable").cast<std::string>()};
+                        " at " + text_of(sys.attr("executable"))};
 }
 
 std::pair<bool, std::string> check_importable(const char *name) {
     py::module_ module = py::module_::import(name);
-    return {
-        true,
-        py::str(attr_or(module, "__version__", py::str("(version unknown)"))).cast<std::string>()};
+    return {true, text_of(attr_or(module, "__version__", py::str("(version unknown)")))};
 }
 
 // The C++ compiler that setuptools builds with, configured as it configures it.
@@ -104,7 +101,7 @@ std::pair<bool, std::string> check_compiler(const py::object &path) {
     // The command that compiles a C++ source of an extension module.
     py::object command = attr_or(compiler, "compiler_so_cxx");
     if (truthy(command))
-        detail += " (" + py::str(command[py::int_(0)]).cast<std::string>() + ")";
+        detail += " (" + text_of(command[py::int_(0)]) + ")";
     bool ok = false;
     in_temp_dir([&](const py::str &dir) {
         py::object source = path.attr("join")(dir, "compiler_check.cpp");

@@ -26,13 +26,9 @@ namespace {
 
 const char *const raise_helper = "__Pyx_zel_raise";
 
-std::string text(const py::handle &value) {
-    return py::cast<std::string>(py::str(value));
-}
-
 // The C spelling of a compiler type, as a declaration without a name.
 std::string c_type(const py::handle &type) {
-    return text(type.attr("empty_declaration_code")());
+    return text_of(type.attr("empty_declaration_code")());
 }
 
 // Sets a Python error from code that may run without the interpreter lock.
@@ -116,8 +112,8 @@ py::object checked_conversion(const py::object &node) {
     py::object from = operand.attr("type");
     std::string t = c_type(to);
     std::string f = c_type(from);
-    std::string name = "__Pyx_zel_" + text(from.attr("specialization_name")()) + "_to_" +
-                       text(to.attr("specialization_name")());
+    std::string name = "__Pyx_zel_" + text_of(from.attr("specialization_name")()) + "_to_" +
+                       text_of(to.attr("specialization_name")());
     // Both bounds are powers of two, exact in every float type; the truncated value is tested,
     // so that a value just below the lowest integer still converts.
     std::string bits = "(int)sizeof(" + t + ") * 8";
@@ -128,7 +124,7 @@ py::object checked_conversion(const py::object &node) {
     std::string impl = head +
                        " {\n"
                        "    " +
-                       f + " whole = trunc" + text(from.attr("math_h_modifier")) +
+                       f + " whole = trunc" + text_of(from.attr("math_h_modifier")) +
                        "(value);\n"
                        "    if (likely(whole >= " +
                        low + " && whole < " + high +
@@ -147,7 +143,7 @@ py::object checked_conversion(const py::object &node) {
                        "    else\n"
                        "        " +
                        raise_helper + "(PyExc_OverflowError, \"value too large to convert to " +
-                       text(to) +
+                       text_of(to) +
                        "\");\n"
                        "    return " +
                        error_value(to) +
@@ -163,12 +159,12 @@ py::object checked_conversion(const py::object &node) {
 py::object checked_power(const py::object &node) {
     py::object type = node.attr("type");
     std::string t = c_type(type);
-    std::string name = "__Pyx_zel_pow_" + text(type.attr("specialization_name")());
+    std::string name = "__Pyx_zel_pow_" + text_of(type.attr("specialization_name")());
     std::string head = prototype(t, name, t + " base, " + t + " exponent");
     std::string impl = head +
                        " {\n"
                        "    " +
-                       t + " power = pow" + text(type.attr("math_h_modifier")) +
+                       t + " power = pow" + text_of(type.attr("math_h_modifier")) +
                        "(base, exponent);\n"
                        "    if (unlikely(power == HUGE_VAL || power == -HUGE_VAL) &&\n"
                        "        base - base == 0 && exponent - exponent == 0) {\n"
@@ -192,7 +188,7 @@ py::object checked_shift(const py::object &node, bool left) {
     py::object type = node.attr("type");
     std::string t = c_type(type);
     std::string name = std::string("__Pyx_zel_") + (left ? "lshift_" : "rshift_") +
-                       text(type.attr("specialization_name")());
+                       text_of(type.attr("specialization_name")());
     std::string head = prototype(t, name, t + " value, " + t + " count");
     std::string shifted = left ? "(" + t + ")(value << count)" : "value >> count";
     std::string past_width = left ? "0" : "value < 0 ? -1 : 0";
@@ -235,7 +231,7 @@ py::object visit_PowNode(const py::object &self, const py::object &node) {
 
 py::object visit_IntBinopNode(const py::object &self, const py::object &node) {
     self.attr("visitchildren")(node);
-    std::string op = text(node.attr("operator"));
+    std::string op = text_of(node.attr("operator"));
     if ((op == "<<" || op == ">>") && is_c_int(node.attr("type")))
         return checked_shift(node, op == "<<");
     return node;

@@ -5,6 +5,7 @@
 #include "emit/cpp_line_rewrites.hpp"
 #include "emit/integer_conversion.hpp"
 
+#include "support/objects.hpp"
 #include "support/text.hpp"
 
 #include <cstddef>
@@ -32,9 +33,8 @@ void rewrite_error_position(std::string &line, const py::object &line_map, const
     std::size_t q = tail.find(',');
     py::int_ target(py::str(tail.substr(0, q)));
     if (!line_map.contains(target))
-        raise_compile_error(cls, "fatal: line mismatch. target_line=" +
-                                     py::cast<std::string>(py::str(target)));
-    std::string mapped = py::cast<std::string>(py::str(line_map[target]));
+        raise_compile_error(cls, "fatal: line mismatch. target_line=" + text_of(target));
+    std::string mapped = text_of(line_map[target]);
     line = line.substr(0, number_at) + mapped + (q == std::string::npos ? "" : tail.substr(q));
 }
 
@@ -131,18 +131,18 @@ void name_definitions_by_module_name(std::string &line, const std::string &modul
 py::str map_to_script(const py::str &text, const py::object &line_map,
                       const std::string &module_name, const py::object &cls,
                       const py::object &consts) {
-    std::string out = py::cast<std::string>(consts.attr("cpp_prefix"));
+    std::string out = text_of(consts.attr("cpp_prefix"));
     bool first = true;
     bool in_remainder_helper = false;
     // Cython 3.1 and later keep the module's globals in its state structure.
-    std::string all = py::cast<std::string>(text);
+    std::string all = text_of(text);
     const std::string module_dict = all.find("__pyx_mstate_global->__pyx_d") != std::string::npos
                                         ? "__pyx_mstate_global->__pyx_d"
                                         : "__pyx_d";
     const std::string implementation = "/* Implementation of \"" + module_name + "\" */";
     bool in_integer_conversion = false;
     for (py::handle item : text.attr("splitlines")()) {
-        std::string line = py::cast<std::string>(item);
+        std::string line = text_of(item);
         rewrite_error_position(line, line_map, cls);
         rewrite_file_name(line, module_name);
         guard_remainder_by_minus_one(line, in_remainder_helper);
@@ -172,7 +172,7 @@ py::str name_script_file(const py::str &text, const std::string &module_name,
         to += c;
     }
     to += '"';
-    std::string out = py::cast<std::string>(text);
+    std::string out = text_of(text);
     for (std::size_t p = out.find(from); p != std::string::npos; p = out.find(from, p + to.size()))
         out.replace(p, from.size(), to);
     return py::str(out);

@@ -93,8 +93,8 @@ std::optional<py::int_> marker_number(const std::string &text) {
 // Prints the compiler's error listing; a quoted .pyx line that ends in a line marker is
 // printed as "**", the line and the script line number it came from.
 void print_listing(const py::object &consts, const std::string &listing) {
-    const std::string start = py::cast<std::string>(consts.attr("pattern1"));
-    const std::string end = py::cast<std::string>(consts.attr("pattern2"));
+    const std::string start = text_of(consts.attr("pattern1"));
+    const std::string end = text_of(consts.attr("pattern2"));
     std::size_t from = 0;
     while (from <= listing.size()) {
         std::size_t stop = listing.find('\n', from);
@@ -128,7 +128,7 @@ py::str main_text(const py::dict &captured) {
     std::size_t longest_size = 0;
     bool any = false;
     for (auto item : captured) {
-        std::string path = py::cast<std::string>(item.first);
+        std::string path = text_of(item.first);
         if (ends_with(path, ".cpp"))
             return py::str(item.second);
         std::size_t size = py::len(item.second);
@@ -198,7 +198,7 @@ void run_translation(const py::object &cls, const py::object &context, const py:
 
 // The .pyx lines without their line markers.
 std::vector<std::string> unmarked_lines(const py::object &consts, const std::string &code) {
-    const std::string marker = py::cast<std::string>(consts.attr("pattern1"));
+    const std::string marker = text_of(consts.attr("pattern1"));
     std::vector<std::string> lines;
     size_t from = 0;
     while (from <= code.size()) {
@@ -217,7 +217,7 @@ std::vector<std::string> unmarked_lines(const py::object &consts, const std::str
 // one of those from a parallel loop ends the build with one line.
 void refuse_interpreter_use(const Globals &g, const py::object &cls, const py::str &code,
                             const py::object &line_map, const py::list &errors) {
-    std::vector<std::string> lines = unmarked_lines(g["ZELConst"], py::cast<std::string>(code));
+    std::vector<std::string> lines = unmarked_lines(g["ZELConst"], text_of(code));
     py::list headers = nogil_headers_needing_interpreter(lines, errors);
     if (!headers.empty()) {
         PyErr_SetObject(cls.attr("InterpreterNeeded").ptr(), headers.ptr());
@@ -292,7 +292,7 @@ py::object convert(const Globals &g, const py::object &cls, const py::str &code,
     py::dict captured = capture.attr("all_captured");
     if (truthy(attr_or(result, "num_errors", py::int_(0))) || captured.empty()) {
         refuse_interpreter_use(g, cls, code, line_map, errors_held);
-        print_listing(consts, py::cast<std::string>(listing.attr("getvalue")()));
+        print_listing(consts, text_of(listing.attr("getvalue")()));
         g["sys"].attr("exit")(1);
         return py::none();
     }
@@ -300,11 +300,11 @@ py::object convert(const Globals &g, const py::object &cls, const py::str &code,
     py::str text = main_text(captured);
     if (!truthy(line_map))
         return std::move(text);
-    return map_to_script(text, line_map, py::cast<std::string>(module_name), cls, consts);
+    return map_to_script(text, line_map, text_of(module_name), cls, consts);
 }
 
 py::str with_pyx_interpreter(const py::str &code, const py::list &header_lines) {
-    return with_interpreter(py::cast<std::string>(code), header_lines);
+    return with_interpreter(text_of(code), header_lines);
 }
 
 // The in-memory source reports an encoding, as an opened file does.

@@ -192,7 +192,7 @@ void _function_helper(const py::object &self, const py::object &node,
         self.attr("fill")("@");
         traverse(self, decorator);
     }
-    self.attr("fill")(fill_suffix + " " + node.attr("name").cast<std::string>());
+    self.attr("fill")(fill_suffix + " " + text_of(node.attr("name")));
     write(self, py::str("("));
     traverse(self, node.attr("args"));
     write(self, py::str(")"));
@@ -214,7 +214,7 @@ void visit_FunctionDef(const Globals &g, const py::object &self, const py::objec
     std::string fill_suffix = "def";
     if (truthy(dt)) {
         bool python_object = truthy(get_tag(node, "_pyobject_"));
-        fill_suffix = (python_object ? "cpdef " : "cdef ") + py::str(dt).cast<std::string>();
+        fill_suffix = (python_object ? "cpdef " : "cdef ") + text_of(dt);
         node.attr("returns") = py::none(); // a C function has no return annotation
     }
     self.attr("_function_helper")(node, fill_suffix);

@@ -15,8 +15,7 @@ namespace {
 const char *const nogil_end = " nogil:";
 
 std::string message_of(const py::handle &error) {
-    std::string text =
-        py::cast<std::string>(py::str(attr_or(error, "message_only", py::str(error))));
+    std::string text = text_of(attr_or(error, "message_only", py::str(error)));
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;

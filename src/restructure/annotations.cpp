@@ -44,7 +44,7 @@ py::object proc_tuple_vardef(const py::object &cls, const py::object &target,
     if (items.size() != 2)
         return py::none();
     py::object shape = items[0];
-    std::string type_name = dotted_name(cls, items[1], ci).cast<std::string>();
+    std::string type_name = text_of(dotted_name(cls, items[1], ci));
     if (type_name.empty())
         return py::none();
 
@@ -54,7 +54,7 @@ py::object proc_tuple_vardef(const py::object &cls, const py::object &target,
     if (element.is_none())
         return py::none();
 
-    std::string view = py::str(element).cast<std::string>();
+    std::string view = text_of(element);
     if (!is_a(shape, "Tuple"))
         return py::str(view + view_suffix(1));
     size_t dims = py::len(shape.attr("elts"));
@@ -69,14 +69,14 @@ py::object proc_vardef(const py::object &cls, const py::object &target, const py
     py::object view = proc_tuple_vardef(cls, target, ci);
     if (truthy(view))
         return view;
-    std::string type_name = dotted_name(cls, target, ci).cast<std::string>();
+    std::string type_name = text_of(dotted_name(cls, target, ci));
     if (type_name.empty())
         return py::none();
     if (is_byte_string_type(type_name))
         return py::str("char*");
     py::object ctype = table_type(cls, type_name);
     if (!truthy(ctype) && is_a(target, "Name"))
-        ctype = table_type(cls, target.attr("id").cast<std::string>());
+        ctype = table_type(cls, text_of(target.attr("id")));
     return truthy(ctype) ? ctype : py::none();
 }
 
@@ -155,7 +155,7 @@ py::object type_in_scope(const py::object &cls, const py::object &ci, const py::
 
 // The scalar C type an annotation names, or None; unlike a declaration it registers nothing.
 py::object scalar_type(const py::object &cls, const py::object &annotation, const py::object &ci) {
-    std::string type_name = dotted_name(cls, annotation, ci).cast<std::string>();
+    std::string type_name = text_of(dotted_name(cls, annotation, ci));
     if (is_byte_string_type(type_name))
         return py::str("char*");
     return table_type(cls, type_name);
@@ -213,15 +213,14 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
         if (truthy(cdf))
             sym = new_variable(cls, node, cdf, "call"_a = annotation);
     } else {
-        std::string type_name = dotted_name(cls, annotation, ci).cast<std::string>();
+        std::string type_name = text_of(dotted_name(cls, annotation, ci));
         if (is_byte_string_type(type_name)) {
             cdf = py::str("char*");
         } else if (truthy(table_type(cls, type_name))) {
             cdf = table_type(cls, type_name);
         } else {
             py::object record = get_struct_view(cls, py::str(type_name))[1];
-            bool value_is_pointer =
-                truthy(value_type) && ends_with(py::str(value_type).cast<std::string>(), "*");
+            bool value_is_pointer = truthy(value_type) && ends_with(text_of(value_type), "*");
             if (!record.is_none() && !value_is_pointer) {
                 cdf = py::str(struct_type_name(py::str(type_name), record) + "*");
                 if (truthy(value))

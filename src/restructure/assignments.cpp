@@ -62,7 +62,7 @@ void assign_plain(const py::object &cls, const py::object &node, const py::objec
         // A struct pointer takes the address of the record; a char* takes the text itself.
         py::object target_type = get_tag(target, cls.attr("didx"));
         if (truthy(target_type)) {
-            std::string text = py::str(target_type).cast<std::string>();
+            std::string text = text_of(target_type);
             if (text.back() == '*' && text != "char*") {
                 set_tag(value, cls.attr("ref_idx"), py::bool_(true));
                 keep_table_alive(cls, node, target.attr("id"), ci);

@@ -129,7 +129,7 @@ bool add_record_field(const py::object &cls, const py::object &sinfo, const py::
         return false;
     // The length must be read here: a type computed at run time ('S%d' % w) leaves the
     // record untyped.
-    std::string digits = py::str(tn.substr(2)).attr("strip")("'\"").cast<std::string>();
+    std::string digits = text_of(py::str(tn.substr(2)).attr("strip")("'\""));
     if (digits.empty() || digits.size() > 9 ||
         digits.find_first_not_of("0123456789") != std::string::npos)
         return false;

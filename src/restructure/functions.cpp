@@ -67,7 +67,7 @@ py::set names_used_as_values(const py::object &module_block) {
             values.add(node.attr("attr"));
         } else if (is_a(node, "Name")) {
             py::object id = node.attr("id");
-            if (looks_names_up(id.cast<std::string>()))
+            if (looks_names_up(text_of(id)))
                 values.add(py::str("*"));
             if (!callees.count(node.ptr()))
                 values.add(id);

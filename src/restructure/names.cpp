@@ -48,9 +48,8 @@ void reform_Name(const py::object &cls, const py::object &node, const py::object
             else if (dims == static_cast<long>(projected_dims))
                 index = projection_index(proj, bare_name(proj["var"].attr("id")));
             else {
-                script_fault("`" + id.cast<std::string>() +
-                             "` 배열의 차원을 복원할 수 없습니다. line " +
-                             py::str(node.attr("lineno")).cast<std::string>());
+                script_fault("`" + text_of(id) + "` 배열의 차원을 복원할 수 없습니다. line " +
+                             text_of(node.attr("lineno")));
             }
             set_class(node, "Subscript");
             node.attr("value") = bare_name(id);

@@ -53,7 +53,7 @@ py::object merged_mark(const py::object &old, const py::object &mark) {
         return mark;
     if (py_equal(mark, py::str("T")))
         return old;
-    std::string both = old.cast<std::string>() + mark.cast<std::string>();
+    std::string both = text_of(old) + text_of(mark);
     std::string letters;
     for (char letter : std::string("-+*"))
         if (both.find(letter) != std::string::npos)

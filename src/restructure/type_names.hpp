@@ -2,6 +2,8 @@
 // recognised in one place.
 #pragma once
 
+#include "support/objects.hpp"
+
 #include <pybind11/pybind11.h>
 
 #include <string>
@@ -11,14 +13,13 @@ namespace py = pybind11;
 
 // A C type text, as a tag or a symbol holds it, as C++ text; "" where there is none (None).
 inline std::string type_text(py::handle value) {
-    return py::isinstance<py::str>(value) ? value.cast<std::string>() : "";
+    return py::isinstance<py::str>(value) ? text_of(value) : "";
 }
 
 // The struct of a record dtype: "_struct_" followed by the struct key and the record
 // description's block name.
 inline std::string struct_type_name(py::handle key, py::handle record) {
-    return "_struct_" + py::str(key).cast<std::string>() +
-           py::str(record.attr("name")).cast<std::string>();
+    return "_struct_" + text_of(key) + text_of(record.attr("name"));
 }
 
 // The suffix of a C-contiguous memory view with `dims` dimensions: "[::1]", "[:,::1]", ...

@@ -22,7 +22,7 @@ py::object attr_or(py::handle value, const char *name, py::object absent = py::n
 // Whether `value` has the attribute, on the same terms: only AttributeError means absent.
 bool has_attr(py::handle value, const char *name);
 
-// str(value) as C++ text.
+// str(value) as C++ text (UTF-8): the one conversion of a Python value to a std::string.
 std::string text_of(py::handle value);
 
 // Python truth of a value.

@@ -84,7 +84,7 @@ py::object parse_statement(const py::object &source) {
 }
 
 std::string unparse(py::handle node) {
-    return py::module_::import("ast").attr("unparse")(node).cast<std::string>();
+    return text_of(py::module_::import("ast").attr("unparse")(node));
 }
 
 } // namespace zel
