@@ -15,7 +15,6 @@
 #include "support/with_context.hpp"
 
 #include <cstdint>
-#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -24,13 +23,6 @@
 
 namespace zel {
 namespace {
-
-// The name of a node's class: one test of each kind a walk over many nodes asks about.
-std::string kind_of(py::handle node) {
-    const char *name = Py_TYPE(node.ptr())->tp_name;
-    const char *dot = std::strrchr(name, '.');
-    return dot ? dot + 1 : name;
-}
 
 // Identifies a node of the tree, which outlives the emission.
 py::int_ node_key(const py::object &node) {
@@ -153,14 +145,14 @@ class ModuleBodyWriter {
         while (!pending.empty()) {
             py::object node = std::move(pending.back());
             pending.pop_back();
-            const std::string kind = kind_of(node);
-            if (kind == "Name" && kind_of(attr_or(node, "ctx")) != "Load")
+            if (is_a(node, "Name") && !is_a(attr_or(node, "ctx"), "Load"))
                 script_names_.insert(text_of(node.attr("id")));
-            else if (kind == "FunctionDef" || kind == "AsyncFunctionDef" || kind == "ClassDef")
+            else if (is_a(node, "FunctionDef") || is_a(node, "AsyncFunctionDef") ||
+                     is_a(node, "ClassDef"))
                 script_names_.insert(text_of(node.attr("name")));
-            else if (kind == "alias")
+            else if (is_a(node, "alias"))
                 script_names_.insert(bound_by_import(node));
-            else if (kind == "arg")
+            else if (is_a(node, "arg"))
                 script_names_.insert(text_of(node.attr("arg")));
             for (py::handle child : child_nodes(node))
                 pending.push_back(py::reinterpret_borrow<py::object>(child));
@@ -190,22 +182,22 @@ class ModuleBodyWriter {
         while (!pending.empty()) {
             auto [node, nested] = std::move(pending.back());
             pending.pop_back();
-            const std::string kind = kind_of(node);
-            if (kind == "FunctionDef" || kind == "AsyncFunctionDef" || kind == "ClassDef" ||
-                kind == "Import" || kind == "ImportFrom" || kind == "Global" ||
-                kind == "Nonlocal") {
+            if (is_a(node, "FunctionDef") || is_a(node, "AsyncFunctionDef") ||
+                is_a(node, "ClassDef") || is_a(node, "Import") || is_a(node, "ImportFrom") ||
+                is_a(node, "Global") || is_a(node, "Nonlocal")) {
                 use.stays = true;
                 return use;
             }
-            bool scope = kind == "Lambda" || kind == "ListComp" || kind == "SetComp" ||
-                         kind == "DictComp" || kind == "GeneratorExp";
-            if (scope || kind == "NamedExpr")
+            bool scope = is_a(node, "Lambda") || is_a(node, "ListComp") || is_a(node, "SetComp") ||
+                         is_a(node, "DictComp") || is_a(node, "GeneratorExp");
+            bool named_expr = is_a(node, "NamedExpr");
+            if (scope || named_expr)
                 use.only_c_names = false;
             if (is_a(node, "stmt"))
                 ++use.statements;
-            if (kind == "For" || kind == "While")
+            if (is_a(node, "For") || is_a(node, "While"))
                 use.has_loop = true;
-            if (kind == "Name") {
+            if (is_a(node, "Name")) {
                 std::string id = text_of(node.attr("id"));
                 for (const char *frame_name : frame_names)
                     if (id == frame_name) {
@@ -214,21 +206,21 @@ class ModuleBodyWriter {
                     }
                 // Names the rewriting builds may carry no context: they are read.
                 py::object ctx = attr_or(node, "ctx");
-                if (!nested && !ctx.is_none() && kind_of(ctx) != "Load")
+                if (!nested && !ctx.is_none() && !is_a(ctx, "Load"))
                     use.bound.insert(id);
                 if (seen.insert(id).second)
                     use.used.push_back(id);
                 if (!c_types_.count(id) && !calls_no_script_code(id, script_names_))
                     use.only_c_names = false;
-            } else if (kind == "NamedExpr") {
+            } else if (named_expr) {
                 py::object target = node.attr("target");
                 use.bound.insert(text_of(target.attr("id")));
-            } else if (!nested &&
-                       (kind == "ExceptHandler" || kind == "MatchAs" || kind == "MatchStar")) {
+            } else if (!nested && (is_a(node, "ExceptHandler") || is_a(node, "MatchAs") ||
+                                   is_a(node, "MatchStar"))) {
                 py::object name = node.attr("name");
                 if (!name.is_none())
                     use.bound.insert(text_of(name));
-            } else if (!nested && kind == "MatchMapping") {
+            } else if (!nested && is_a(node, "MatchMapping")) {
                 py::object rest = node.attr("rest");
                 if (!rest.is_none())
                     use.bound.insert(text_of(rest));
