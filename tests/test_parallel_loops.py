@@ -519,3 +519,22 @@ def test_last_iteration_values_run_as_in_python(runner):
             last = a[i] + 1.0
         print(last, scaled(a, n))
     """)
+
+
+# Fields that hold texts or None among their nodes: the keys of a dict display that unpacks
+# another, the names of a `global` statement.
+@pytest.mark.parametrize("body", [
+    "e = {**d, 'i': i}",
+    "global q\n    q = i",
+])
+def test_body_with_fields_that_are_not_nodes(zel_ns, body):
+    lines = pyx_lines(zel_ns, "import zel\nd = {}\nfor i in zel.range(n):\n    " + body + "\n")
+    assert f"for i in _cp_prange_(n, {PRANGE_KEYWORDS}):" in lines
+
+
+def test_some_iterations_seen_past_a_dict_that_unpacks_another(zel_ns, capsys):
+    with pytest.raises(SystemExit) as stop:
+        rewrite(zel_ns, "import zel\nd = {}\nfor i in zel.range(n):\n    if i > 2:\n"
+                        "        e = {**d}\nprint(e)\n")
+    assert stop.value.code == 10
+    assert capsys.readouterr().out == "ZEL.range: `e" + SOME_ITERATIONS + "5\n"

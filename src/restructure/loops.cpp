@@ -212,7 +212,7 @@ void type_large_bounds(const py::object &call) {
         args[k] = as_long_long(args[k]);
     for (py::handle arg : args)
         for (py::handle node : walk_tree(arg))
-            for (py::handle name : py::type::handle_of(node).attr("_fields")) {
+            for (py::handle name : field_names(node)) {
                 py::object child = attr_or(node, text_of(name).c_str());
                 if (PyList_Check(child.ptr())) {
                     py::list items = child;

@@ -126,10 +126,9 @@ py::object make_global_ref_list_expr(py::object cls, py::object node, py::list o
     } else if (PyLong_Check(node.ptr()) || PyFloat_Check(node.ptr()) ||
                PyUnicode_Check(node.ptr()) || is_a(node, "Constant")) {
         return py::none();
-    } else if (py::object fields = attr_or(node, "_fields"); !fields.is_none()) {
-        // Nodes built by the rewriting may lack optional fields (a tuple index without ctx).
-        for (py::handle field : fields)
-            walk(attr_or(node, field), ref_type);
+    } else if (is_a(node, "AST")) {
+        for (py::handle child : child_nodes(node))
+            walk(py::reinterpret_borrow<py::object>(child), ref_type);
     } else {
         syntax_error("ERROR 2920 " + class_text(node));
     }

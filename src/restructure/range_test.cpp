@@ -171,8 +171,8 @@ class BodyAccesses {
     }
 
     void children(const py::handle &node, bool always) {
-        for (py::handle name : py::type::handle_of(node).attr("_fields"))
-            field(node, text_of(name).c_str(), always);
+        for (py::handle child : child_nodes(node))
+            visit(child, always);
     }
 };
 

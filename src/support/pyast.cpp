@@ -28,11 +28,15 @@ bool is_a(py::handle value, const char *name) {
     return is_instance(value, ast_class(name));
 }
 
-py::list child_nodes(py::handle node) {
+py::tuple field_names(py::handle node) {
     static const py::handle fields_name = py::str("_fields").release();
+    return attr_or(py::type::handle_of(node), fields_name, py::tuple());
+}
+
+py::list child_nodes(py::handle node) {
     py::handle ast_node = ast_class("AST");
     py::list children;
-    for (py::handle field : attr_or(py::type::handle_of(node), fields_name, py::tuple())) {
+    for (py::handle field : field_names(node)) {
         py::object value = attr_or(node, field);
         if (is_instance(value, ast_node)) {
             children.append(value);
