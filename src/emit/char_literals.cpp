@@ -8,12 +8,13 @@
 // compiler's own syntax); a str literal coerced to `Py_UCS4`, which compares with a character
 // of a text as Python does, becomes an integer node instead and is left alone.
 #include "emit/emit_classes.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 namespace {
 
 py::object visit_CharNode(const py::object &, const py::object &node) {
-    std::string text = py::repr(node.attr("value").attr("decode")("latin-1")).cast<std::string>();
+    std::string text = text_of(py::repr(node.attr("value").attr("decode")("latin-1")));
     compiler_module("Errors").attr("error")(node.attr("pos"),
                                             "the text " + text +
                                                 " stands where a C integer is wanted, where Python "
