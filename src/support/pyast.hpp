@@ -22,8 +22,8 @@ py::object ast_class(const char *name);
 // isinstance(value, ast.<name>)
 bool is_a(py::handle value, const char *name);
 
-// The names of the fields of `node`, as its class lists them; none for a value that is not a
-// node.
+// The names of the fields of `node`, as its class lists them; an empty tuple for a value that
+// is not a node.
 py::tuple field_names(py::handle node);
 
 // The direct child nodes of `node`, in the order of its fields: what ast.iter_child_nodes
