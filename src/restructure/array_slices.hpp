@@ -30,7 +30,7 @@ inline bool takes_a_slice(const py::object &index, size_t dims) {
 inline py::object as_numpy_array(const py::object &numpy_name, const py::object &view) {
     py::list args;
     args.append(name_load(view));
-    return call(ast_class("Attribute")(name_load(numpy_name), "asarray"), args);
+    return call(bare_attribute(name_load(numpy_name), "asarray"), args);
 }
 
 } // namespace zel

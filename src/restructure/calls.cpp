@@ -14,10 +14,6 @@
 namespace zel {
 namespace {
 
-py::object make_tuple_node(py::list elements) {
-    return ast_class("Tuple")(elements);
-}
-
 void walk_arguments(const py::object &cls, const py::object &node, const py::object &ci) {
     reform_stmt(cls, node.attr("args"), ci);
     reform_stmt(cls, node.attr("keywords"), ci);
@@ -83,7 +79,7 @@ void reform_Numpy_Call(const Globals &g, const py::object &cls, const std::strin
             py::list pair;
             pair.append(args[0]);
             pair.append(args[1]);
-            set_tag(node, cls.attr("call"), make_tuple_node(pair));
+            set_tag(node, cls.attr("call"), bare_tuple(pair));
         }
     } else if (tn == "numpy.genfromtxt") {
         py::object dt =
@@ -98,10 +94,10 @@ void reform_Numpy_Call(const Globals &g, const py::object &cls, const std::strin
             py::list placeholder; // only the number of dimensions counts
             placeholder.append(constant(0));
             placeholder.append(constant(1));
-            pair.append(make_tuple_node(placeholder));
+            pair.append(bare_tuple(placeholder));
         }
         pair.append(dt);
-        set_tag(node, cls.attr("call"), make_tuple_node(pair));
+        set_tag(node, cls.attr("call"), bare_tuple(pair));
     }
 }
 
@@ -191,7 +187,7 @@ void len_to_shape(const py::object &cls, const py::object &node, const py::objec
     if (!is_variable(cls, sym) || !truthy(sym.attr("view")))
         return;
     set_class(node, "Subscript");
-    node.attr("value") = ast_class("Attribute")(x, "shape");
+    node.attr("value") = bare_attribute(x, "shape");
     node.attr("slice") = constant(0);
 }
 

@@ -31,7 +31,7 @@ long dimension(const py::object &cls, const py::object &sym) {
 py::object projection_index(const py::object &proj, const py::object &last) {
     py::list elts = py::module_::import("builtins").attr("list")(proj["args"]);
     elts[py::len(elts) - 1] = last;
-    return ast_class("Tuple")(elts);
+    return bare_tuple(elts);
 }
 
 void reform_Name(const py::object &cls, const py::object &node, const py::object &ci) {
@@ -64,7 +64,7 @@ void reform_Name(const py::object &cls, const py::object &node, const py::object
             py::list args;
             args.append(bare_name(id));
             set_class(node, "Call");
-            node.attr("func") = ast_class("Attribute")(bare_name(numpy_name), "asarray");
+            node.attr("func") = bare_attribute(bare_name(numpy_name), "asarray");
             node.attr("args") = args;
             node.attr("keywords") = py::list();
             return;
@@ -111,7 +111,7 @@ void reform_view_subscript(const py::object &cls, const py::object &node, const 
     py::list one_dimension;
     one_dimension.append(constant(0));
     set_tag(node, cls.attr("vidx").cast<py::object>(),
-            py::make_tuple(sym.attr("view"), ast_class("Tuple")(one_dimension)));
+            py::make_tuple(sym.attr("view"), bare_tuple(one_dimension)));
     py::object proj = ci.attr("get_proj")();
     if (truthy(proj) && static_cast<long>(py::len(proj["args"])) == dims &&
         !is_a(node.attr("slice"), "Tuple"))

@@ -250,7 +250,7 @@ void drop_per_access_checks(const py::object &node, const py::object &ci,
     loop.attr("lineno") = node.attr("lineno");
     py::list items;
     for (const char *directive : {"boundscheck", "initializedcheck"}) {
-        py::object switch_off = call(ast_class("Attribute")(bare_name(cython_alias), directive),
+        py::object switch_off = call(bare_attribute(bare_name(cython_alias), directive),
                                      py::make_tuple(constant(false)));
         items.append(ast_class("withitem")(switch_off));
     }

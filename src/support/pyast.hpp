@@ -62,9 +62,16 @@ template <typename Id> py::object name_store(Id &&id) {
 template <typename Id> py::object bare_name(Id &&id) {
     return ast_class("Name")(std::forward<Id>(id));
 }
-// Attribute(value, attr, Load())
+// Attribute(value, attr, Load()), and Attribute(value, attr) with no context, as bare_name
 template <typename Attr> py::object attribute_load(py::handle value, Attr &&attr) {
     return ast_class("Attribute")(value, std::forward<Attr>(attr), ast_class("Load")());
+}
+template <typename Attr> py::object bare_attribute(py::handle value, Attr &&attr) {
+    return ast_class("Attribute")(value, std::forward<Attr>(attr));
+}
+// Tuple(elts), with no context, as bare_name
+inline py::object bare_tuple(py::handle elts) {
+    return ast_class("Tuple")(elts);
 }
 // Constant(value)
 template <typename Value> py::object constant(Value &&value) {
