@@ -9,6 +9,7 @@
 #include "restructure/symbols.hpp"
 #include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
+#include "support/objects.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
 #include "support/text.hpp"
@@ -259,7 +260,7 @@ std::set<std::string> keep_updates_private(const py::list &statements,
             assigned = keep_updates_private(statement.attr("body"), assigned);
         } else {
             for (const char *field : {"body", "orelse"})
-                if (py::hasattr(statement, field))
+                if (has_attr(statement, field))
                     keep_updates_private(statement.attr(field), assigned);
         }
         py::list targets;
@@ -279,7 +280,7 @@ std::set<std::string> keep_updates_private(const py::list &statements,
 // line.
 bool has_place(py::handle node) {
     for (const char *field : {"lineno", "col_offset", "end_lineno", "end_col_offset"})
-        if (!py::hasattr(node, field) || node.attr(field).is_none())
+        if (!has_attr(node, field) || node.attr(field).is_none())
             return false;
     return true;
 }
