@@ -226,6 +226,8 @@ TWO = "a = numpy.zeros(n, 'f8')\nb = numpy.zeros(n, 'f8')"
      "if n > 0 and (0 < -1 or n > a.shape[0] - 1 or 0 < 2 or (n > b.shape[0])):"),
     ("a = numpy.zeros(n, 'f8')", "a[j] = 1.0", None),
     ("a = numpy.zeros((n, 2), 'f8')", "a[i, 0] = 1.0", None),
+    # One test raises for every access, so its message names axis 0: one dimension only.
+    ("a = numpy.zeros((2, n), 'f8')", "a[0, i] = 1.0", None),
     ("a = numpy.zeros(n, 'f8')", "s += 1.0", None),
     # A condition's own test runs on every iteration.
     ("a = numpy.zeros(n, 'f8')", "if a[i] > 0.0:\n        x = 1.0",

@@ -4,6 +4,8 @@ import textwrap
 
 import pytest
 
+from pyx_helpers import emit, rewrite
+
 # Typed arrays the projection bodies below use: name, shape.
 ARRAYS = [("x", "(m, n)"), ("y", "(m, n)"), ("z", "(m, n)"), ("v", "(n,)"), ("w", "(a, b, n)")]
 
@@ -472,3 +474,59 @@ def test_ordering_faults_are_raised(project, body, error, lines):
     assert shown[0] == lines[0] and len(shown) == len(lines)
     if len(lines) > 1:
         assert shown[1].startswith("{") and eval(shown[1]) == lines[1]
+
+
+# A function whose arrays are typed, and a projection loop along the rows of x and y.
+KERNEL = """\
+import zel
+
+def kernel(x: ((0, 0), 'f8'), y: ((0, 0), 'f8'), v: (0, 'f8'), rows: int, n: int):
+    r: int
+    t: int
+    j = 1
+    for r in range(rows):
+        for t in zel.projection({args}):
+            {body}
+"""
+NO_CHECKS = "with _zel_cython_.boundscheck(False), _zel_cython_.initializedcheck(False):"
+
+
+@pytest.mark.parametrize(
+    "args, body, test",
+    [
+        # The fixed row, and the step at two offsets of one array.
+        ("r, n", "x[t + 1] = 0.5 * x[t] + y[t]",
+         "if n > 0 and (r < 0 or r >= x.shape[0] or 0 < 0 or (n > x.shape[1] - 1) or (r < 0) "
+         "or (r >= y.shape[0]) or (0 < 0) or (n > y.shape[1])):"),
+        ("0, n", "x[t] = y[t - 2]",
+         "if n > 0 and (0 < 0 or 0 >= x.shape[0] or 0 < 0 or (n > x.shape[1]) or (0 < 0) "
+         "or (0 >= y.shape[0]) or (0 < 2) or (n > y.shape[1] + 2)):"),
+        ("n", "v[t] = 1.0", "if n > 0 and (0 < 0 or n > v.shape[0]):"),
+        # A checked copy runs where the test fails: an access that some step skips is tested.
+        ("r, n", "if t > 0:\n                x[t] = x[t - 1]",
+         "if n > 0 and (r < 0 or r >= x.shape[0] or 0 < 1 or (n > x.shape[1])):"),
+        # Counting down.
+        ("r, n", "y[t] = x[t + 1]", None),
+        # A row the body assigns, or one that is no C integer.
+        ("r, n", "x[t] = 1.0\n            r = 0", None),
+        ("j, n", "x[t] = 1.0", None),
+        ("r + 1, n", "x[t] = 1.0", None),
+        # A call may run code of the script.
+        ("r, n", "x[t] = abs(y[t])", None),
+        # The step at the last position only.
+        ("n", "x[t, r] = 1.0", None),
+    ],
+)
+def test_projection_loop_runs_unchecked_where_its_range_test_holds(zel_ns, args, body, test):
+    tree = rewrite(zel_ns, KERNEL.format(args=args, body=body))
+    lines = emit(zel_ns, tree).splitlines()
+    assert getattr(tree, "_zel_cython_", False) is (test is not None)
+    if test is None:
+        assert NO_CHECKS not in [line.strip() for line in lines]
+        return
+    start = lines.index("            " + test)
+    loop = lines[start + 1]
+    assert loop == "                for t in range(n):"
+    checked = lines[start + 2:lines.index("            else:", start)]
+    assert lines[lines.index("            else:", start) + 1:][:2 + len(checked)] == [
+        "                " + NO_CHECKS, "    " + loop] + ["    " + line for line in checked]

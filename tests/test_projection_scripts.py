@@ -274,3 +274,71 @@ def test_writes_off_the_loop_variable_are_read_as_the_model_does(runner, make):
     expected = runner.interpreted(far_reads_script(make, model=True, cases=FAR_WRITES))
     result = runner.run_script("writes.py", far_reads_script(make, model=False, cases=FAR_WRITES))
     assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
+
+
+# Recurrences along the rows of a 2-D array and along a 1-D one; `steps` and `rows` may ask for
+# more than the arrays hold.
+RECURRENCES = """\
+import zel
+import numpy as np
+
+
+class Filter:
+    def __init__(self, rows: int, n: int):
+        self.x = np.zeros((rows, n + 1), 'f8')
+        self.y = np.add.outer(np.arange(rows) * 1e-3, np.arange(n) * 1e-4)
+        self.w = np.zeros(n + 1, 'f8')
+
+
+def smooth(x: ((0, 0), 'f8'), y: ((0, 0), 'f8'), rows: int, steps: int):
+    r: int
+    t: int
+    for r in range(rows):
+        for t in zel.projection(r, steps):
+            x[r, t + 1] = 0.5 * x[r, t] + y[r, t]
+
+
+def decay(w: (0, 'f8'), v: (0, 'f8'), steps: int):
+    t: int
+    for t in zel.projection(steps):
+        w[t + 1] = w[t] * 0.25 + v[t]
+
+
+if __name__ == "__main__":
+    f = Filter(3, 5)
+    try:
+        smooth(f.x, f.y, {rows}, {steps})
+        decay(f.w, f.y[1], {steps})
+    except IndexError as e:
+        print(type(e).__name__)
+    print(f.x.tolist(), f.w.tolist())
+"""
+
+
+def as_plain_loops(source):
+    """The script as CPython runs it: the projection loops as the range loops they become."""
+    return (source.replace("zel.projection(r, steps)", "range(steps)")
+            .replace("zel.projection(steps)", "range(steps)"))
+
+
+@pytest.mark.parametrize("rows, steps", [(3, 5), (3, 0), (4, 5), (3, 6), (2, 3)],
+                         ids=["in range", "no steps", "a row too many", "a step too many", "part"])
+def test_recurrences_run_as_their_plain_loops(runner, rows, steps):
+    source = RECURRENCES.format(rows=rows, steps=steps)
+    expected = runner.interpreted(as_plain_loops(source))
+    result = runner.run_script("recurrences.py", source)
+    assert (result.stdout, result.stderr, result.returncode) == (
+        "# COMPILE..\n# RUN\n" + expected, "", 0)
+
+
+@pytest.mark.parametrize("rows, steps, axis", [(4, 5, 0), (3, 6, 1)])
+def test_index_out_of_range_is_reported_on_its_line(runner, rows, steps, axis):
+    source = RECURRENCES.format(rows=rows, steps=steps).replace(
+        "    try:\n        smooth", "    if True:\n        smooth").replace(
+        "    except IndexError as e:\n        print(type(e).__name__)\n", "")
+    line = source.splitlines().index("            x[r, t + 1] = 0.5 * x[r, t] + y[r, t]") + 1
+    result = runner.run_script("fails.py", source)
+    assert result.stdout.splitlines()[-3:] == [
+        f'File "fails.py",  line {line}, in smooth', "x[r, t + 1] = 0.5 * x[r, t] + y[r, t]",
+        f"Out of bounds on buffer access (axis {axis})"]
+    assert result.returncode == 1

@@ -3,9 +3,12 @@
 // an offset or at any step, and which it reads at the current step, at t minus an offset, at t
 // plus an offset or at any step; ZELProjection orders the statements by those dependencies and
 // cuts the order into groups, and the loop becomes an `if True:` holding one plain range loop
-// per group, counting down for the groups that read ahead of the loop variable.
+// per group, counting down for the groups that read ahead of the loop variable. A counting-up
+// loop whose indices the range test bounds runs without per-access checks when they are all
+// in range, and as written otherwise, so an index out of range raises where it did.
 #include "restructure/generated_names.hpp"
 #include "restructure/projection_references.hpp"
+#include "restructure/range_test.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "support/pyast.hpp"
@@ -212,6 +215,13 @@ void reform_Projection(const Globals &g, py::object cls, py::object node, py::ob
         loops.append(loop);
     }
     append_else_clause(cls, node, ci, loops);
+    for (py::handle loop : loops) {
+        if (!is_a(loop, "For") || !py::object(loop.attr("iter")).is(forward))
+            continue;
+        std::string outside = range_condition(cls, py::reinterpret_borrow<py::object>(loop), ci);
+        if (!outside.empty())
+            run_unchecked_in_range(py::reinterpret_borrow<py::object>(loop), ci, outside);
+    }
 }
 
 // The slice mark of a subscript's index inside a projection loop: "T" for the loop variable,

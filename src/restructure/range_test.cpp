@@ -1,10 +1,12 @@
-// The range test of a parallel loop: one test before the loop that the whole range of its
-// index fits every typed array the body reads or writes, standing for the per-access bounds
-// checks, which Cython's directives then switch off for the loop.
+// The range test of a loop: one test before the loop that the whole range of its index fits
+// every typed array the body reads or writes, standing for the per-access bounds checks,
+// which Cython's directives then switch off for the loop. A parallel loop raises where the
+// test fails; a projection loop runs a checked copy of itself there.
 #include "restructure/range_test.hpp"
 #include "restructure/generated_names.hpp"
 #include "restructure/repeated_reads.hpp"
 #include "restructure/sibling_calls.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 
@@ -176,24 +178,54 @@ class BodyAccesses {
     }
 };
 
-} // namespace
+// The index of an access that a range test can stand for: the positions before the last,
+// fixed for the whole loop (constants, or C integer names the body does not assign), and the
+// last the loop index plus a constant.
+struct TestedIndex {
+    std::vector<std::string> leading;
+    long long offset;
+};
 
-std::map<std::string, py::object> stored_on_some_iterations(const py::object &body) {
-    BodyAccesses accesses(body);
-    std::map<std::string, py::object> some = accesses.stored_by_some;
-    for (const std::set<std::string> *names : {&accesses.stored_by_every, &accesses.updated})
-        for (const std::string &name : *names)
-            some.erase(name);
-    return some;
+std::optional<TestedIndex> tested_index(const py::object &cls, const py::object &index,
+                                        const py::object &var, const py::object &ci,
+                                        const BodyAccesses &body, size_t dimensions) {
+    std::vector<py::object> positions;
+    if (is_a(index, "Tuple"))
+        for (py::handle element : index.attr("elts"))
+            positions.push_back(py::reinterpret_borrow<py::object>(element));
+    else
+        positions.push_back(index);
+    if (positions.size() != dimensions)
+        return std::nullopt;
+    std::optional<long long> offset = offset_from(positions.back(), var);
+    if (!offset)
+        return std::nullopt;
+    TestedIndex tested{{}, *offset};
+    for (size_t k = 0; k + 1 < positions.size(); ++k) {
+        const py::object &position = positions[k];
+        bool fixed = false;
+        if (is_a(position, "Constant"))
+            fixed = PyLong_CheckExact(position.attr("value").ptr());
+        else if (is_a(position, "Name") && !body.stored.count(text_of(position.attr("id")))) {
+            std::string type = type_text(cdef_type(cls, position, ci));
+            fixed = type == "int" || type == "long long";
+        }
+        if (!fixed)
+            return std::nullopt;
+        tested.leading.push_back(unparse(position));
+    }
+    return tested;
 }
 
-// The per-access bounds checks of a parallel loop give its body an error path, which OpenMP
-// pays on every iteration (a shared flag tested and flushed). When every typed-array access in
-// the body is made on every iteration and indexes a one-dimensional array at the loop index
-// plus a constant, one test before the loop that the whole range fits each array stands for
-// all of them: it returns the source of that test, or "" when the loop keeps its checks. The
-// test is written so that no sum in it can wrap around, whatever the bounds.
-std::string range_check(const py::object &cls, const py::object &node, const py::object &ci) {
+// The condition under which the loop `node` over range(...) indexes some typed array out of
+// range, or "" when the body holds an access it cannot bound. With `checked_copy` a checked
+// copy of the loop runs where the condition holds, so it may bound accesses that some
+// iteration skips and fixed leading positions of several dimensions; without, the loop's
+// one test raises for all of them, which is right only for accesses of one dimension made on
+// every iteration. The condition is written so that no sum in it can wrap around, whatever
+// the bounds.
+std::string leaves_range(const py::object &cls, const py::object &node, const py::object &ci,
+                         bool checked_copy) {
     py::list args = node.attr("iter").attr("args");
     if (py::len(args) > 2)
         return "";
@@ -206,63 +238,154 @@ std::string range_check(const py::object &cls, const py::object &node, const py:
     BodyAccesses body(node.attr("body"));
     if (body.stored.count(text_of(var)))
         return "";
-    std::map<std::string, std::pair<long long, long long>> offsets;
+    // A call may run code of the script, which may bind an array or a fixed index anew.
+    if (checked_copy)
+        for (py::handle statement : node.attr("body"))
+            for (py::handle item : walk_tree(statement))
+                if (is_a(item, "Call"))
+                    return "";
+    // For each array and its fixed leading positions, the lowest and highest offset.
+    struct Extent {
+        std::string view;
+        std::vector<std::string> leading;
+        long long lowest, highest;
+    };
+    std::map<std::string, Extent> extents;
     for (const BodyAccesses::Access &access : body.subscripts) {
         py::object view = access.subscript.attr("value");
         if (!is_a(view, "Name"))
             continue;
-        py::object view_type = cdef_type(cls, view, ci);
-        if (!py::isinstance<py::str>(view_type) || !ends_with(text_of(view_type), "::1]"))
+        std::string view_type = type_text(cdef_type(cls, view, ci));
+        if (!ends_with(view_type, "::1]"))
             continue; // not a typed array: its indexing has no bounds check to drop
-        std::optional<long long> offset = offset_from(access.subscript.attr("slice"), var);
-        if (!access.every_iteration || !offset ||
-            text_of(view_type).find(":,") != std::string::npos)
+        size_t dimensions = std::count(view_type.begin(), view_type.end(), ',') + 1;
+        std::optional<TestedIndex> index =
+            tested_index(cls, access.subscript.attr("slice"), var, ci, body, dimensions);
+        if (!index || (!checked_copy && (!access.every_iteration || dimensions > 1)))
             return "";
-        auto it = offsets.try_emplace(text_of(view.attr("id")), *offset, *offset).first;
-        it->second = {std::min(it->second.first, *offset), std::max(it->second.second, *offset)};
+        std::string name = text_of(view.attr("id"));
+        std::string key = name;
+        for (const std::string &position : index->leading)
+            key += ", " + position;
+        auto it =
+            extents.try_emplace(key, Extent{name, index->leading, index->offset, index->offset})
+                .first;
+        it->second.lowest = std::min(it->second.lowest, index->offset);
+        it->second.highest = std::max(it->second.highest, index->offset);
     }
-    if (offsets.empty())
+    if (extents.empty())
         return "";
-    // Out of range: first + lowest < 0, or (last - 1) + highest >= extent.
+    // Out of range: a leading position below 0 or at its extent or past it, first + lowest <
+    // 0, or (last - 1) + highest >= the last extent.
     std::string first = "(" + unparse(start) + ")", last = "(" + unparse(stop) + ")";
     std::string outside;
-    for (const auto &[view, range] : offsets) {
-        if (body.stored.count(view))
+    for (const auto &[key, extent] : extents) {
+        if (body.stored.count(extent.view))
             return "";
+        auto shape = [&](size_t axis) {
+            return extent.view + ".shape[" + std::to_string(axis) + "]";
+        };
         outside += outside.empty() ? "" : " or ";
-        outside += first + " < " + std::to_string(-range.first) + " or " + last + " > " +
-                   with_offset(view + ".shape[0]", -range.second);
+        for (size_t axis = 0; axis < extent.leading.size(); ++axis)
+            outside += extent.leading[axis] + " < 0 or " + extent.leading[axis] +
+                       " >= " + shape(axis) + " or ";
+        outside += first + " < " + std::to_string(-extent.lowest) + " or " + last + " > " +
+                   with_offset(shape(extent.leading.size()), -extent.highest);
     }
-    return "if " + last + " > " + first + " and (" + outside +
-           "): raise IndexError('Out of bounds on buffer access (axis 0)')";
+    return last + " > " + first + " and (" + outside + ")";
 }
 
-// with <no bounds checks>: <range check>; <the loop>. The loop node becomes the `with`
-// statement in place.
-void drop_per_access_checks(const py::object &node, const py::object &ci,
-                            const std::string &check_source) {
-    py::object check = parse_statement(py::str(check_source));
-    for (py::handle part : walk_tree(check))
+} // namespace
+
+std::map<std::string, py::object> stored_on_some_iterations(const py::object &body) {
+    BodyAccesses accesses(body);
+    std::map<std::string, py::object> some = accesses.stored_by_some;
+    for (const std::set<std::string> *names : {&accesses.stored_by_every, &accesses.updated})
+        for (const std::string &name : *names)
+            some.erase(name);
+    return some;
+}
+
+// The per-access bounds checks of a parallel loop give its body an error path, which OpenMP
+// pays on every iteration (a shared flag tested and flushed): one test before the loop that
+// the whole range fits each array stands for all of them.
+std::string range_check(const py::object &cls, const py::object &node, const py::object &ci) {
+    std::string outside = leaves_range(cls, node, ci, false);
+    if (outside.empty())
+        return "";
+    return "if " + outside + ": raise IndexError('Out of bounds on buffer access (axis 0)')";
+}
+
+std::string range_condition(const py::object &cls, const py::object &node, const py::object &ci) {
+    return leaves_range(cls, node, ci, true);
+}
+
+namespace {
+
+// The statement `source`, every part of it at the line of `node`.
+py::object parsed_at_line_of(const std::string &source, const py::object &node) {
+    py::object statement = parse_statement(py::str(source));
+    for (py::handle part : walk_tree(statement))
         if (has_attr(part, "lineno"))
             part.attr("lineno") = node.attr("lineno");
+    return statement;
+}
+
+// A loop of its own over the target, range, body and else clause of the loop `node`.
+py::object loop_copy(const py::object &node) {
     py::object loop = ast_class("For")(node.attr("target"), node.attr("iter"), node.attr("body"),
                                        node.attr("orelse"));
     loop.attr("lineno") = node.attr("lineno");
+    return loop;
+}
+
+// The items of `with <no bounds checks>:`; tags the root block for the cimport of the
+// directives.
+py::list no_bounds_checks(const py::object &ci) {
     py::list items;
     for (const char *directive : {"boundscheck", "initializedcheck"}) {
         py::object switch_off = call(bare_attribute(bare_name(cython_alias), directive),
                                      py::make_tuple(constant(false)));
         items.append(ast_class("withitem")(switch_off));
     }
+    set_tag(ci.attr("get_root")(), cython_alias, py::bool_(true));
+    return items;
+}
+
+} // namespace
+
+// with <no bounds checks>: <range check>; <the loop>. The loop node becomes the `with`
+// statement in place.
+void drop_per_access_checks(const py::object &node, const py::object &ci,
+                            const std::string &check_source) {
+    py::list body;
+    body.append(parsed_at_line_of(check_source, node));
+    body.append(loop_copy(node));
     set_class(node, "With");
     for (const char *field : {"target", "iter", "orelse"})
         py::delattr(node, field);
-    node.attr("items") = items;
-    py::list body;
-    body.append(check);
-    body.append(loop);
+    node.attr("items") = no_bounds_checks(ci);
     node.attr("body") = body;
-    set_tag(ci.attr("get_root")(), cython_alias, py::bool_(true));
+}
+
+// if <out of range>: <the loop> else: with <no bounds checks>: <the loop>. The loop node
+// becomes the `if` statement in place; both loops share its statements.
+void run_unchecked_in_range(const py::object &node, const py::object &ci,
+                            const std::string &condition) {
+    py::list unchecked;
+    unchecked.append(loop_copy(node));
+    py::object no_checks = ast_class("With")(no_bounds_checks(ci), unchecked);
+    no_checks.attr("lineno") = node.attr("lineno");
+    py::list checked, orelse;
+    checked.append(loop_copy(node));
+    orelse.append(no_checks);
+    py::object test = parsed_at_line_of("if " + condition + ": pass", node).attr("test");
+    set_class(node, "If");
+    for (const char *field : {"target", "iter"})
+        py::delattr(node, field);
+    node.attr("test") = test;
+    node.attr("body") = checked;
+    node.attr("orelse") = orelse;
 }
 
 } // namespace zel
