@@ -498,13 +498,16 @@ NO_CHECKS = "with _zel_cython_.boundscheck(False), _zel_cython_.initializedcheck
         ("r, n", "x[t + 1] = 0.5 * x[t] + y[t]",
          "if n > 0 and (r < 0 or r >= x.shape[0] or 0 < 0 or (n > x.shape[1] - 1) or (r < 0) "
          "or (r >= y.shape[0]) or (0 < 0) or (n > y.shape[1])):"),
-        ("0, n", "x[t] = y[t - 2]",
-         "if n > 0 and (0 < 0 or 0 >= x.shape[0] or 0 < 0 or (n > x.shape[1]) or (0 < 0) "
-         "or (0 >= y.shape[0]) or (0 < 2) or (n > y.shape[1] + 2)):"),
+        ("0, n", "x[t + 2] = y[t]",
+         "if n > 0 and (0 < 0 or 0 >= x.shape[0] or 0 < -2 or (n > x.shape[1] - 2) or (0 < 0) "
+         "or (0 >= y.shape[0]) or (0 < 0) or (n > y.shape[1])):"),
         ("n", "v[t] = 1.0", "if n > 0 and (0 < 0 or n > v.shape[0]):"),
         # A checked copy runs where the test fails: an access that some step skips is tested.
-        ("r, n", "if t > 0:\n                x[t] = x[t - 1]",
-         "if n > 0 and (r < 0 or r >= x.shape[0] or 0 < 1 or (n > x.shape[1])):"),
+        ("r, n", "if t > 0:\n                x[t] = y[t]",
+         "if n > 0 and (r < 0 or r >= x.shape[0] or 0 < 0 or (n > x.shape[1]) or (r < 0) "
+         "or (r >= y.shape[0]) or (0 < 0) or (n > y.shape[1])):"),
+        # A step behind the first one: the test would never hold.
+        ("r, n", "if t > 0:\n                x[t] = x[t - 1]", None),
         # Counting down.
         ("r, n", "y[t] = x[t + 1]", None),
         # A row the body assigns, or one that is no C integer.

@@ -22,6 +22,7 @@ import random
 import textwrap
 from dataclasses import dataclass
 
+import cython
 import numpy as np
 import pytest
 
@@ -198,6 +199,7 @@ def script_lines(loop, number):
 
 HEAD = f"""\
 import zel
+import cython
 import numpy as np
 
 n: int = {N}
@@ -220,7 +222,8 @@ def run_rewritten(zel_ns, loop):
     for node in ast.walk(tree):
         if "ctx" in node._fields and getattr(node, "ctx", None) is None:
             node.ctx = ast.Load()
-    env = {}
+    # The directives of a loop without bounds checks, which the emitter cimports.
+    env = {"_zel_cython_": cython}
     exec(compile(ast.fix_missing_locations(tree), "<rewritten>", "exec"), env)
     names = array_names(loop)
     return {name: np.asarray(env[names[name]]) for name in WRITTEN}

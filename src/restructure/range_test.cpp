@@ -282,6 +282,10 @@ std::string leaves_range(const py::object &cls, const py::object &node, const py
     for (const auto &[key, extent] : extents) {
         if (body.stored.count(extent.view))
             return "";
+        // A loop from 0 that indexes behind its first step would never run its unchecked
+        // copy (a parallel loop raises before it starts).
+        if (checked_copy && py::len(args) == 1 && extent.lowest < 0)
+            return "";
         auto shape = [&](size_t axis) {
             return extent.view + ".shape[" + std::to_string(axis) + "]";
         };
@@ -322,12 +326,13 @@ std::string range_condition(const py::object &cls, const py::object &node, const
 
 namespace {
 
-// The statement `source`, every part of it at the line of `node`.
+// The statement `source`, every part of it on the line of `node`.
 py::object parsed_at_line_of(const std::string &source, const py::object &node) {
     py::object statement = parse_statement(py::str(source));
     for (py::handle part : walk_tree(statement))
-        if (has_attr(part, "lineno"))
-            part.attr("lineno") = node.attr("lineno");
+        for (const char *field : {"lineno", "end_lineno"})
+            if (has_attr(part, field))
+                part.attr(field) = node.attr("lineno");
     return statement;
 }
 
@@ -344,8 +349,9 @@ py::object loop_copy(const py::object &node) {
 py::list no_bounds_checks(const py::object &ci) {
     py::list items;
     for (const char *directive : {"boundscheck", "initializedcheck"}) {
-        py::object switch_off = call(bare_attribute(bare_name(cython_alias), directive),
-                                     py::make_tuple(constant(false)));
+        py::list off;
+        off.append(constant(false));
+        py::object switch_off = call(bare_attribute(bare_name(cython_alias), directive), off);
         items.append(ast_class("withitem")(switch_off));
     }
     set_tag(ci.attr("get_root")(), cython_alias, py::bool_(true));
