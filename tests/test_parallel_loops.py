@@ -377,6 +377,76 @@ def test_index_of_a_plain_loop_then_a_parallel_loop(runner):
     """)
 
 
+SHARED_INDEX_SCRIPTS = {
+    "plain_loop_first": """
+        import zel
+        n: int = 4
+        s = 0
+        for i in range(n):
+            s += i
+        t: int = 0
+        for i in zel.range(n):
+            t += i
+        print(s, t)
+    """,
+    "typed_function_with_parameter_i": """
+        import zel
+
+        def twice(i: int) -> int:
+            return 2 * i
+
+        n: int = 4
+        for i in range(n):
+            print(twice(i))
+        t: int = 0
+        for i in zel.range(n):
+            t += twice(i)
+        print(t)
+    """,
+    "index_used_after_the_loops": """
+        import zel
+
+        def label(k: int) -> str:
+            i = f"<{k}>"
+            return i
+
+        n: int = 6
+        total: int = 0
+        for i in range(n):
+            total += i
+        print(label(i), i)
+        t: float = 0.0
+        for i in zel.range(n):
+            t += i * 0.5
+        print(total, t, i, [i * 2 for k in range(2)])
+    """,
+    "under_the_main_guard": """
+        import zel
+        import numpy as np
+
+        def scale(i: int, f: float) -> float:
+            return i * f
+
+        if __name__ == "__main__":
+            n: int = 5
+            a: (0, 'f8') = np.zeros(n, 'f8')
+            for i in range(n):
+                a[i] = scale(i, 0.5)
+            s: float = 0.0
+            for i in zel.range(n):
+                s += a[i]
+            print(a.tolist(), s, i)
+    """,
+}
+
+
+@pytest.mark.parametrize("name", sorted(SHARED_INDEX_SCRIPTS))
+def test_index_shared_by_plain_and_parallel_loops(runner, name):
+    # The parameters and locals of a function are its own: only the module's bindings of the
+    # index decide where its declaration goes, before the earlier plain loop.
+    prints_as_cpython(runner, name + ".py", SHARED_INDEX_SCRIPTS[name])
+
+
 @pytest.mark.parametrize("body, update", [
     # Assigned first: the name is private to the iteration.
     ("s = a[i]\n    s += 1.0", "s = s + 1.0"),

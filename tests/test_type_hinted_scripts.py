@@ -308,6 +308,216 @@ if __name__ == "__main__":
     rows = {k: float(mean(a[k::WIDTH].copy(), n // WIDTH)) for k in range(3)}
     print(rows, sorted([3.5, -1.0, 2.0], key=abs))
 """,
+    "projectiles.py": """\
+import zel
+import math
+import dataclasses
+from typing import List, Tuple
+
+GRAVITY = 9.81
+STEPS: int = 50
+
+
+@dataclasses.dataclass
+class Projectile:
+    speed: float
+    angle: float
+    name: str = "shell"
+
+    def range_m(self) -> float:
+        rad = math.radians(self.angle)
+        return self.speed ** 2 * math.sin(2 * rad) / GRAVITY
+
+    def describe(self) -> str:
+        return f"{self.name}: {self.range_m():.2f} m"
+
+
+def flight_time(speed: float, angle: float) -> float:
+    return 2.0 * speed * math.sin(math.radians(angle)) / GRAVITY
+
+
+def heights(speed: float, angle: float, n: int) -> List[float]:
+    t_end = flight_time(speed, angle)
+    vy = speed * math.sin(math.radians(angle))
+    return [round(vy * (t_end * k / n) - 0.5 * GRAVITY * (t_end * k / n) ** 2, 3)
+            for k in range(n + 1)]
+
+
+def peak(values: List[float]) -> Tuple[int, float]:
+    best_i, best = 0, values[0]
+    for i, v in enumerate(values):
+        if v > best:
+            best_i, best = i, v
+    return best_i, best
+
+
+def integer_sqrt(n: int) -> int:
+    lo: int = 0
+    hi: int = n
+    while lo < hi:
+        mid: int = (lo + hi + 1) // 2
+        if mid * mid <= n:
+            lo = mid
+        else:
+            hi = mid - 1
+    return lo
+
+
+def safe_ratio(a: float, b: float) -> float:
+    try:
+        return a / b
+    except ZeroDivisionError:
+        return float("inf")
+
+
+if __name__ == "__main__":
+    shots = [Projectile(20.0, 45.0), Projectile(30.0, 30.0, "ball")]
+    for s in shots:
+        print(s.describe(), round(flight_time(s.speed, s.angle), 4))
+    hs = heights(20.0, 45.0, 8)
+    print(hs, peak(hs))
+    print([integer_sqrt(k) for k in (0, 1, 15, 16, 10 ** 9)])
+    print(safe_ratio(1.0, 0.0), safe_ratio(3.0, 2.0))
+    for name, sq in zip(["a", "b"], map(integer_sqrt, [81, 99])):
+        print(f"{name}={sq}")
+    print(dataclasses.asdict(shots[1]), STEPS)
+""",
+    "smoothing_simulation.py": """\
+import zel
+import numpy as np
+import math
+
+N: int = 1000
+DT = 0.01
+
+
+def kinetic(v: (0, 'f8'), m: float, n: int) -> float:
+    s: float = 0.0
+    for i in range(n):
+        s += 0.5 * m * v[i] * v[i]
+    return s
+
+
+def smooth(src: (0, 'f8'), dst: (0, 'f8'), n: int):
+    for i in zel.range(1, n - 1):
+        dst[i] = (src[i - 1] + 2.0 * src[i] + src[i + 1]) * 0.25
+    dst[0] = src[0]
+    dst[n - 1] = src[n - 1]
+    return n
+
+
+def norm(v: (0, 'f8'), n: int) -> float:
+    return math.sqrt(sum(v[i] * v[i] for i in range(n)))
+
+
+class Simulation:
+    def __init__(self, n: int) -> None:
+        self.n = n
+        self.x = np.zeros(n, 'f8')
+        self.v = np.zeros(n, 'f8')
+
+    def step(self, k: int) -> None:
+        for i in range(self.n):
+            self.v[i] = math.cos(0.01 * i + k * DT)
+        self.x += self.v * DT
+
+    def report(self) -> str:
+        return f"x={self.x.sum():.6f} v={self.v.mean():.6f}"
+
+
+def main() -> None:
+    n: int = N
+    a: (0, 'f8') = np.zeros(n, 'f8')
+    b: (0, 'f8') = np.zeros(n, 'f8')
+    for i in zel.range(n):
+        a[i] = (i % 7) * 0.5
+    smooth(a, b, n)
+    total: float = 0.0
+    for i in zel.range(n):
+        total += b[i]
+    print(round(total, 6), round(kinetic(b, 2.0, n), 6), round(norm(b, n), 6))
+    sim = Simulation(16)
+    for k in range(3):
+        sim.step(k)
+    print(sim.report())
+    print(b[:4].tolist(), b[n - 1], a.max())
+
+
+if __name__ == "__main__":
+    main()
+""",
+    "typed_math_helpers.py": """\
+import zel
+import math
+import numpy as np
+
+TAU = 2 * math.pi
+SCALE: float = 0.5
+WIDTH: int = 4
+
+
+def area(r: float) -> float:
+    return math.pi * r * r
+
+
+def hypot3(x: float, y: float, z: float) -> float:
+    return math.sqrt(x * x + y * y + z * z)
+
+
+def clamp(x: float, lo: float, hi: float) -> float:
+    if x < lo:
+        return lo
+    if x > hi:
+        return hi
+    return x
+
+
+def poly(x: float) -> float:
+    return ((x * 0.3 + 0.2) * x + 0.1) * x + 1.0
+
+
+def outer(n: int) -> int:
+    def inner(k: int) -> int:
+        return k * k + 1
+
+    return sum(inner(k) for k in range(n))
+
+
+def grid(rows: int, cols: int) -> float:
+    m: ((0, 0), 'f8') = np.zeros((rows, cols), 'f8')
+    for r in range(rows):
+        for c in range(cols):
+            m[r, c] = poly(r * SCALE) - c
+    return float(np.asarray(m).sum())
+
+
+def histogram(values: list, bins: int) -> list:
+    counts = [0] * bins
+    lo, hi = min(values), max(values)
+    for v in values:
+        k = min(int((v - lo) / (hi - lo) * bins), bins - 1)
+        counts[k] += 1
+    return counts
+
+
+if __name__ == "__main__":
+    n: int = 12
+    xs: (0, 'f8') = np.zeros(n, 'f8')
+    ys: (0, 'f8') = np.zeros(n, 'f8')
+    for i in zel.range(n):
+        xs[i] = i * SCALE
+        ys[i] = clamp(poly(xs[i]), 1.0, 20.0)
+    print(xs.tolist())
+    print([round(y, 6) for y in ys.tolist()])
+    print(round(area(2.0), 9), hypot3(1.0, 2.0, 2.0), round(TAU, 6))
+    print(outer(5), grid(3, WIDTH))
+    data = [math.sin(k / 3) for k in range(40)]
+    print(histogram(data, 5))
+    for idx, (a, b) in enumerate(zip(xs.tolist()[:3], ys.tolist()[:3])):
+        print(f"{idx}: {a:.2f} -> {b:.4f}")
+    labels = {name: round(f(1.5), 4) for name, f in [("area", area), ("poly", poly)]}
+    print(labels, sorted([3.0, -2.0, 1.0], key=abs), area.__name__)
+""",
 }
 
 

@@ -95,6 +95,30 @@ def test_loop_targets_reannotated_print_as_cpython(runner):
         0, "# COMPILE..\n# RUN\n" + plain, "")
 
 
+@pytest.mark.parametrize("header", ['if __name__ == "__main__":', "for _ in range(1):",
+                                    "with open(__file__):", "try:"])
+def test_array_annotated_in_a_block_reads_as_numpy_there(runner, header):
+    # Declared at module level, assigned in the block: Python code there sees a numpy array.
+    source = textwrap.dedent(f"""\
+        import zel
+        import numpy as np
+
+        n: int = 6
+        {header}
+            a: (0, 'f8') = np.zeros(n, 'f8')
+            for i in zel.range(n):
+                a[i] = i * 0.25
+            print(a.tolist())
+            print(a.sum(), a.shape, float(a.max()))
+    """)
+    if header == "try:":
+        source += "except OSError:\n    pass\n"
+    plain = runner.interpreted(source)
+    built = runner.run_script("guarded_array.py", source)
+    assert (built.returncode, built.stdout, built.stderr) == (
+        0, "# COMPILE..\n# RUN\n" + plain, "")
+
+
 def test_untyped_annotation_registers_the_statement(zel_ns):
     tree = ast.parse("x: str = 'a'\ny: int = 1\n")
     ZELAst = zel_ns.ZELAst

@@ -42,3 +42,50 @@ def test_untyped_code_around_typed_declarations_runs(runner):
         "(1, 2, (), None, []) (1, 3, (4, 5), 'k', ['y', 'z'])",
         "(2, 3) 3.5 2.0",
     ]
+
+
+NEGATIVE_INDICES = '''
+import zel
+import numpy as np
+from collections import deque
+
+
+class Ring:
+    def __init__(self, items: list) -> None:
+        self.items = items
+
+    def __getitem__(self, k: int) -> int:
+        return self.items[k % len(self.items)]
+
+
+def tail(v, k: int):
+    return v[-k]
+
+
+x = np.arange(5)
+print(x[-1], x[-5], tail(x, 2), tail([1, 2, 3], 1), tail("abc", 3))
+k: int = -2
+print(x[k], Ring([7, 8, 9])[-1], deque([1, 2, 3])[-1])
+x[-1] = 40
+m = np.arange(6).reshape(2, 3)
+m[-1, -1] = 50
+print(x.tolist(), m[-1].tolist(), m[-1][-2])
+del_me = [1, 2, 3]
+del del_me[-1]
+print(del_me)
+try:
+    print(x[-6])
+except IndexError as e:
+    print("IndexError:", e)
+if __name__ == "__main__":
+    y = np.linspace(0.0, 1.0, 5)
+    print(y[-1], y[k])
+'''
+
+
+def test_negative_indices_of_python_objects_index_as_in_python(runner):
+    # Typed arrays are indexed without wraparound; a Python object's index is the interpreter's.
+    expected = runner.interpreted(NEGATIVE_INDICES)
+    result = runner.run_script("negative_indices.py", NEGATIVE_INDICES)
+    assert (result.returncode, result.stdout, result.stderr) == (
+        0, "# COMPILE..\n# RUN\n" + expected, "")

@@ -1,7 +1,7 @@
 // The C++ text as the build gets it: its references to the .pyx file name the script's file and
-// lines, the remainder helpers keep Python's result for a divisor of -1, classes and functions
-// name the module as the interpreter names it, and objects convert to C integers only by
-// __index__.
+// lines, the remainder helpers keep Python's result for a divisor of -1, a Python object's
+// negative index is the interpreter's, classes and functions name the module as the
+// interpreter names it, and objects convert to C integers only by __index__.
 #include "emit/cpp_line_rewrites.hpp"
 #include "emit/integer_conversion.hpp"
 
@@ -69,6 +69,36 @@ void guard_remainder_by_minus_one(std::string &line, bool &in_helper) {
     if (ends_with(line, remainder))
         line.replace(line.size() - remainder.size(), remainder.size(),
                      " r = (b == -1) ? 0 : a % b;");
+}
+
+// zel translates with wraparound off, so that a typed array's index is used as it is; the
+// compiler passes that to its helpers for a C integer index of a Python object too, which then
+// hand a negative index unchanged to the type's sequence slot where the type has one (numpy
+// 2.5's arrays, say), and those read it as already wrapped. A negative index of a Python object
+// goes to the interpreter's own subscript instead, which indexes as Python does. `pending`
+// carries, from line to line, the helper whose definition has begun, until its body opens.
+struct ItemHelper {
+    const char *name;
+    const char *by_python;
+};
+const ItemHelper item_helpers[] = {
+    {"__Pyx_GetItemInt_Fast(", "return __Pyx_GetItemInt_Generic(o, PyLong_FromSsize_t(i));"},
+    {"__Pyx_SetItemInt_Fast(", "return __Pyx_SetItemInt_Generic(o, PyLong_FromSsize_t(i), v);"},
+    {"__Pyx_DelItemInt_Fast(", "return __Pyx_DelItem_Generic(o, PyLong_FromSsize_t(i));"}};
+
+void index_negatives_as_python(std::string &line, const ItemHelper *&pending) {
+    if (starts_with(line, "static CYTHON_INLINE "))
+        for (const ItemHelper &helper : item_helpers)
+            if (line.find(helper.name) != std::string::npos)
+                pending = &helper;
+    if (!pending)
+        return;
+    if (ends_with(line, "{")) {
+        line += std::string(" if (unlikely(i < 0)) ") + pending->by_python;
+        pending = nullptr;
+    } else if (ends_with(line, ";")) {
+        pending = nullptr;
+    }
 }
 
 // The interpreter gives a class or function defined in a module the `__module__` that the
@@ -141,11 +171,13 @@ py::str map_to_script(const py::str &text, const py::object &line_map,
                                         : "__pyx_d";
     const std::string implementation = "/* Implementation of \"" + module_name + "\" */";
     bool in_integer_conversion = false;
+    const ItemHelper *item_helper = nullptr;
     for (py::handle item : text.attr("splitlines")()) {
         std::string line = text_of(item);
         rewrite_error_position(line, line_map, cls);
         rewrite_file_name(line, module_name);
         guard_remainder_by_minus_one(line, in_remainder_helper);
+        index_negatives_as_python(line, item_helper);
         name_definitions_by_module_name(line, module_dict);
         if (line == implementation)
             line = std::string(module_name_helper) + "\n" + line;

@@ -17,6 +17,8 @@
 #include <set>
 #include <string>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace zel {
 namespace {
@@ -38,10 +40,18 @@ bool is_index_loop(const Globals &g, const py::object &cls, const py::handle &lo
            callee == text_of(cls.attr("PROJECTION"));
 }
 
-// The names of a scope that only index loops bind: their every binding (in the scope and the
-// scopes nested in it) is the target of an index loop, and no parameter, import alias,
-// `global` or `nonlocal` names them. Found in one walk over the scope, kept beside its block:
-// asking for each loop costs the same however many loops the scope holds.
+// Whether `node` opens a scope of its own inside the one being read: a function, lambda or
+// class, whose parameters and locals are its own, not the enclosing scope's variables.
+bool opens_scope(py::handle node) {
+    return is_a(node, "FunctionDef") || is_a(node, "AsyncFunctionDef") || is_a(node, "Lambda") ||
+           is_a(node, "ClassDef");
+}
+
+// The names of a scope that only index loops bind: their every binding in the scope is the
+// target of an index loop, and no parameter, import alias, `global` or `nonlocal` names them.
+// The parameters and locals of a function or class nested in the scope are its own; a
+// `global` or `nonlocal` there still counts. Found in one walk over the scope, kept beside its
+// block: asking for each loop costs the same however many loops the scope holds.
 py::dict loop_index_names(const Globals &g, const py::object &cls, const py::object &ci,
                           const py::object &block) {
     py::object found = get_tag(block, "_loop_indices_");
@@ -50,8 +60,20 @@ py::dict loop_index_names(const Globals &g, const py::object &cls, const py::obj
     std::unordered_set<PyObject *> index_targets;
     py::list stores;
     std::unordered_set<std::string> excluded;
-    for (py::handle item : walk_tree(block.attr("node"))) {
-        if (is_a(item, "For") && is_index_loop(g, cls, item, ci)) {
+    py::object root = block.attr("node");
+    std::vector<std::pair<py::object, bool>> pending{{root, false}};
+    while (!pending.empty()) {
+        auto [item, nested] = std::move(pending.back());
+        pending.pop_back();
+        bool inner = nested || (item.ptr() != root.ptr() && opens_scope(item));
+        for (py::handle child : child_nodes(item))
+            pending.emplace_back(py::reinterpret_borrow<py::object>(child), inner);
+        if (is_a(item, "Global") || is_a(item, "Nonlocal")) {
+            for (py::handle name : item.attr("names"))
+                excluded.insert(text_of(name));
+        } else if (nested) {
+            continue;
+        } else if (is_a(item, "For") && is_index_loop(g, cls, item, ci)) {
             index_targets.insert(item.attr("target").ptr());
         } else if (is_a(item, "Name") && is_a(attr_or(item, "ctx"), "Store")) {
             stores.append(item);
@@ -61,9 +83,6 @@ py::dict loop_index_names(const Globals &g, const py::object &cls, const py::obj
             py::object asname = attr_or(item, "asname");
             if (!asname.is_none())
                 excluded.insert(text_of(asname));
-        } else if (is_a(item, "Global") || is_a(item, "Nonlocal")) {
-            for (py::handle name : item.attr("names"))
-                excluded.insert(text_of(name));
         }
     }
     py::dict names;

@@ -34,6 +34,19 @@ py::object projection_index(const py::object &proj, const py::object &last) {
     return bare_tuple(elts);
 }
 
+// The C type of the name `id` as `ci` sees it. An array annotated in a nested block is
+// declared at the nearest depth-0 block and left an assignment in place: its type is its
+// variable's own.
+std::string view_type_text(const py::object &cls, const py::object &id, const py::object &ci) {
+    std::string text = type_text(cdef_type(cls, id, ci));
+    if (!text.empty())
+        return text;
+    py::object sym = variable_of(cls, ci, id);
+    if (truthy(sym) && truthy(sym.attr("view")) && is_a(sym.attr("org_node"), "Assign"))
+        return type_text(sym.attr("cdf"));
+    return text;
+}
+
 void reform_Name(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object proj = ci.attr("get_proj")();
     py::object id = node.attr("id");
@@ -57,7 +70,7 @@ void reform_Name(const py::object &cls, const py::object &node, const py::object
             return;
         }
     } else if (is_a(get_tag(node, "ctx"), "Load") &&
-               ends_with(type_text(cdef_type(cls, id, ci)), "::1]") && !in_compiled_code(cls, ci)) {
+               ends_with(view_type_text(cls, id, ci), "::1]") && !in_compiled_code(cls, ci)) {
         py::object numpy_name = cls.attr("numpy_name");
         if (truthy(numpy_name)) {
             // Python code receives the typed view as a numpy array.
