@@ -41,7 +41,8 @@ bool calls_no_script_code(const std::string &name, const std::set<std::string> &
         "range", "len",  "abs",        "min",        "max",           "int",
         "float", "bool", "IndexError", "ValueError", "OverflowError", "ZeroDivisionError",
         "openmp"};
-    if (starts_with(name, "_zel_") || starts_with(name, "_cp_") || starts_with(name, "_lookup_"))
+    if (starts_with(name, generated_prefix) || starts_with(name, "_cp_") ||
+        starts_with(name, lookup_prefix))
         return true;
     return builtins.count(name) && !script_names.count(name);
 }
@@ -393,7 +394,9 @@ class ModuleBodyWriter {
         return name + "(" + joined(arguments) + ")";
     }
 
-    static std::string pointer_name(const std::string &name) { return "_zel_at_" + name; }
+    static std::string pointer_name(const std::string &name) {
+        return module_pointer_prefix + name;
+    }
 
     static std::string joined(const std::vector<std::string> &items) {
         std::string text;

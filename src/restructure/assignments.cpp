@@ -3,12 +3,14 @@
 // address of its value; and the two queries of a variable's declared type.
 #include "restructure/array_slices.hpp"
 #include "restructure/blocks.hpp"
+#include "restructure/generated_names.hpp"
 #include "restructure/record_pointers.hpp"
 #include "restructure/repeated_reads.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
 #include "restructure/text_fields.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 
 #include <string>
@@ -63,7 +65,7 @@ void assign_plain(const py::object &cls, const py::object &node, const py::objec
         py::object target_type = get_tag(target, cls.attr("didx"));
         if (truthy(target_type)) {
             std::string text = text_of(target_type);
-            if (text.back() == '*' && text != "char*") {
+            if (is_pointer_type(text) && text != text_type) {
                 set_tag(value, cls.attr("ref_idx"), py::bool_(true));
                 keep_table_alive(cls, node, target.attr("id"), ci);
             }
@@ -214,8 +216,8 @@ void split_chained_text_store(const py::object &node) {
         body.append(statement);
     };
     if (!is_a(value, "Constant")) {
-        store(name_store("_zel_chained_"), value);
-        value = name_load("_zel_chained_");
+        store(name_store(chained_value), value);
+        value = name_load(chained_value);
     }
     for (py::handle target : targets)
         store(py::reinterpret_borrow<py::object>(target), value);

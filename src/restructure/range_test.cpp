@@ -5,6 +5,7 @@
 #include "restructure/generated_names.hpp"
 #include "restructure/repeated_reads.hpp"
 #include "restructure/sibling_calls.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 
@@ -212,7 +213,7 @@ std::string range_check(const py::object &cls, const py::object &node, const py:
         if (!is_a(view, "Name"))
             continue;
         py::object view_type = cdef_type(cls, view, ci);
-        if (!py::isinstance<py::str>(view_type) || !ends_with(text_of(view_type), "::1]"))
+        if (!py::isinstance<py::str>(view_type) || !is_contiguous_view(text_of(view_type)))
             continue; // not a typed array: its indexing has no bounds check to drop
         std::optional<long long> offset = offset_from(access.subscript.attr("slice"), var);
         if (!access.every_iteration || !offset ||
