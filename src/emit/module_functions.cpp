@@ -10,6 +10,7 @@
 // meanwhile, so no one sees the module names stale.
 #include "emit/emit_classes.hpp"
 #include "restructure/generated_names.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 #include "support/with_context.hpp"
@@ -55,9 +56,6 @@ bool is_scalar_type(const std::string &type) {
         "char",        "bint",         "Py_ssize_t", "size_t", "unsigned int", "unsigned long long",
         "signed char", "unsigned char"};
     return scalars.count(type) != 0;
-}
-bool is_view_type(const std::string &type) {
-    return type.find('[') != std::string::npos;
 }
 
 // What one module-level statement does with names, found in one walk over it.

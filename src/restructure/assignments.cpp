@@ -73,17 +73,12 @@ void assign_plain(const py::object &cls, const py::object &node, const py::objec
     }
 }
 
-// The element C type of a typed array type: "double" of "double[:,::1]".
-std::string element_type(const std::string &view_type) {
-    return view_type.substr(0, view_type.find('['));
-}
-
 bool is_c_integer(const std::string &ctype) {
-    return ctype == "int" || ctype == "long long";
+    return ctype == "int" || ctype == int_type;
 }
 
 bool is_c_float(const std::string &ctype) {
-    return ctype == "float" || ctype == "double";
+    return ctype == "float" || ctype == float_type;
 }
 
 // A number that Cython stores into every element of a typed array slice as numpy would: an
@@ -98,9 +93,9 @@ bool stores_as_numpy(const py::object &cls, const py::object &value, const std::
     py::object declared = is_a(number, "Name") ? cdef_type(cls, number, ci) : py::none();
     std::string kind;
     if (is_a(number, "Constant") && PyLong_CheckExact(number.attr("value").ptr()))
-        kind = "long long";
+        kind = int_type;
     else if (is_a(number, "Constant") && PyFloat_CheckExact(number.attr("value").ptr()))
-        kind = "double";
+        kind = float_type;
     else if (py::isinstance<py::str>(declared))
         kind = text_of(declared);
     return (is_c_float(element) && (is_c_float(kind) || is_c_integer(kind))) ||
@@ -125,7 +120,7 @@ void store_slices_as_numpy(const py::object &cls, const py::object &node, const 
             continue;
         size_t dims = static_cast<size_t>(dimensions(cls, sym.attr("shape")));
         if (!takes_a_slice(target.attr("slice"), dims) ||
-            stores_as_numpy(cls, node.attr("value"), element_type(text_of(view_type)), ci))
+            stores_as_numpy(cls, node.attr("value"), view_element_type(text_of(view_type)), ci))
             continue;
         target.attr("value") = as_numpy_array(numpy_name, view.attr("id"));
     }
@@ -137,7 +132,7 @@ bool is_integer_element(const py::object &cls, const py::object &target, const p
         return false;
     py::object view = target.attr("value");
     py::object view_type = cdef_type(cls, view, ci);
-    if (!py::isinstance<py::str>(view_type) || !is_c_integer(element_type(text_of(view_type))))
+    if (!py::isinstance<py::str>(view_type) || !is_c_integer(view_element_type(text_of(view_type))))
         return false;
     py::object sym = variable_of(cls, ci, view.attr("id"));
     return !sym.is_none() && truthy(sym.attr("view")) &&

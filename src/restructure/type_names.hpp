@@ -25,6 +25,19 @@ constexpr const char *text_member_type = "char";
 // The declared type of a Python object the rewriting keeps (a text variable's reference).
 constexpr const char *object_type = "object";
 
+// The C types of Python's int and float: a script's int is a C long long, its float a double.
+constexpr const char *int_type = "long long";
+constexpr const char *float_type = "double";
+
+// A typed array type (a memory view) and the C type of its elements: "double" of
+// "double[:,::1]".
+inline bool is_view_type(const std::string &type) {
+    return type.find('[') != std::string::npos;
+}
+inline std::string view_element_type(const std::string &view_type) {
+    return view_type.substr(0, view_type.find('['));
+}
+
 // A pointer type (a struct pointer, a C string) and the pointer to a struct.
 inline bool is_pointer_type(const std::string &type) {
     return ends_with(type, "*");

@@ -2,6 +2,7 @@
 // emitter, then the records and the rewriting methods.
 #include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
+#include "restructure/type_names.hpp"
 #include "support/objects.hpp"
 
 namespace zel {
@@ -27,8 +28,8 @@ py::dict make_type_table() {
         {"'i8'", "long long"},
         {"'f4'", "float"},
         {"'f8'", "double"},
-        {"int", "long long"},
-        {"float", "double"},
+        {"int", int_type},
+        {"float", float_type},
         {"numpy.int32", "int"},
         {"numpy.int64", "long long"},
         {"numpy.float32", "float"},
