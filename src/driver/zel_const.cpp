@@ -1,5 +1,6 @@
 // ZELConst: the fixed texts and tables that the three subsystems share.
 #include "driver/driver_classes.hpp"
+#include "restructure/generated_names.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
@@ -21,7 +22,7 @@ py::object make_zel_const(const Globals &g) {
     consts.attr("ast_None", ast_none);
     consts.attr("cpp_prefix", py::str("#pragma warning(disable: 4244 4996 4018 4101 4305 4700 4701 "
                                       "4702 4715 4800 4819 4551)\n"));
-    py::str zelrange("_cp_prange_");
+    py::str zelrange(prange_alias);
     consts.attr("zelrange", zelrange);
     py::list pyx_prefix;
     pyx_prefix.append(py::str("from cython.parallel import prange as ") + py::str(zelrange));

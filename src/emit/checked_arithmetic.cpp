@@ -17,14 +17,14 @@
 // `CFuncType` whose `exception_value` and `exception_check` make the caller test for an
 // error; `UtilityCode` carries the helper's text into the module.
 #include "emit/emit_classes.hpp"
+#include "restructure/generated_names.hpp"
 #include "support/objects.hpp"
+#include "support/text_template.hpp"
 
 #include <string>
 
 namespace zel {
 namespace {
-
-const char *const raise_helper = "__Pyx_zel_raise";
 
 // The C spelling of a compiler type, as a declaration without a name.
 std::string c_type(const py::handle &type) {
@@ -32,27 +32,31 @@ std::string c_type(const py::handle &type) {
 }
 
 // Sets a Python error from code that may run without the interpreter lock.
+constexpr const char *raise_head = "static void ${raise}(PyObject *type, const char *message)";
+constexpr const char *raise_body = R"c(
+${head} {
+    PyGILState_STATE gil = PyGILState_Ensure();
+    PyErr_SetString(type, message);
+    PyGILState_Release(gil);
+}
+)c";
+
 py::object raise_utility() {
-    std::string proto =
-        std::string("static void ") + raise_helper + "(PyObject *type, const char *message);";
-    std::string impl = std::string("static void ") + raise_helper +
-                       "(PyObject *type, const char *message) {\n"
-                       "    PyGILState_STATE gil = PyGILState_Ensure();\n"
-                       "    PyErr_SetString(type, message);\n"
-                       "    PyGILState_Release(gil);\n"
-                       "}\n";
+    std::string head = fill_template(raise_head, {{"raise", c_raise}});
     return compiler_module("Code").attr("UtilityCode")(
-        py::arg("proto") = proto, py::arg("impl") = impl, py::arg("name") = "ZelRaise");
+        py::arg("proto") = head + ";",
+        py::arg("impl") = fill_template(raise_body, {{"head", head}}),
+        py::arg("name") = "ZelRaise");
 }
 
 // The value a helper returns with an error set: the lowest value of a signed type, the
 // highest of an unsigned one. A result equal to it makes the caller look for an error, so it
 // is one that correct results rarely take.
 std::string error_value(const py::handle &type) {
-    std::string t = c_type(type);
-    if (truthy(type.attr("signed")))
-        return "((" + t + ")-ldexp(1.0, (int)sizeof(" + t + ") * 8 - 1))";
-    return "((" + t + ")-1)";
+    return fill_template(truthy(type.attr("signed"))
+                             ? "((${type})-ldexp(1.0, (int)sizeof(${type}) * 8 - 1))"
+                             : "((${type})-1)",
+                         {{"type", c_type(type)}});
 }
 
 // The call of `name(args)` that replaces `node`: a C function of the node's type that sets
@@ -94,7 +98,8 @@ py::object binary_helper_call(const py::object &node, const py::object &type,
 
 std::string prototype(const std::string &result, const std::string &name,
                       const std::string &parameters) {
-    return "static CYTHON_INLINE " + result + " " + name + "(" + parameters + ")";
+    return fill_template("static CYTHON_INLINE ${result} ${name}(${parameters})",
+                         {{"result", result}, {"name", name}, {"parameters", parameters}});
 }
 
 bool is_c_int(const py::handle &type) {
@@ -106,13 +111,28 @@ bool is_c_float(const py::handle &type) {
 }
 
 // `int(d)` assigned to a C integer: the compiler's cast, once the value is known to fit.
+constexpr const char *conversion_body = R"c(
+${head} {
+    ${from} whole = trunc${math}(value);
+    if (likely(whole >= ${low} && whole < ${high}))
+        return (${to})whole;
+    if (value != value)
+        ${raise}(PyExc_ValueError, "cannot convert float NaN to integer");
+    else if (value - value != value - value)
+        ${raise}(PyExc_OverflowError, "cannot convert float infinity to integer");
+    else
+        ${raise}(PyExc_OverflowError, "value too large to convert to ${to_name}");
+    return ${error};
+}
+)c";
+
 py::object checked_conversion(const py::object &node) {
     py::object operand = node.attr("operand");
     py::object to = node.attr("type");
     py::object from = operand.attr("type");
     std::string t = c_type(to);
     std::string f = c_type(from);
-    std::string name = "__Pyx_zel_" + text_of(from.attr("specialization_name")()) + "_to_" +
+    std::string name = c_helper_prefix + text_of(from.attr("specialization_name")()) + "_to_" +
                        text_of(to.attr("specialization_name")());
     // Both bounds are powers of two, exact in every float type; the truncated value is tested,
     // so that a value just below the lowest integer still converts.
@@ -121,34 +141,16 @@ py::object checked_conversion(const py::object &node) {
     std::string high =
         truthy(to.attr("signed")) ? "ldexp(1.0, " + bits + " - 1)" : "ldexp(1.0, " + bits + ")";
     std::string head = prototype(t, name, f + " value");
-    std::string impl = head +
-                       " {\n"
-                       "    " +
-                       f + " whole = trunc" + text_of(from.attr("math_h_modifier")) +
-                       "(value);\n"
-                       "    if (likely(whole >= " +
-                       low + " && whole < " + high +
-                       "))\n"
-                       "        return (" +
-                       t +
-                       ")whole;\n"
-                       "    if (value != value)\n"
-                       "        " +
-                       raise_helper +
-                       "(PyExc_ValueError, \"cannot convert float NaN to integer\");\n"
-                       "    else if (value - value != value - value)\n"
-                       "        " +
-                       raise_helper +
-                       "(PyExc_OverflowError, \"cannot convert float infinity to integer\");\n"
-                       "    else\n"
-                       "        " +
-                       raise_helper + "(PyExc_OverflowError, \"value too large to convert to " +
-                       text_of(to) +
-                       "\");\n"
-                       "    return " +
-                       error_value(to) +
-                       ";\n"
-                       "}\n";
+    std::string impl =
+        fill_template(conversion_body, {{"head", head},
+                                        {"from", f},
+                                        {"to", t},
+                                        {"math", text_of(from.attr("math_h_modifier"))},
+                                        {"low", low},
+                                        {"high", high},
+                                        {"raise", c_raise},
+                                        {"to_name", text_of(to)},
+                                        {"error", error_value(to)}});
     py::list args, parameter_types;
     args.append(operand);
     parameter_types.append(from);
@@ -156,62 +158,59 @@ py::object checked_conversion(const py::object &node) {
 }
 
 // `x ** y` of C floats: the C power, with Python's errors where its result is infinite.
+constexpr const char *power_body = R"c(
+${head} {
+    ${type} power = pow${math}(base, exponent);
+    if (unlikely(power == HUGE_VAL || power == -HUGE_VAL) &&
+        base - base == 0 && exponent - exponent == 0) {
+        if (base == 0)
+            ${raise}(PyExc_ZeroDivisionError, "0.0 cannot be raised to a negative power");
+        else
+            ${raise}(PyExc_OverflowError, "(34, 'Numerical result out of range')");
+        return HUGE_VAL;
+    }
+    return power;
+}
+)c";
+
 py::object checked_power(const py::object &node) {
     py::object type = node.attr("type");
     std::string t = c_type(type);
-    std::string name = "__Pyx_zel_pow_" + text_of(type.attr("specialization_name")());
+    std::string name = c_helper_prefix + ("pow_" + text_of(type.attr("specialization_name")()));
     std::string head = prototype(t, name, t + " base, " + t + " exponent");
-    std::string impl = head +
-                       " {\n"
-                       "    " +
-                       t + " power = pow" + text_of(type.attr("math_h_modifier")) +
-                       "(base, exponent);\n"
-                       "    if (unlikely(power == HUGE_VAL || power == -HUGE_VAL) &&\n"
-                       "        base - base == 0 && exponent - exponent == 0) {\n"
-                       "        if (base == 0)\n"
-                       "            " +
-                       raise_helper +
-                       "(PyExc_ZeroDivisionError, \"0.0 cannot be raised to a negative power\");\n"
-                       "        else\n"
-                       "            " +
-                       raise_helper +
-                       "(PyExc_OverflowError, \"(34, 'Numerical result out of range')\");\n"
-                       "        return HUGE_VAL;\n"
-                       "    }\n"
-                       "    return power;\n"
-                       "}\n";
+    std::string impl = fill_template(power_body, {{"head", head},
+                                                  {"type", t},
+                                                  {"math", text_of(type.attr("math_h_modifier"))},
+                                                  {"raise", c_raise}});
     return binary_helper_call(node, type, name, "HUGE_VAL", head, impl);
 }
 
 // `x << n` and `x >> n` of C integers.
+constexpr const char *shift_body = R"c(
+${head} {
+    if (likely(count >= 0 && count < (${type})(sizeof(${type}) * 8)))
+        return ${shifted};
+    if (count < 0) {
+        ${raise}(PyExc_ValueError, "negative shift count");
+        return ${error};
+    }
+    return ${past_width};
+}
+)c";
+
 py::object checked_shift(const py::object &node, bool left) {
     py::object type = node.attr("type");
     std::string t = c_type(type);
-    std::string name = std::string("__Pyx_zel_") + (left ? "lshift_" : "rshift_") +
+    std::string name = c_helper_prefix + std::string(left ? "lshift_" : "rshift_") +
                        text_of(type.attr("specialization_name")());
     std::string head = prototype(t, name, t + " value, " + t + " count");
-    std::string shifted = left ? "(" + t + ")(value << count)" : "value >> count";
-    std::string past_width = left ? "0" : "value < 0 ? -1 : 0";
-    std::string impl = head +
-                       " {\n"
-                       "    if (likely(count >= 0 && count < (" +
-                       t + ")(sizeof(" + t +
-                       ") * 8)))\n"
-                       "        return " +
-                       shifted +
-                       ";\n"
-                       "    if (count < 0) {\n"
-                       "        " +
-                       raise_helper +
-                       "(PyExc_ValueError, \"negative shift count\");\n"
-                       "        return " +
-                       error_value(type) +
-                       ";\n"
-                       "    }\n"
-                       "    return " +
-                       past_width +
-                       ";\n"
-                       "}\n";
+    std::string impl = fill_template(
+        shift_body, {{"head", head},
+                     {"type", t},
+                     {"shifted", left ? "(" + t + ")(value << count)" : "value >> count"},
+                     {"raise", c_raise},
+                     {"error", error_value(type)},
+                     {"past_width", left ? "0" : "value < 0 ? -1 : 0"}});
     return binary_helper_call(node, type, name, error_value(type), head, impl);
 }
 

@@ -5,8 +5,10 @@
 #include "emit/cpp_line_rewrites.hpp"
 #include "emit/integer_conversion.hpp"
 
+#include "restructure/generated_names.hpp"
 #include "support/objects.hpp"
 #include "support/text.hpp"
+#include "support/text_template.hpp"
 
 #include <cstddef>
 #include <utility>
@@ -113,11 +115,11 @@ struct DefinitionCall {
 const DefinitionCall definition_calls[] = {{"__Pyx_Py3MetaclassPrepare(", 5},
                                            {"__Pyx_CyFunction_New(", 4}};
 
-const char *const module_name_helper =
-    "static PyObject *__Pyx_zel_module_name(PyObject *globals, PyObject *fallback) {\n"
-    "    PyObject *name = PyDict_GetItemString(globals, \"__name__\");\n"
-    "    return name ? name : fallback;\n"
-    "}";
+constexpr const char *module_name_helper = R"c(
+static PyObject *${module_name}(PyObject *globals, PyObject *fallback) {
+    PyObject *name = PyDict_GetItemString(globals, "__name__");
+    return name ? name : fallback;
+})c";
 
 // The spans of the top-level arguments of the call whose opening parenthesis ends at `open`.
 std::vector<std::pair<std::size_t, std::size_t>> call_arguments(const std::string &line,
@@ -152,7 +154,7 @@ void name_definitions_by_module_name(std::string &line, const std::string &modul
         auto [from, to] = spans[definition.module_argument];
         std::string argument = line.substr(from, to - from);
         line.replace(from, to - from,
-                     " __Pyx_zel_module_name(" + module_dict + "," + argument + ")");
+                     " " + std::string(c_module_name) + "(" + module_dict + "," + argument + ")");
     }
 }
 
@@ -180,7 +182,8 @@ py::str map_to_script(const py::str &text, const py::object &line_map,
         index_negatives_as_python(line, item_helper);
         name_definitions_by_module_name(line, module_dict);
         if (line == implementation)
-            line = std::string(module_name_helper) + "\n" + line;
+            line =
+                fill_template(module_name_helper, {{"module_name", c_module_name}}) + "\n" + line;
         convert_integers_by_index(line, in_integer_conversion);
         if (!first)
             out += '\n';

@@ -6,6 +6,7 @@
 #include "restructure/generated_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
+#include "support/text_template.hpp"
 #include "support/with_context.hpp"
 
 #include <sstream>
@@ -139,31 +140,18 @@ void visit_arguments(const Globals &g, const py::object &self, const py::object 
 // RecursionError there, as the interpreter does before its stack runs out. The floor is a
 // thread's own (OpenMP workers have smaller stacks than the main thread), kept where the test
 // reads it with one load.
+constexpr const char *stack_test_runtime = R"pyx(
+cdef extern from *:
+    "#include <pthread.h>\nstatic __thread char *_zel_stack_floor __attribute__((tls_model(\"initial-exec\"))); static char *_zel_find_stack_floor(void) { pthread_attr_t attr; void *base = 0; size_t size = 0; if (pthread_getattr_np(pthread_self(), &attr) == 0) { pthread_attr_getstack(&attr, &base, &size); pthread_attr_destroy(&attr); } _zel_stack_floor = base ? (char *)base + size / 8 : (char *)1; return _zel_stack_floor; } static inline int _zel_stack_low(void) { char *limit = _zel_stack_floor; if (__builtin_expect(limit == 0, 0)) limit = _zel_find_stack_floor(); char here; return __builtin_expect(&here < limit, 0); } static int _zel_recursion_error(void) { PyGILState_STATE state = PyGILState_Ensure(); PyErr_SetString(PyExc_RecursionError, \"maximum recursion depth exceeded\"); PyGILState_Release(state); return -1; }"
+    bint ${stack_low} "_zel_stack_low"() noexcept nogil
+    int ${recursion_error} "_zel_recursion_error"() except -1 nogil
+)pyx";
+
 void write_stack_test(const py::object &self) {
     if (truthy(self.attr("_stack_test_written")))
         return;
-    std::ostringstream out;
-    out << "cdef extern from *:\n"
-           "    \"#include <pthread.h>\\n"
-           "static __thread char *_zel_stack_floor "
-           "__attribute__((tls_model(\\\"initial-exec\\\")));"
-           " static char *_zel_find_stack_floor(void) { pthread_attr_t attr; void *base = 0; "
-           "size_t size = 0; if (pthread_getattr_np(pthread_self(), &attr) == 0) { "
-           "pthread_attr_getstack(&attr, &base, &size); pthread_attr_destroy(&attr); } "
-           "_zel_stack_floor = base ? (char *)base + size / 8 : (char *)1; "
-           "return _zel_stack_floor; } "
-           "static inline int _zel_stack_low(void) { char *limit = _zel_stack_floor; "
-           "if (__builtin_expect(limit == 0, 0)) limit = _zel_find_stack_floor(); "
-           "char here; return __builtin_expect(&here < limit, 0); } "
-           "static int _zel_recursion_error(void) { PyGILState_STATE state = PyGILState_Ensure(); "
-           "PyErr_SetString(PyExc_RecursionError, \\\"maximum recursion depth exceeded\\\"); "
-           "PyGILState_Release(state); return -1; }\"\n"
-           "    bint "
-        << stack_low
-        << " \"_zel_stack_low\"() noexcept nogil\n"
-           "    int "
-        << recursion_error << " \"_zel_recursion_error\"() except -1 nogil\n";
-    std::istringstream lines(out.str());
+    std::istringstream lines(fill_template(
+        stack_test_runtime, {{"stack_low", stack_low}, {"recursion_error", recursion_error}}));
     for (std::string line; std::getline(lines, line);)
         self.attr("fill")(line);
     self.attr("_stack_test_written") = true;

@@ -43,7 +43,8 @@ py::object make_char_literals(const Globals &g, const py::object &zel_cython);
 // `zel_unparser_init`.
 void add_line_markers(ClassBuilder &unparser);
 void add_declaration_emitters(ClassBuilder &unparser);
-void add_struct_and_import_emitters(ClassBuilder &unparser);
+void add_struct_table_emitter(ClassBuilder &unparser);
+void add_import_emitters(ClassBuilder &unparser);
 void add_module_functions(ClassBuilder &unparser);
 
 // The host's unparser, which ZELUnparser extends: an override calls it for the part it keeps.

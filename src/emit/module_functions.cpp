@@ -10,6 +10,7 @@
 // meanwhile, so no one sees the module names stale.
 #include "emit/emit_classes.hpp"
 #include "restructure/generated_names.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 #include "support/with_context.hpp"
@@ -41,7 +42,8 @@ bool calls_no_script_code(const std::string &name, const std::set<std::string> &
         "range", "len",  "abs",        "min",        "max",           "int",
         "float", "bool", "IndexError", "ValueError", "OverflowError", "ZeroDivisionError",
         "openmp"};
-    if (starts_with(name, "_zel_") || starts_with(name, "_cp_") || starts_with(name, "_lookup_"))
+    if (starts_with(name, generated_prefix) || starts_with(name, "_cp_") ||
+        starts_with(name, lookup_prefix))
         return true;
     return builtins.count(name) && !script_names.count(name);
 }
@@ -54,9 +56,6 @@ bool is_scalar_type(const std::string &type) {
         "char",        "bint",         "Py_ssize_t", "size_t", "unsigned int", "unsigned long long",
         "signed char", "unsigned char"};
     return scalars.count(type) != 0;
-}
-bool is_view_type(const std::string &type) {
-    return type.find('[') != std::string::npos;
 }
 
 // What one module-level statement does with names, found in one walk over it.
@@ -393,7 +392,9 @@ class ModuleBodyWriter {
         return name + "(" + joined(arguments) + ")";
     }
 
-    static std::string pointer_name(const std::string &name) { return "_zel_at_" + name; }
+    static std::string pointer_name(const std::string &name) {
+        return module_pointer_prefix + name;
+    }
 
     static std::string joined(const std::vector<std::string> &items) {
         std::string text;

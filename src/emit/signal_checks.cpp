@@ -14,30 +14,37 @@
 // `nogil` is set; `PythonCapiCallNode` calls a C function of a given `CFuncType`, whose error
 // value makes the caller test for an error; `UtilityCode` carries the helper's text.
 #include "emit/emit_classes.hpp"
+#include "restructure/generated_names.hpp"
 #include "support/objects.hpp"
+#include "support/text_template.hpp"
 
 #include <string>
 
 namespace zel {
 namespace {
 
-const char *const every_so_often = "__Pyx_zel_check_signals";
-const char *const at_once = "__Pyx_zel_check_signals_now";
+// The stage's attribute that says whether the code being visited runs without the lock.
+constexpr const char *lock_state = "_zel_nogil";
+
+// Looks for a pending signal at once, or on every 4096th call.
+constexpr const char *checks_head = R"c(
+static CYTHON_INLINE int ${every_so_often}(void);
+static CYTHON_INLINE int ${at_once}(void);)c";
+constexpr const char *checks_body = R"c(
+static unsigned int __Pyx_zel_ticks = 0;
+static CYTHON_INLINE int ${at_once}(void) { return PyErr_CheckSignals(); }
+static CYTHON_INLINE int ${every_so_often}(void) {
+    if (likely(++__Pyx_zel_ticks & 4095u))
+        return 0;
+    return PyErr_CheckSignals();
+}
+)c";
 
 py::object check_utility() {
-    std::string proto = std::string("static CYTHON_INLINE int ") + every_so_often + "(void);\n" +
-                        "static CYTHON_INLINE int " + at_once + "(void);";
-    std::string impl = std::string("static unsigned int __Pyx_zel_ticks = 0;\n") +
-                       "static CYTHON_INLINE int " + at_once +
-                       "(void) { return PyErr_CheckSignals(); }\n" + "static CYTHON_INLINE int " +
-                       every_so_often +
-                       "(void) {\n"
-                       "    if (likely(++__Pyx_zel_ticks & 4095u))\n"
-                       "        return 0;\n"
-                       "    return PyErr_CheckSignals();\n"
-                       "}\n";
+    TemplateValues names = {{"every_so_often", c_check_signals}, {"at_once", c_check_signals_now}};
     return compiler_module("Code").attr("UtilityCode")(
-        py::arg("proto") = proto, py::arg("impl") = impl, py::arg("name") = "ZelSignalChecks");
+        py::arg("proto") = fill_template(checks_head, names),
+        py::arg("impl") = fill_template(checks_body, names), py::arg("name") = "ZelSignalChecks");
 }
 
 // The statement `check()` at the place of `at`.
@@ -64,15 +71,15 @@ py::object in_order(const py::object &first, const py::object &second) {
 }
 
 bool without_lock(const py::object &self) {
-    return truthy(self.attr("_zel_nogil"));
+    return truthy(self.attr(lock_state));
 }
 
 // Visits the children of `node` with `nogil` as the state of the interpreter lock.
 void visit_with_lock_state(const py::object &self, const py::object &node, bool nogil) {
-    py::object was = self.attr("_zel_nogil");
-    self.attr("_zel_nogil") = py::bool_(nogil);
+    py::object was = self.attr(lock_state);
+    self.attr(lock_state) = py::bool_(nogil);
     self.attr("visitchildren")(node);
-    self.attr("_zel_nogil") = was;
+    self.attr(lock_state) = was;
 }
 
 py::object visit_FuncDefNode(const py::object &self, const py::object &node) {
@@ -91,7 +98,7 @@ py::object visit_ParallelRangeNode(const py::object &self, const py::object &nod
     visit_with_lock_state(self, node, nogil || truthy(node.attr("nogil")));
     if (nogil)
         return node;
-    return in_order(node, check_statement(node, at_once));
+    return in_order(node, check_statement(node, c_check_signals_now));
 }
 
 bool is_loop(const py::handle &node) {
@@ -134,7 +141,7 @@ py::object visit_loop(const py::object &self, const py::object &node) {
     if (py::isinstance(node, compiler_module("Nodes").attr("ForFromStatNode")) &&
         !loops_or_objects(node.attr("body")))
         return node;
-    node.attr("body") = in_order(check_statement(node, every_so_often), node.attr("body"));
+    node.attr("body") = in_order(check_statement(node, c_check_signals), node.attr("body"));
     return node;
 }
 
@@ -148,7 +155,7 @@ py::object visit_ModuleNode(const py::object &self, const py::object &node) {
 py::object make_signal_checks(const Globals &g, const py::object &) {
     py::object base = compiler_module("Visitor").attr("CythonTransform");
     ClassBuilder stage(g, "_SignalChecks", py::make_tuple(base), "ZELCython");
-    stage.attr("_zel_nogil", py::bool_(false));
+    stage.attr(lock_state, py::bool_(false));
     stage.method("visit_ModuleNode", visit_ModuleNode, py::arg("self"), py::arg("node"));
     stage.method("visit_FuncDefNode", visit_FuncDefNode, py::arg("self"), py::arg("node"));
     stage.method("visit_GILStatNode", visit_GILStatNode, py::arg("self"), py::arg("node"));

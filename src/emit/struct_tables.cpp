@@ -1,10 +1,12 @@
-// The struct and lookup block that takes the place of the script's import of zel, and the
-// import emitters: numpy is imported at the C level too, and the prefix "import openmp"
-// becomes a cimport.
+// The struct and lookup block that takes the place of the script's import of zel: the packed
+// structs of the record dtypes, the text runtime where a text needs it, and one lookup
+// function per registered lookup.
 #include "emit/emit_classes.hpp"
+#include "emit/text_runtime.hpp"
 #include "restructure/generated_names.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
+#include "support/text_template.hpp"
 
 #include <algorithm>
 #include <sstream>
@@ -26,7 +28,7 @@ std::string dimension_suffix(py::handle shape) {
 }
 
 bool is_text(py::handle typ, py::handle shp) {
-    return py_equal(typ, py::str("char")) && truthy(shp);
+    return py_equal(typ, py::str(text_member_type)) && truthy(shp);
 }
 
 // The byte count of a text member: the product of its dimensions.
@@ -59,93 +61,6 @@ long long write_structs(std::ostringstream &out, const py::object &struct_def) {
     return longest;
 }
 
-// numpy stores a text that fills its member without a terminating NUL: members are read and
-// compared within their length. _zel_fieldcmp_ is 0 when the texts up to their first NUL,
-// each within its bound, are equal. _zel_field_ reads a member as bytes. _zel_textcopy_ makes
-// a member a C string of its own, in a buffer as long as the longest member and a NUL, held by
-// value so that each thread of a parallel loop has its own. _zel_textret_ returns such a text
-// from a C function in a buffer of the thread's, until its next return (a longer text, which is
-// in no such buffer, as it is), and _zel_textkeep_ copies such a text out of it. _zel_texthold_
-// holds one call's result by value, a copy or the longer text itself, for _zel_textof_, which
-// reads it where Cython keeps it: in its own temporary through the statement, made when the
-// call returns, before any later call; _zel_textbytes_ makes one bytes at once, of no type
-// Cython knows, so that Python code subscripts it as Python does. _zel_textshare_ gives the copy
-// when a text is the one in a variable's own buffer (else the text itself),
-// _zel_textback_ the copy when a text is not the one a variable held before a parallel loop.
-// _zel_setfield_ stores as numpy does: the value cut to the member's n bytes (and to the m bytes of
-// the member it comes from), the rest filled with NULs; source and member may be one.
-void write_text_helpers(std::ostringstream &out, long long longest) {
-    std::string size = std::to_string(longest + 1), bound = std::to_string(longest);
-    out << "from libc.string cimport memcmp as _zel_memcmp_, memcpy as _zel_memcpy_, "
-           "memmove as _zel_memmove_, memset as _zel_memset_\n"
-           "cdef extern from \"string.h\" nogil:\n"
-           "    size_t _zel_strnlen_ \"strnlen\"(const char* s, size_t n)\n"
-           "    size_t _zel_strlen_ \"strlen\"(const char* s)\n"
-           "cdef extern from *:\n"
-           "    \"static thread_local char _zel_kept["
-        << size
-        << "]; static char *_zel_textret(const char *text, long long n) "
-           "{ size_t k = strnlen(text, n < 0 ? "
-        << size << " : (size_t)n); if (k > " << bound
-        << ") return (char *)text; memmove(_zel_kept, text, k); _zel_kept[k] = 0; return "
-           "_zel_kept; }\"\n"
-           "    char* _zel_textret_ \"_zel_textret\"(const char* text, long long n) nogil\n"
-           "    char* _zel_kept_ \"_zel_kept\"\n"
-           "ctypedef struct _zel_textbuf_:\n"
-           "    char s["
-        << size
-        << "]\n"
-           "ctypedef struct _zel_textheld_:\n"
-           "    char s["
-        << size
-        << "]\n"
-           "    char* text\n"
-           "cdef inline int _zel_fieldcmp_(const char* a, size_t n, const char* b, size_t m) "
-           "noexcept nogil:\n"
-           "    cdef size_t k = _zel_strnlen_(a, n)\n"
-           "    return k != _zel_strnlen_(b, m) or _zel_memcmp_(a, b, k) != 0\n"
-           "cdef inline bytes _zel_field_(const char* field, size_t n):\n"
-           "    return field[:_zel_strnlen_(field, n)]\n"
-           "cdef inline _zel_textbuf_ _zel_textcopy_(const char* field, size_t n) noexcept nogil:\n"
-           "    cdef _zel_textbuf_ copy\n"
-           "    cdef size_t k = _zel_strnlen_(field, n)\n"
-           "    _zel_memcpy_(copy.s, field, k)\n"
-           "    copy.s[k] = 0\n"
-           "    return copy\n"
-           "cdef inline _zel_textbuf_ _zel_textkeep_(const char* text) noexcept nogil:\n"
-           "    return _zel_textcopy_(text, "
-        << bound
-        << ")\n"
-           "cdef inline _zel_textheld_ _zel_texthold_(char* text) noexcept nogil:\n"
-           "    cdef _zel_textheld_ held\n"
-           "    cdef size_t k = _zel_strnlen_(text, "
-        << size
-        << ")\n"
-           "    held.text = text if k > "
-        << bound
-        << " else NULL\n"
-           "    if held.text == NULL:\n"
-           "        _zel_memcpy_(held.s, text, k)\n"
-           "        held.s[k] = 0\n"
-           "    return held\n"
-           "cdef inline char* _zel_textof_(_zel_textheld_& held) noexcept nogil:\n"
-           "    if held.text == NULL:\n"
-           "        return held.s\n"
-           "    return held.text\n"
-           "cdef inline object _zel_textbytes_(const char* text):\n"
-           "    return text\n"
-           "cdef inline char* _zel_textshare_(char* text, char* own, char* copy) noexcept nogil:\n"
-           "    return copy if text == own else text\n"
-           "cdef inline char* _zel_textback_(char* text, char* before, char* copy) noexcept "
-           "nogil:\n"
-           "    return text if text == before else copy\n"
-           "cdef inline void _zel_setfield_(char* field, size_t n, const char* value, size_t m) "
-           "noexcept nogil:\n"
-           "    cdef size_t k = _zel_strnlen_(value, n if n < m else m)\n"
-           "    _zel_memmove_(field, value, k)\n"
-           "    _zel_memset_(field + k, 0, n - k)\n";
-}
-
 // The length of the longest text member that a lookup compares, 0 when none does.
 long long longest_lookup_text(const py::object &lookup_def) {
     long long longest = 0;
@@ -162,29 +77,47 @@ long long longest_lookup_text(const py::object &lookup_def) {
 // One function per registered lookup: the index of the first row whose leading fields equal
 // the keys, or -1. It runs without the interpreter, so compiled code calls it too, and raises
 // nothing: its rows are those of the table.
+constexpr const char *lookup_function = R"pyx(
+cdef long long ${name}(${row_type}${view} tbl${keys}) noexcept nogil:
+    cdef long long idx
+    for idx in range(len(tbl)):
+        if ${match}:
+            return idx
+    return -1
+)pyx";
+
+// A key compared with its field: a text within the member's length and one byte past it.
+constexpr const char *text_key_match =
+    "${compare}(tbl[idx].${field},${length},${field},${key_length})==0";
+constexpr const char *key_match = "tbl[idx].${field}==${field}";
+
 void write_lookups(std::ostringstream &out, const py::object &lookup_def) {
     for (auto item : py::dict(lookup_def)) {
         py::tuple entry(py::reinterpret_borrow<py::object>(item.second));
         size_t key_count = entry[0].cast<size_t>();
         py::object record = entry[2];
         py::list var = record.attr("var"), typ = record.attr("typ"), shp = record.attr("shp");
-        out << "cdef long long " << text_of(item.first) << "(" << text_of(entry[1]) << "[::1] tbl";
-        for (size_t i = 0; i < key_count; ++i)
-            out << "," << (is_text(typ[i], shp[i]) ? std::string("char*") : text_of(typ[i])) << " "
-                << text_of(var[i]);
-        out << ") noexcept nogil:\n    cdef long long idx\n"
-               "    for idx in range(len(tbl)):\n        if ";
+        std::string keys, match;
         for (size_t i = 0; i < key_count; ++i) {
             std::string field = text_of(var[i]);
+            bool text = is_text(typ[i], shp[i]);
+            keys += "," + (text ? std::string(text_type) : text_of(typ[i])) + " " + field;
             if (i > 0)
-                out << " and ";
-            if (is_text(typ[i], shp[i]))
-                out << "_zel_fieldcmp_(tbl[idx]." << field << "," << text_length(shp[i]) << ","
-                    << field << "," << text_length(shp[i]) + 1 << ")==0";
+                match += " and ";
+            if (text)
+                match += fill_template(text_key_match,
+                                       {{"compare", field_compare},
+                                        {"field", field},
+                                        {"length", std::to_string(text_length(shp[i]))},
+                                        {"key_length", std::to_string(text_length(shp[i]) + 1)}});
             else
-                out << "tbl[idx]." << field << "==" << field;
+                match += fill_template(key_match, {{"field", field}});
         }
-        out << ":\n            return idx\n    return -1\n";
+        out << fill_template(lookup_function, {{"name", text_of(item.first)},
+                                               {"row_type", text_of(entry[1])},
+                                               {"view", view_suffix(1)},
+                                               {"keys", keys},
+                                               {"match", match}});
     }
 }
 
@@ -195,9 +128,9 @@ void fill_struct_lookup_code(const Globals &g, const py::object &self) {
     std::ostringstream out;
     long long longest = std::max(write_structs(out, zel_ast.attr("struct_def")),
                                  longest_lookup_text(zel_ast.attr("lookup_def")));
-    out << "from libc.string cimport strcmp as _zel_strcmp_\n";
+    out << "from libc.string cimport strcmp as " << string_compare << "\n";
     if (longest > 0 || truthy(self.attr("_text_helpers")))
-        write_text_helpers(out, longest);
+        out << text_runtime(longest);
     write_lookups(out, zel_ast.attr("lookup_def"));
     std::istringstream lines(out.str());
     for (std::string line; std::getline(lines, line);)
@@ -207,64 +140,10 @@ void fill_struct_lookup_code(const Globals &g, const py::object &self) {
     self.attr("_fill_struct_lookup_code") = true;
 }
 
-void write_alias(const py::object &self, py::handle alias) {
-    self.attr("write")(alias.attr("name"));
-    if (truthy(alias.attr("asname")))
-        self.attr("write")(" as ", alias.attr("asname"));
-}
-
-void visit_Import(const Globals &g, const py::object &self, const py::object &node) {
-    py::object zel_ast = g["ZELAst"];
-    py::object cidx = zel_ast.attr("cidx");
-    py::object zel_name = g["ZEL"].attr("name");
-    py::list others;
-    bool imports_zel = false;
-    for (py::handle alias : node.attr("names")) {
-        if (py_equal(alias.attr("name"), zel_name))
-            imports_zel = true;
-        else
-            others.append(alias);
-    }
-    if (py::len(others) > 0) {
-        self.attr("fill")(truthy(get_tag(node, cidx)) ? "cimport " : "import ");
-        py::object also_cimport = py::none();
-        bool first = true;
-        for (py::handle alias : others) {
-            if (!first)
-                self.attr("write")(", ");
-            first = false;
-            write_alias(self, alias);
-            if (truthy(get_tag(alias, cidx)))
-                also_cimport = py::reinterpret_borrow<py::object>(alias);
-        }
-        if (!also_cimport.is_none()) {
-            self.attr("fill")("cimport ");
-            write_alias(self, also_cimport);
-        }
-    }
-    if (imports_zel) {
-        self.attr("fill_struct_lookup_code")();
-        py::object numpy_name = zel_ast.attr("numpy_name");
-        if (py_equal(numpy_name, zel_ast.attr("NUMPY"))) {
-            self.attr("fill")("import numpy as " + text_of(numpy_name));
-            self.attr("fill")("cimport numpy as " + text_of(numpy_name));
-        }
-    }
-}
-
-void visit_ImportFrom(const Globals &g, const py::object &self, const py::object &node) {
-    if (py_equal(node.attr("module"), g["ZEL"].attr("name")))
-        self.attr("fill_struct_lookup_code")();
-    else
-        host_unparser(g).attr("visit_ImportFrom")(self, node);
-}
-
 } // namespace
 
-void add_struct_and_import_emitters(ClassBuilder &unparser) {
+void add_struct_table_emitter(ClassBuilder &unparser) {
     unparser.method("fill_struct_lookup_code", fill_struct_lookup_code, py::arg("self"));
-    unparser.method("visit_Import", visit_Import, py::arg("self"), py::arg("node"));
-    unparser.method("visit_ImportFrom", visit_ImportFrom, py::arg("self"), py::arg("node"));
 }
 
 } // namespace zel

@@ -11,12 +11,11 @@
 // `PythonCapiCallNode` calls a C function of a given `CFuncType`; `UtilityCode` carries the
 // function's text into the module.
 #include "emit/emit_classes.hpp"
+#include "restructure/generated_names.hpp"
 #include "support/objects.hpp"
 
 namespace zel {
 namespace {
-
-const char *const nonempty_name = "__Pyx_zel_text_nonempty";
 
 // nonempty(text): 1 when the C string holds a byte before its NUL, else 0.
 py::object nonempty_call(const py::object &text) {
@@ -27,14 +26,14 @@ py::object nonempty_call(const py::object &text) {
     py::object function_type =
         types.attr("CFuncType")(types.attr("c_int_type"), parameters, py::arg("nogil") = true);
     std::string head =
-        std::string("static CYTHON_INLINE int ") + nonempty_name + "(const char *text)";
+        std::string("static CYTHON_INLINE int ") + c_text_nonempty + "(const char *text)";
     py::object utility = compiler_module("Code").attr("UtilityCode")(
         py::arg("proto") = head + ";", py::arg("impl") = head + " { return text && text[0]; }\n",
-        py::arg("name") = nonempty_name);
+        py::arg("name") = c_text_nonempty);
     py::list args;
     args.append(text);
     return compiler_module("ExprNodes")
-        .attr("PythonCapiCallNode")(text.attr("pos"), nonempty_name, function_type,
+        .attr("PythonCapiCallNode")(text.attr("pos"), c_text_nonempty, function_type,
                                     py::arg("utility_code") = utility, py::arg("args") = args);
 }
 

@@ -12,7 +12,8 @@ py::object make_zel_unparser(const Globals &g) {
         py::make_tuple(ast_class("stmt"), ast_class("excepthandler"), ast_class("match_case")));
     add_line_markers(unparser);
     add_declaration_emitters(unparser);
-    add_struct_and_import_emitters(unparser);
+    add_struct_table_emitter(unparser);
+    add_import_emitters(unparser);
     add_module_functions(unparser);
     return unparser.build();
 }

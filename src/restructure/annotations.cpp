@@ -73,7 +73,7 @@ py::object proc_vardef(const py::object &cls, const py::object &target, const py
     if (type_name.empty())
         return py::none();
     if (is_byte_string_type(type_name))
-        return py::str("char*");
+        return py::str(text_type);
     py::object ctype = table_type(cls, type_name);
     if (!truthy(ctype) && is_a(target, "Name"))
         ctype = table_type(cls, text_of(target.attr("id")));
@@ -157,7 +157,7 @@ py::object type_in_scope(const py::object &cls, const py::object &ci, const py::
 py::object scalar_type(const py::object &cls, const py::object &annotation, const py::object &ci) {
     std::string type_name = text_of(dotted_name(cls, annotation, ci));
     if (is_byte_string_type(type_name))
-        return py::str("char*");
+        return py::str(text_type);
     return table_type(cls, type_name);
 }
 
@@ -215,14 +215,14 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
     } else {
         std::string type_name = text_of(dotted_name(cls, annotation, ci));
         if (is_byte_string_type(type_name)) {
-            cdf = py::str("char*");
+            cdf = py::str(text_type);
         } else if (truthy(table_type(cls, type_name))) {
             cdf = table_type(cls, type_name);
         } else {
             py::object record = get_struct_view(cls, py::str(type_name))[1];
-            bool value_is_pointer = truthy(value_type) && ends_with(text_of(value_type), "*");
+            bool value_is_pointer = truthy(value_type) && is_pointer_type(text_of(value_type));
             if (!record.is_none() && !value_is_pointer) {
-                cdf = py::str(struct_type_name(py::str(type_name), record) + "*");
+                cdf = py::str(pointer_to(struct_type_name(py::str(type_name), record)));
                 if (truthy(value))
                     set_tag(value, cls.attr("ref_idx"), py::bool_(true));
             }

@@ -3,12 +3,14 @@
 // address of its value; and the two queries of a variable's declared type.
 #include "restructure/array_slices.hpp"
 #include "restructure/blocks.hpp"
+#include "restructure/generated_names.hpp"
 #include "restructure/record_pointers.hpp"
 #include "restructure/repeated_reads.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
 #include "restructure/text_fields.hpp"
+#include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 
 #include <string>
@@ -63,7 +65,7 @@ void assign_plain(const py::object &cls, const py::object &node, const py::objec
         py::object target_type = get_tag(target, cls.attr("didx"));
         if (truthy(target_type)) {
             std::string text = text_of(target_type);
-            if (text.back() == '*' && text != "char*") {
+            if (is_pointer_type(text) && text != text_type) {
                 set_tag(value, cls.attr("ref_idx"), py::bool_(true));
                 keep_table_alive(cls, node, target.attr("id"), ci);
             }
@@ -71,17 +73,12 @@ void assign_plain(const py::object &cls, const py::object &node, const py::objec
     }
 }
 
-// The element C type of a typed array type: "double" of "double[:,::1]".
-std::string element_type(const std::string &view_type) {
-    return view_type.substr(0, view_type.find('['));
-}
-
 bool is_c_integer(const std::string &ctype) {
-    return ctype == "int" || ctype == "long long";
+    return ctype == "int" || ctype == int_type;
 }
 
 bool is_c_float(const std::string &ctype) {
-    return ctype == "float" || ctype == "double";
+    return ctype == "float" || ctype == float_type;
 }
 
 // A number that Cython stores into every element of a typed array slice as numpy would: an
@@ -96,9 +93,9 @@ bool stores_as_numpy(const py::object &cls, const py::object &value, const std::
     py::object declared = is_a(number, "Name") ? cdef_type(cls, number, ci) : py::none();
     std::string kind;
     if (is_a(number, "Constant") && PyLong_CheckExact(number.attr("value").ptr()))
-        kind = "long long";
+        kind = int_type;
     else if (is_a(number, "Constant") && PyFloat_CheckExact(number.attr("value").ptr()))
-        kind = "double";
+        kind = float_type;
     else if (py::isinstance<py::str>(declared))
         kind = text_of(declared);
     return (is_c_float(element) && (is_c_float(kind) || is_c_integer(kind))) ||
@@ -123,7 +120,7 @@ void store_slices_as_numpy(const py::object &cls, const py::object &node, const 
             continue;
         size_t dims = static_cast<size_t>(dimensions(cls, sym.attr("shape")));
         if (!takes_a_slice(target.attr("slice"), dims) ||
-            stores_as_numpy(cls, node.attr("value"), element_type(text_of(view_type)), ci))
+            stores_as_numpy(cls, node.attr("value"), view_element_type(text_of(view_type)), ci))
             continue;
         target.attr("value") = as_numpy_array(numpy_name, view.attr("id"));
     }
@@ -135,7 +132,7 @@ bool is_integer_element(const py::object &cls, const py::object &target, const p
         return false;
     py::object view = target.attr("value");
     py::object view_type = cdef_type(cls, view, ci);
-    if (!py::isinstance<py::str>(view_type) || !is_c_integer(element_type(text_of(view_type))))
+    if (!py::isinstance<py::str>(view_type) || !is_c_integer(view_element_type(text_of(view_type))))
         return false;
     py::object sym = variable_of(cls, ci, view.attr("id"));
     return !sym.is_none() && truthy(sym.attr("view")) &&
@@ -214,8 +211,8 @@ void split_chained_text_store(const py::object &node) {
         body.append(statement);
     };
     if (!is_a(value, "Constant")) {
-        store(name_store("_zel_chained_"), value);
-        value = name_load("_zel_chained_");
+        store(name_store(chained_value), value);
+        value = name_load(chained_value);
     }
     for (py::handle target : targets)
         store(py::reinterpret_borrow<py::object>(target), value);

@@ -1,6 +1,7 @@
 // Calls: a call through a typed array of records becomes a keyed lookup, the numpy
 // constructors are described for the declaration logic, the compile-time pseudo-calls of
 // zel fold to constants, and len() of a typed array inside compiled code reads its shape.
+#include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
@@ -29,7 +30,7 @@ void reform_lookup_call(const py::object &cls, const py::object &node, const py:
     py::object key = view[0], sinfo = view[1];
     if (!truthy(key))
         return;
-    std::string lookup_name = "_lookup_" + text_of(sinfo.attr("name")) + text_of(key);
+    std::string lookup_name = lookup_prefix + text_of(sinfo.attr("name")) + text_of(key);
     std::string struct_name = struct_type_name(key, sinfo);
     py::list args = node.attr("args");
     cls.attr("lookup_def")[py::str(lookup_name)] =
@@ -132,7 +133,7 @@ bool add_record_field(const py::object &cls, const py::object &sinfo, const py::
     long long length = std::stoll(digits);
     if (length <= 0 || !shape.is_none())
         return false;
-    sinfo.attr("add")(name.attr("value"), "char", constant(length));
+    sinfo.attr("add")(name.attr("value"), text_member_type, constant(length));
     return true;
 }
 

@@ -3,6 +3,7 @@
 // means its element at the current position, a string subscript of a record is a field
 // access, and equality of C strings is a strcmp test.
 #include "restructure/array_slices.hpp"
+#include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
@@ -70,7 +71,7 @@ void reform_Name(const py::object &cls, const py::object &node, const py::object
             return;
         }
     } else if (is_a(get_tag(node, "ctx"), "Load") &&
-               ends_with(view_type_text(cls, id, ci), "::1]") && !in_compiled_code(cls, ci)) {
+               is_contiguous_view(view_type_text(cls, id, ci)) && !in_compiled_code(cls, ci)) {
         py::object numpy_name = cls.attr("numpy_name");
         if (truthy(numpy_name)) {
             // Python code receives the typed view as a numpy array.
@@ -86,7 +87,7 @@ void reform_Name(const py::object &cls, const py::object &node, const py::object
     py::object sym = symbol_of(ci, node);
     if (is_variable(cls, sym)) {
         py::object cdf = sym.attr("cdf");
-        if (ends_with(type_text(cdf), "*"))
+        if (is_pointer_type(type_text(cdf)))
             set_tag(node, cls.attr("didx").cast<py::object>(), cdf);
     }
 }
@@ -97,7 +98,7 @@ py::object record_of_pointer(const py::object &cls, const std::string &cdf) {
     if (!truthy(registry))
         return py::none();
     for (auto item : py::dict(registry)) {
-        if (struct_type_name(item.first, item.second) + "*" == cdf)
+        if (pointer_to(struct_type_name(item.first, item.second)) == cdf)
             return py::reinterpret_borrow<py::object>(item.second);
     }
     return py::none();
@@ -191,7 +192,7 @@ bool read_text_as_bytes(const py::object &cls, const py::object &node, const py:
     use_text_helpers(ci);
     py::list args;
     args.append(node.attr("value"));
-    node.attr("value") = call(name_load("_zel_textbytes_"), args);
+    node.attr("value") = call(name_load(text_bytes), args);
     return true;
 }
 
@@ -209,9 +210,9 @@ void reform_Subscript(const py::object &cls, const py::object &node, const py::o
     if (!truthy(sym))
         return;
     std::string cdf = type_text(sym.attr("cdf"));
-    if (cdf == "char*" && read_text_as_bytes(cls, node, ci))
+    if (cdf == text_type && read_text_as_bytes(cls, node, ci))
         return;
-    if (ends_with(cdf, "*")) {
+    if (is_pointer_type(cdf)) {
         reform_pointer_subscript(cls, node, ci, cdf);
         return;
     }
@@ -235,7 +236,7 @@ py::object record_of_value(const py::object &cls, const py::object &value, const
         return py::none();
     py::object sym = variable_of(cls, ci, value);
     std::string cdf = truthy(sym) ? type_text(sym.attr("cdf")) : "";
-    return ends_with(cdf, "*") ? record_of_pointer(cls, cdf) : py::none();
+    return is_pointer_type(cdf) ? record_of_pointer(cls, cdf) : py::none();
 }
 
 // A field access on a lookup call reads the looked-up element of the table; its text fields
@@ -282,7 +283,7 @@ void reform_Compare(const py::object &cls, const py::object &node, const py::obj
     py::object left = node.attr("left"), right = comparators[0];
     std::optional<TextField> left_text = text_field_of(left), right_text = text_field_of(right);
     bool left_is_c_string =
-        type_text(get_tag(left, cls.attr("didx").cast<py::object>())).compare(0, 5, "char*") == 0;
+        is_text_type(type_text(get_tag(left, cls.attr("didx").cast<py::object>())));
     // A text constant compared with a member read in place (compiled code) is compared in C.
     bool right_in_place = right_text && is_a(right, "Attribute") && is_text_constant(left);
     if (!left_is_c_string && !right_in_place)
@@ -290,9 +291,9 @@ void reform_Compare(const py::object &cls, const py::object &node, const py::obj
     if (!equality && !right_in_place && left_text && is_a(left, "Call"))
         return;
     py::list args;
-    std::string compare = "_zel_strcmp_";
+    std::string compare = string_compare;
     if (left_text || right_text) {
-        compare = "_zel_fieldcmp_";
+        compare = field_compare;
         auto past = [](const TextField &text) {
             return py::int_(text.length.cast<long long>() + 1);
         };

@@ -256,7 +256,7 @@ std::string leaves_range(const py::object &cls, const py::object &node, const py
         if (!is_a(view, "Name"))
             continue;
         std::string view_type = type_text(cdef_type(cls, view, ci));
-        if (!ends_with(view_type, "::1]"))
+        if (!is_contiguous_view(view_type))
             continue; // not a typed array: its indexing has no bounds check to drop
         size_t dimensions = std::count(view_type.begin(), view_type.end(), ',') + 1;
         std::optional<TestedIndex> index =

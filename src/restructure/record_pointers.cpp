@@ -1,6 +1,7 @@
 // Struct pointers keep the typed array they point into alive.
 #include "restructure/record_pointers.hpp"
 #include "restructure/blocks.hpp"
+#include "restructure/generated_names.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
 #include "restructure/type_names.hpp"
@@ -20,11 +21,11 @@ void keep_table_alive(const py::object &cls, const py::object &stmt, const py::o
     if (!truthy(variable_of(cls, ci, table)))
         return;
     py::object view_type = cdef_type(cls, table, ci);
-    if (!ends_with(type_text(view_type), "::1]"))
+    if (!is_contiguous_view(type_text(view_type)))
         return;
     // One hidden view per pointer and view type: a pointer set from arrays of two shapes
     // keeps each of them.
-    std::string name = "_zel_keep_" + text_of(pointer);
+    std::string name = table_keep_prefix + text_of(pointer);
     py::object lineno = stmt.attr("lineno");
     if (!py_equal(declare_hidden(cls, ci, py::str(name), view_type, lineno), view_type)) {
         name += "_" + text_of(table.attr("id"));

@@ -84,7 +84,7 @@ std::string stored_type(const py::object &cls, const py::object &value, const py
 
 // The copy of a text that a char* variable points into: `_zel_text_<name>`.
 py::str text_copy_name(py::handle name) {
-    return py::str("_zel_text_" + text_of(name));
+    return py::str(text_copy_prefix + text_of(name));
 }
 
 py::object stored_name(const py::object &stmt) {
@@ -115,7 +115,7 @@ py::object text_function(const py::object &cls, const py::object &call, py::obje
     while (truthy(block.attr("prev")))
         block = block.attr("prev");
     py::object function = module_functions(block).attr("get")(call.attr("func").attr("id"));
-    if (!function.is_none() && py_equal(get_tag(function, cls.attr("didx")), py::str("char*")))
+    if (!function.is_none() && py_equal(get_tag(function, cls.attr("didx")), py::str(text_type)))
         return function;
     return py::none();
 }
@@ -152,7 +152,7 @@ bool holds_returned_text(const py::object &cls, const py::object &value, const p
 // `value` is the variable's own copy of a text, as `copy_text_variable` takes it.
 bool is_shared_copy(const py::object &value) {
     return is_a(value, "Call") && is_a(value.attr("func"), "Name") &&
-           py_equal(value.attr("func").attr("id"), py::str("_zel_textshare_"));
+           py_equal(value.attr("func").attr("id"), py::str(text_share));
 }
 
 // The loop body assigns the text variable `name` something other than a copy of its own: a
@@ -182,7 +182,7 @@ bool assigned_otherwise(const py::object &cls, const py::object &block, const py
 // `name = _zel_textback_(name, _zel_was_<name>, _zel_text_<name>.s)` after it.
 void repoint_after_loop(const py::object &cls, const py::object &loop, const py::object &name) {
     py::object before = loop.attr("prev"), stmt = loop.attr("node");
-    py::str was("_zel_was_" + text_of(name));
+    py::str was(text_before_prefix + text_of(name));
     if (declarations(before).contains(was))
         return;
     if (assigned_otherwise(cls, loop, name))
@@ -190,14 +190,14 @@ void repoint_after_loop(const py::object &cls, const py::object &loop, const py:
                      "` is set from a record's text and from another value in a parallel loop, "
                      "line " +
                      text_of(stmt.attr("lineno")));
-    declare_hidden(cls, before, was, py::str("char*"), stmt.attr("lineno"));
+    declare_hidden(cls, before, was, py::str(text_type), stmt.attr("lineno"));
     insert_before(cls, before, stmt, assign(name_store(was), name_load(name)));
     py::list args;
     args.append(name_load(name));
     args.append(name_load(was));
     args.append(attribute_load(name_load(text_copy_name(name)), "s"));
     insert_after(cls, before, stmt,
-                 assign(name_store(name), call(name_load(py::str("_zel_textback_")), args)));
+                 assign(name_store(name), call(name_load(py::str(text_back)), args)));
 }
 
 // `s = tbl[i].name` becomes `_zel_text_s = _zel_textcopy_(tbl[i].name, n)` in front of
@@ -206,11 +206,11 @@ void copy_into_variable(const py::object &cls, const py::object &node, const py:
                         const py::object &ci) {
     py::object stmt = get_tag(ci, "curr");
     py::str copy = text_copy_name(stored_name(stmt));
-    declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
+    declare_hidden(cls, ci, copy, py::str(text_buffer_type), stmt.attr("lineno"));
     py::list args;
     args.append(attribute_load(node.attr("value"), node.attr("attr")));
     args.append(constant(length));
-    py::object copied = call(bare_name("_zel_textcopy_"), args);
+    py::object copied = call(bare_name(text_copy), args);
     insert_before(cls, ci, stmt, assign(name_store(copy), copied));
     node.attr("value") = name_load(copy);
     node.attr("attr") = py::str("s");
@@ -229,7 +229,7 @@ void make_bounded_read(const py::object &node, const py::object &length) {
     py::delattr(node, "value");
     py::delattr(node, "attr");
     py::delattr(node, "ctx");
-    node.attr("func") = bare_name("_zel_field_");
+    node.attr("func") = bare_name(field_bytes);
     node.attr("args") = args;
     node.attr("keywords") = py::list();
 }
@@ -244,12 +244,12 @@ void mark_text_field(const py::object &cls, const py::object &node, const py::ob
                      const py::object &ci) {
     py::list var = sinfo.attr("var"), typ = sinfo.attr("typ"), shp = sinfo.attr("shp");
     for (size_t i = 0; i < py::len(var); ++i) {
-        if (!py_equal(var[i], node.attr("attr")) || !py_equal(typ[i], py::str("char")) ||
+        if (!py_equal(var[i], node.attr("attr")) || !py_equal(typ[i], py::str(text_member_type)) ||
             dimensions(cls, shp[i]) != 1)
             continue;
         py::object length = member_length(shp[i]);
-        set_tag(node, cls.attr("didx"), py::str("char*"));
-        if (is_a(get_tag(node, "ctx"), "Load") && stored_type(cls, node, ci) == "char*") {
+        set_tag(node, cls.attr("didx"), py::str(text_type));
+        if (is_a(get_tag(node, "ctx"), "Load") && stored_type(cls, node, ci) == text_type) {
             copy_into_variable(cls, node, length, ci);
             return;
         }
@@ -286,7 +286,7 @@ void store_text_field(const py::object &node) {
     args.append(constant(source ? source->length : target->length));
     set_class(node, "Expr");
     py::delattr(node, "targets");
-    node.attr("value") = call(bare_name("_zel_setfield_"), args);
+    node.attr("value") = call(bare_name(set_field), args);
 }
 
 namespace {
@@ -301,17 +301,17 @@ void keep_returned_text(const py::object &cls, const py::object &stmt, const py:
     use_text_helpers(ci);
     py::object name = stored_name(stmt);
     py::str copy = text_copy_name(name);
-    declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
+    declare_hidden(cls, ci, copy, py::str(text_buffer_type), stmt.attr("lineno"));
     py::list args;
     args.append(name_load(name));
-    args.append(name_load(py::str("_zel_kept_")));
+    args.append(name_load(py::str(returned_text)));
     args.append(attribute_load(name_load(copy), "s"));
     insert_after(cls, ci, stmt,
-                 assign(name_store(name), call(name_load(py::str("_zel_textshare_")), args)));
+                 assign(name_store(name), call(name_load(py::str(text_share)), args)));
     py::list keep;
     keep.append(name_load(name));
     insert_after(cls, ci, stmt,
-                 assign(name_store(copy), call(name_load(py::str("_zel_textkeep_")), keep)));
+                 assign(name_store(copy), call(name_load(py::str(text_keep)), keep)));
     py::object loop = parallel_body(cls, ci);
     if (!loop.is_none())
         repoint_after_loop(cls, loop, name);
@@ -337,7 +337,7 @@ ResultUse result_use(const py::object &cls, const py::object &call, const py::ob
         return ResultUse::used;
     for (const py::object &part : result_parts(stmt.attr("value")))
         if (part.is(call))
-            return returns || stored_type(cls, stmt.attr("value"), ci) == "char*"
+            return returns || stored_type(cls, stmt.attr("value"), ci) == text_type
                        ? ResultUse::handed_on
                        : ResultUse::stored;
     return ResultUse::used;
@@ -354,9 +354,9 @@ py::object stored_target(const py::object &ci) {
 py::str result_variable(const py::object &cls, const py::object &ci, const py::object &lineno) {
     py::dict declared = declarations(ci);
     for (int k = 1;; ++k) {
-        py::str name("_zel_result_" + std::to_string(k));
+        py::str name(call_result_prefix + std::to_string(k));
         if (!declared.contains(name)) {
-            declare_hidden(cls, ci, name, py::str("_zel_textheld_"), lineno);
+            declare_hidden(cls, ci, name, py::str(held_text_type), lineno);
             return name;
         }
     }
@@ -372,13 +372,13 @@ bool holds_python_values(const py::object &cls, const py::object &ci) {
 // declares the reference global too.
 py::str hold_variable(const py::object &cls, const py::object &ci, py::handle name,
                       const py::object &lineno) {
-    py::str hold("_zel_hold_" + text_of(name));
+    py::str hold(text_hold_prefix + text_of(name));
     py::object global = global_statement(ci, name);
     if (global.is_none()) {
-        declare_hidden(cls, ci, hold, py::str("object"), lineno);
+        declare_hidden(cls, ci, hold, py::str(object_type), lineno);
         return hold;
     }
-    declare_hidden(cls, ci.attr("get_root")(), hold, py::str("object"), lineno);
+    declare_hidden(cls, ci.attr("get_root")(), hold, py::str(object_type), lineno);
     py::list names = global.attr("names");
     if (!names.contains(hold))
         names.append(hold);
@@ -392,7 +392,7 @@ std::vector<py::object> stored_texts(const py::object &cls, const py::object &ta
     std::vector<py::object> names;
     for (py::handle node : walk_tree(target))
         if (is_a(node, "Name") && is_a(attr_or(node, "ctx"), "Store") &&
-            stored_name_type(cls, ci, node.attr("id")) == "char*")
+            stored_name_type(cls, ci, node.attr("id")) == text_type)
             names.push_back(py::reinterpret_borrow<py::object>(node));
     return names;
 }
@@ -479,7 +479,7 @@ void hold_text_result(const py::object &cls, const py::object &node, const py::o
         // Interpreted code stores it as bytes: Cython would make a variable without a type a C
         // string, pointing into a copy that ends with the statement.
         if (!compiled) {
-            node.attr("func") = name_load(py::str("_zel_textbytes_"));
+            node.attr("func") = name_load(py::str(text_bytes));
             node.attr("args") = hold_args;
             node.attr("keywords") = py::list();
             set_tag(node, held_tag, py::bool_(true));
@@ -488,19 +488,19 @@ void hold_text_result(const py::object &cls, const py::object &node, const py::o
     }
     py::object held =
         ast_class("NamedExpr")(name_store(result_variable(cls, ci, node.attr("lineno"))),
-                               call(name_load(py::str("_zel_texthold_")), hold_args));
+                               call(name_load(py::str(text_hold)), hold_args));
     py::list args;
     args.append(held);
-    node.attr("func") = name_load(py::str("_zel_textof_"));
+    node.attr("func") = name_load(py::str(held_text));
     node.attr("args") = args;
     node.attr("keywords") = py::list();
     set_tag(node, held_tag, py::bool_(true));
-    set_tag(node, cls.attr("didx"), py::str("char*"));
+    set_tag(node, cls.attr("didx"), py::str(text_type));
 }
 
 void copy_text_variable(const py::object &cls, const py::object &stmt, const py::object &ci) {
     py::object value = stmt.attr("value");
-    bool stores_text = stored_type(cls, value, ci) == "char*";
+    bool stores_text = stored_type(cls, value, ci) == text_type;
     if (holds_python_values(cls, ci)) {
         hold_assigned_texts(cls, stmt, stores_text, ci);
         return;
@@ -509,20 +509,20 @@ void copy_text_variable(const py::object &cls, const py::object &stmt, const py:
         keep_returned_text(cls, stmt, ci);
         return;
     }
-    if (!is_a(value, "Name") || stored_type(cls, value, ci) != "char*")
+    if (!is_a(value, "Name") || stored_type(cls, value, ci) != text_type)
         return;
     py::object name = stored_name(stmt);
     py::str source = text_copy_name(value.attr("id")), copy = text_copy_name(name);
     if (py_equal(name, value.attr("id")) || !declarations(ci).contains(source))
         return;
     use_text_helpers(ci);
-    declare_hidden(cls, ci, copy, py::str("_zel_textbuf_"), stmt.attr("lineno"));
+    declare_hidden(cls, ci, copy, py::str(text_buffer_type), stmt.attr("lineno"));
     insert_before(cls, ci, stmt, assign(name_store(copy), name_load(source)));
     py::list args;
     args.append(value);
     args.append(attribute_load(name_load(source), "s"));
     args.append(attribute_load(name_load(copy), "s"));
-    stmt.attr("value") = call(name_load(py::str("_zel_textshare_")), args);
+    stmt.attr("value") = call(name_load(py::str(text_share)), args);
     py::object loop = parallel_body(cls, ci);
     if (!loop.is_none())
         repoint_after_loop(cls, loop, name);
@@ -533,7 +533,7 @@ void measure_text(const py::object &cls, const py::object &node, const py::objec
     if (!in_compiled_code(cls, ci) || py::len(args) != 1 || py::len(node.attr("keywords")) != 0)
         return;
     py::object text = args[0];
-    if (type_text(get_tag(text, cls.attr("didx"))).compare(0, 5, "char*") != 0)
+    if (!is_text_type(type_text(get_tag(text, cls.attr("didx")))))
         return;
     use_text_helpers(ci);
     py::list measured;
@@ -541,10 +541,10 @@ void measure_text(const py::object &cls, const py::object &node, const py::objec
     if (field && is_a(text, "Attribute")) {
         measured.append(field->field);
         measured.append(constant(field->length));
-        node.attr("func") = name_load(py::str("_zel_strnlen_"));
+        node.attr("func") = name_load(py::str(bounded_length));
     } else {
         measured.append(text);
-        node.attr("func") = name_load(py::str("_zel_strlen_"));
+        node.attr("func") = name_load(py::str(string_length));
     }
     node.attr("args") = measured;
 }
@@ -558,7 +558,7 @@ void pass_text_arguments(const py::object &node) {
         py::list copy_args;
         copy_args.append(text->field);
         copy_args.append(constant(text->length));
-        py::object copy = call(bare_name("_zel_textcopy_"), copy_args);
+        py::object copy = call(bare_name(text_copy), copy_args);
         args[i] = attribute_load(copy, "s");
     }
 }
@@ -592,7 +592,7 @@ py::object returned_text(const py::object &value) {
     py::list args;
     args.append(value);
     args.append(constant(length));
-    return call(bare_name("_zel_textret_"), args);
+    return call(bare_name(text_return), args);
 }
 
 void reform_Return(const py::object &cls, const py::object &node, const py::object &ci) {
@@ -602,7 +602,7 @@ void reform_Return(const py::object &cls, const py::object &node, const py::obje
     reform_stmt(cls, value, ci);
     py::object function = depth0_block(ci).attr("node");
     if (!is_a(function, "FunctionDef") ||
-        !py_equal(get_tag(function, cls.attr("didx")), py::str("char*")))
+        !py_equal(get_tag(function, cls.attr("didx")), py::str(text_type)))
         return;
     use_text_helpers(ci);
     node.attr("value") = returned_text(value);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "support/objects.hpp"
+#include "support/text.hpp"
 
 #include <pybind11/pybind11.h>
 
@@ -10,6 +11,40 @@
 
 namespace zel {
 namespace py = pybind11;
+
+// A C string: the type of a text variable, of a text function's result and of a text read in
+// place; a text type is this one or a pointer to it.
+constexpr const char *text_type = "char*";
+inline bool is_text_type(const std::string &type) {
+    return starts_with(type, text_type);
+}
+
+// The member type of a record's text field, whose shape gives its length.
+constexpr const char *text_member_type = "char";
+
+// The declared type of a Python object the rewriting keeps (a text variable's reference).
+constexpr const char *object_type = "object";
+
+// The C types of Python's int and float: a script's int is a C long long, its float a double.
+constexpr const char *int_type = "long long";
+constexpr const char *float_type = "double";
+
+// A typed array type (a memory view) and the C type of its elements: "double" of
+// "double[:,::1]".
+inline bool is_view_type(const std::string &type) {
+    return type.find('[') != std::string::npos;
+}
+inline std::string view_element_type(const std::string &view_type) {
+    return view_type.substr(0, view_type.find('['));
+}
+
+// A pointer type (a struct pointer, a C string) and the pointer to a struct.
+inline bool is_pointer_type(const std::string &type) {
+    return ends_with(type, "*");
+}
+inline std::string pointer_to(const std::string &type) {
+    return type + "*";
+}
 
 // A C type text, as a tag or a symbol holds it, as C++ text; "" where there is none (None).
 inline std::string type_text(py::handle value) {
@@ -22,12 +57,20 @@ inline std::string struct_type_name(py::handle key, py::handle record) {
     return "_struct_" + text_of(key) + text_of(record.attr("name"));
 }
 
+// The end of a C-contiguous memory view's type, the step of its last dimension.
+constexpr const char *contiguous_end = "::1]";
+
 // The suffix of a C-contiguous memory view with `dims` dimensions: "[::1]", "[:,::1]", ...
 inline std::string view_suffix(long long dims) {
     std::string text = "[";
     for (long long i = 1; i < dims; ++i)
         text += ":,";
-    return text + "::1]";
+    return text + contiguous_end;
+}
+
+// A typed array type of C-contiguous memory, as view_suffix writes it: "double[:,::1]".
+inline bool is_contiguous_view(const std::string &type) {
+    return ends_with(type, contiguous_end);
 }
 
 // A numpy byte-string type written as a string constant: 'S16' (the text begins with a quote

@@ -1,6 +1,8 @@
 // ZELAst: the tag names, markers, registries and tables shared by the rewriting and the
 // emitter, then the records and the rewriting methods.
+#include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
+#include "restructure/type_names.hpp"
 #include "support/objects.hpp"
 
 namespace zel {
@@ -26,8 +28,8 @@ py::dict make_type_table() {
         {"'i8'", "long long"},
         {"'f4'", "float"},
         {"'f8'", "double"},
-        {"int", "long long"},
-        {"float", "double"},
+        {"int", int_type},
+        {"float", float_type},
         {"numpy.int32", "int"},
         {"numpy.int64", "long long"},
         {"numpy.float32", "float"},
@@ -47,14 +49,14 @@ py::object make_zel_ast(const Globals &g) {
     zel_ast.attr("pidx", py::str("_projection_block_"));
     zel_ast.attr("midx", py::str("_mp_block_"));
     zel_ast.attr("vidx", py::str("_is_view_"));
-    zel_ast.attr("lidx", py::str("_lookup_"));
+    zel_ast.attr("lidx", py::str(lookup_prefix));
     zel_ast.attr("dup_chk_idx", py::str("_already_"));
     zel_ast.attr("ref_idx", py::str("_ref_"));
-    zel_ast.attr("call", py::str("_zel_call_attr_"));
+    zel_ast.attr("call", py::str(attribute_call));
     zel_ast.attr("tidx", py::str("_tchk"));
     zel_ast.attr("RANGE", py::str("zel.range"));
     zel_ast.attr("PROJECTION", py::str("zel.projection"));
-    zel_ast.attr("NUMPY", py::str("_zel_numpy_"));
+    zel_ast.attr("NUMPY", py::str(numpy_alias));
     zel_ast.attr("struct_def", py::dict());
     zel_ast.attr("lookup_def", py::dict());
     zel_ast.attr("openmp", py::bool_(false));
