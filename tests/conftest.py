@@ -46,6 +46,10 @@ def zel_ns():
     return load_classes()
 
 
+# What zel prints before the script's own output on a run that builds the script.
+PROGRESS = "# COMPILE..\n# RUN\n"
+
+
 class ScriptRunner:
     def __init__(self, directory):
         self.dir = directory
@@ -80,6 +84,21 @@ class ScriptRunner:
         result = self.run_script(name, self.without_zel(source))
         assert result.returncode == 0, result.stderr
         return result.stdout
+
+    def assert_prints_as_cpython(self, name, source, *, reference=None, stderr_ignored=None,
+                                 **kw):
+        """Runs the script with zel, and `reference` (the script itself unless given) without it,
+        as CPython runs it: the same standard output after zel's progress lines, the same exit
+        status and the same standard error. A test that leaves standard error out says why in
+        `stderr_ignored`. Returns the run with zel."""
+        built = self.run_script(name, source, **kw)
+        plain = self.run_script("plain_" + name, self.without_zel(reference or source), **kw)
+        seen = (built.stdout, built.returncode, built.stderr)
+        expected = (PROGRESS + plain.stdout, plain.returncode, plain.stderr)
+        if stderr_ignored:
+            seen, expected = seen[:2], expected[:2]
+        assert seen == expected
+        return built
 
 
 @pytest.fixture

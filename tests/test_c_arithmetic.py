@@ -45,16 +45,7 @@ print(typed(a, b, x), typed(7, -2, 7.0))
 
 
 def test_floor_division_and_modulo_as_in_python(runner):
-    result = runner.run_script("negative.py", NEGATIVE_OPERANDS)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert result.stdout.splitlines()[2:] == runner.interpreted(NEGATIVE_OPERANDS).splitlines()
-
-
-def assert_prints_as_python(runner, source):
-    built = runner.run_script("built.py", source)
-    plain = runner.interpreted(source)
-    assert (built.stdout.splitlines()[2:], built.returncode) == (plain.splitlines(), 0), \
-        built.stdout + built.stderr
+    runner.assert_prints_as_cpython("negative.py", NEGATIVE_OPERANDS)
 
 
 SMALLEST_BY_MINUS_ONE = """\
@@ -84,7 +75,7 @@ c = np.zeros(3, '{dt}')
 )
 def test_remainder_of_the_smallest_integer_by_minus_one(runner, dt, bits, compute):
     source = SMALLEST_BY_MINUS_ONE.format(dt=dt, bits=bits) + compute + "print(list(c))\n"
-    assert_prints_as_python(runner, source)
+    runner.assert_prints_as_cpython("built.py", source)
 
 
 @pytest.mark.parametrize(
@@ -99,7 +90,7 @@ def test_remainder_of_the_smallest_integer_by_minus_one(runner, dt, bits, comput
     ids=["list", "dict-set", "nested", "generator-lambda", "module"],
 )
 def test_untyped_names_in_comprehensions_compute_as_python(runner, body):
-    assert_prints_as_python(runner, "import zel\n" + body)
+    runner.assert_prints_as_cpython("built.py", "import zel\n" + body)
 
 
 def assert_raises_as_python(runner, source, line, message):

@@ -1,5 +1,6 @@
 """The .pyx text written for tagged declarations, assignments and function definitions."""
 import ast
+import sys
 
 import pytest
 
@@ -31,6 +32,30 @@ def tag(ns, node, cdef=None, dtype=None, ref=None):
 )
 def test_untyped_parameter_lists_are_written_whole(zel_ns, source):
     assert emit(zel_ns, ast.parse(source)) == ast.unparse(ast.parse(source))
+
+
+@pytest.mark.parametrize(
+    "source",
+    [
+        "@dec\n@other(1, key=2)\ndef f(a, b=1, *args, c, d=[], **kw) -> int:\n    return a",
+        "def f(x: 'f8', *, scale: float = 1.0) -> 'f8':\n    \"\"\"Scaled.\"\"\"\n    return x * scale",
+        "def f():\n    pass\ndef g():\n    pass",
+        "class C:\n    x = 1\n    @staticmethod\n    def m(a, /, b):\n        return a\n    def n(self):\n        def inner():\n            pass\n        return inner",
+        "@dec\nasync def f(a, *b, k=None):\n    async for x in a:\n        await x\nasync def g():\n    pass",
+        "def f(x):  # type: (int) -> int\n    return x",
+    ],
+    ids=["decorated", "annotated", "consecutive", "methods", "async", "type-comment"],
+)
+def test_untyped_functions_are_written_as_the_host_writes_them(zel_ns, source):
+    tree = ast.parse(source, type_comments=True)
+    assert emit(zel_ns, tree) == ast.unparse(ast.parse(source, type_comments=True))
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="type parameters are Python 3.12 syntax")
+@pytest.mark.parametrize("keyword", ["def", "async def"])
+def test_type_parameters_of_a_function_are_left_out(zel_ns, keyword):
+    source = f"@dec\n{keyword} f[T: int, *Ts, **P](x: T, *a: *Ts) -> T:\n    return x"
+    assert emit(zel_ns, ast.parse(source)) == f"@dec\n{keyword} f(x: T, *a: *Ts) -> T:\n    return x"
 
 
 def typed_function(ns, source, return_type=None, param_types=(), typed_list=True):

@@ -152,9 +152,7 @@ if __name__ == "__main__":
 
 
 def test_typed_functions_print_what_cpython_prints(runner):
-    expected = runner.interpreted(TYPED_PROGRAM)
-    result = runner.run_script("typed_program.py", TYPED_PROGRAM)
-    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
+    runner.assert_prints_as_cpython("typed_program.py", TYPED_PROGRAM)
 
 
 @pytest.mark.parametrize(

@@ -48,8 +48,7 @@ for v in [3, True, np.int32(4), 2 ** 40]:
     print(k * 2)
 print('%d' % x, int(x))
 """
-    built = runner.run_script("built.py", source)
-    assert (built.returncode, built.stdout) == (0, "# COMPILE..\n# RUN\n" + runner.interpreted(source))
+    runner.assert_prints_as_cpython("built.py", source)
 
 
 @pytest.mark.parametrize("body, line", [
@@ -79,5 +78,4 @@ def count(s: str, n: int) -> int:
 
 print(count('banana', 0), count('', 1))
 """
-    built = runner.run_script("built.py", source)
-    assert (built.returncode, built.stdout) == (0, "# COMPILE..\n# RUN\n" + runner.interpreted(source))
+    runner.assert_prints_as_cpython("built.py", source)

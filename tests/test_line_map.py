@@ -230,6 +230,4 @@ except ZeroDivisionError:
 
 
 def test_f_string_spanning_lines_builds_and_reports_its_line(runner):
-    result = runner.run_script("spanning.py", SPANNING_F_STRING)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert result.stdout.splitlines()[2:] == runner.interpreted(SPANNING_F_STRING).splitlines()
+    runner.assert_prints_as_cpython("spanning.py", SPANNING_F_STRING)

@@ -45,9 +45,7 @@ if __name__ == "__main__":
 
 
 def test_classes_and_functions_belong_to_main(runner):
-    result = runner.run_script("pk.py", PICKLES)
-    assert (result.stdout, result.stderr, result.returncode) == (
-        "# COMPILE..\n# RUN\n" + runner.interpreted(PICKLES), "", 0)
+    runner.assert_prints_as_cpython("pk.py", PICKLES)
 
 
 NAMED = """\

@@ -54,10 +54,7 @@ print('total' in globals(), 'v3' in globals() or {filler!r} == '')
 @pytest.mark.parametrize("filler", ["", FILLER], ids=["short", "long"])
 def test_module_names_keep_their_values(runner, filler):
     source = BODY.format(filler=filler)
-    expected = runner.interpreted(source)
-    result = runner.run_script("body.py", source)
-    assert (result.stdout, result.stderr, result.returncode) == (
-        "# COMPILE..\n# RUN\n" + expected, "", 0)
+    runner.assert_prints_as_cpython("body.py", source)
 
 
 @pytest.mark.parametrize("filler", ["", FILLER], ids=["short", "long"])
@@ -158,7 +155,4 @@ print(round(float(np.sum(a)), 9), i)
 
 
 def test_parallel_loop_with_an_inner_loop_at_module_level(runner):
-    expected = runner.interpreted(PARALLEL)
-    result = runner.run_script("parallel.py", PARALLEL)
-    assert (result.stdout, result.stderr, result.returncode) == (
-        "# COMPILE..\n# RUN\n" + expected, "", 0)
+    runner.assert_prints_as_cpython("parallel.py", PARALLEL)

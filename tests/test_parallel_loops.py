@@ -262,17 +262,8 @@ def test_bounds_checks_of_a_parallel_loop(zel_ns, header, body, check):
     assert lines[start + 3].startswith("    for i in _cp_prange_(n,")
 
 
-def prints_as_cpython(runner, name, source):
-    """Runs the script under zel and, with zel.range read as range, under CPython: both print
-    the same."""
-    built = runner.run_script(name, source)
-    plain = runner.interpreted(source, "plain_" + name)
-    assert (built.returncode, built.stdout, built.stderr) == (
-        0, "# COMPILE..\n# RUN\n" + plain, "")
-
-
 def test_accesses_an_iteration_may_skip_run_as_in_python(runner):
-    prints_as_cpython(runner, "guarded.py", """
+    runner.assert_prints_as_cpython("guarded.py", """
         import zel
         import numpy as np
 
@@ -308,7 +299,7 @@ def test_accesses_an_iteration_may_skip_run_as_in_python(runner):
 
 def test_range_test_does_not_wrap_around(runner):
     # The last index plus the offset is past the largest C integer.
-    prints_as_cpython(runner, "huge.py", """
+    runner.assert_prints_as_cpython("huge.py", """
         import zel
         import numpy as np
         n: int = 9223372036854775807
@@ -354,7 +345,7 @@ def test_index_of_a_function_is_declared_there(zel_ns):
 
 
 def test_index_of_a_plain_loop_then_a_parallel_loop(runner):
-    prints_as_cpython(runner, "same_index.py", """
+    runner.assert_prints_as_cpython("same_index.py", """
         import zel
         import numpy as np
         n: int = 5
@@ -469,7 +460,7 @@ def test_in_place_update_of_a_name_private_to_the_iteration(zel_ns, body, update
 
 
 def test_private_updates_and_reductions_run_as_in_python(runner):
-    prints_as_cpython(runner, "private.py", """
+    runner.assert_prints_as_cpython("private.py", """
         import zel
         import numpy as np
         n: int = 5
@@ -498,7 +489,7 @@ def test_private_updates_and_reductions_run_as_in_python(runner):
 
 
 def test_literal_bounds_past_a_c_int(runner):
-    prints_as_cpython(runner, "wide.py", """
+    runner.assert_prints_as_cpython("wide.py", """
         import zel
 
         def count(n: int):
@@ -570,7 +561,7 @@ def test_a_name_read_only_before_the_loop_is_kept(zel_ns):
 
 
 def test_last_iteration_values_run_as_in_python(runner):
-    prints_as_cpython(runner, "last_value.py", """
+    runner.assert_prints_as_cpython("last_value.py", """
         import zel
         import numpy as np
 

@@ -86,9 +86,8 @@ else:
     print('else ran without break')
 print(first_steps(x, 1), first_steps(x, 9), x.tolist())
 """
-    expected = runner.interpreted(source.replace("zel.projection", "range"))
-    result = runner.run_script("orelse.py", source)
-    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
+    runner.assert_prints_as_cpython("orelse.py", source,
+                                    reference=source.replace("zel.projection", "range"))
 
 
 def test_reads_ahead_wait_for_their_writers(runner):
@@ -232,9 +231,8 @@ def far_reads_script(make, model, cases=FAR_READS):
 
 @pytest.mark.parametrize("make", ["np.zeros(n, 'f8')", "[0.0] * n"], ids=["typed", "list"])
 def test_reads_at_any_step_wait_for_every_step_of_the_writer(runner, make):
-    expected = runner.interpreted(far_reads_script(make, model=True))
-    result = runner.run_script("far.py", far_reads_script(make, model=False))
-    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
+    runner.assert_prints_as_cpython("far.py", far_reads_script(make, model=False),
+                                    reference=far_reads_script(make, model=True))
 
 
 def test_read_at_any_step_of_its_own_reader_is_a_cycle(runner):
@@ -271,9 +269,8 @@ FAR_WRITES = [
 
 @pytest.mark.parametrize("make", ["np.zeros(n, 'f8')", "[0.0] * n"], ids=["typed", "list"])
 def test_writes_off_the_loop_variable_are_read_as_the_model_does(runner, make):
-    expected = runner.interpreted(far_reads_script(make, model=True, cases=FAR_WRITES))
-    result = runner.run_script("writes.py", far_reads_script(make, model=False, cases=FAR_WRITES))
-    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
+    runner.assert_prints_as_cpython("writes.py", far_reads_script(make, model=False, cases=FAR_WRITES),
+                                    reference=far_reads_script(make, model=True, cases=FAR_WRITES))
 
 
 # Recurrences along the rows of a 2-D array and along a 1-D one; `steps` and `rows` may ask for
@@ -325,10 +322,7 @@ def as_plain_loops(source):
                          ids=["in range", "no steps", "a row too many", "a step too many", "part"])
 def test_recurrences_run_as_their_plain_loops(runner, rows, steps):
     source = RECURRENCES.format(rows=rows, steps=steps)
-    expected = runner.interpreted(as_plain_loops(source))
-    result = runner.run_script("recurrences.py", source)
-    assert (result.stdout, result.stderr, result.returncode) == (
-        "# COMPILE..\n# RUN\n" + expected, "", 0)
+    runner.assert_prints_as_cpython("recurrences.py", source, reference=as_plain_loops(source))
 
 
 @pytest.mark.parametrize("rows, steps, axis", [(4, 5, 0), (3, 6, 1)])

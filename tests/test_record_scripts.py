@@ -147,9 +147,7 @@ def test_record_text_length_read_at_run_time(runner):
         except TypeError as e:
             print(type(e).__name__)
     """)
-    plain = runner.interpreted(source)
-    built = runner.run_script("widths.py", source)
-    assert (built.returncode, built.stdout) == (0, "# COMPILE..\n# RUN\n" + plain)
+    runner.assert_prints_as_cpython("widths.py", source)
 
 
 def test_chained_store_into_text_fields(runner):
@@ -170,9 +168,7 @@ def test_chained_store_into_text_fields(runner):
         f(tbl)
         print(tbl[1]['tag'], tbl[2]['name'])
     """)
-    plain = runner.interpreted(source)
-    built = runner.run_script("chained.py", source)
-    assert (built.returncode, built.stdout) == (0, "# COMPILE..\n# RUN\n" + plain)
+    runner.assert_prints_as_cpython("chained.py", source)
 
 
 # A record, or a text taken from one, outlives the array variable it came from: numpy's
@@ -372,9 +368,7 @@ print(w, v)
 @pytest.mark.parametrize("name, source", [("outlived.py", OUTLIVED_ARRAYS), ("full.py", FULL_MEMBERS),
                                           ("inequality.py", TEXT_INEQUALITY), ("own.py", OWN_TEXTS)])
 def test_records_and_texts_print_what_cpython_prints(runner, name, source):
-    result = runner.run_script(name, source)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert result.stdout.splitlines()[2:] == runner.interpreted(source).splitlines()
+    runner.assert_prints_as_cpython(name, source)
 
 
 def test_lookup_by_a_key_taken_from_a_full_member(runner):
@@ -521,9 +515,7 @@ print(lengths.tolist(), t)
 @pytest.mark.parametrize("name", sorted(TEXT_RESULT_SCRIPTS))
 def test_text_results_used_together_print_what_cpython_prints(runner, name):
     source = TEXT_RESULTS_HEAD + TEXT_RESULT_SCRIPTS[name]
-    result = runner.run_script(name, source)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert result.stdout.splitlines()[2:] == runner.interpreted(source).splitlines()
+    runner.assert_prints_as_cpython(name, source)
 
 
 def test_text_result_stored_in_an_untyped_variable_of_compiled_code_ends_the_compile(runner):
@@ -572,9 +564,7 @@ def test_texts_are_true_when_not_empty_as_bytes_are(runner):
                 seen[j] = 1
         print(seen.tolist())
     ''')
-    built = runner.run_script("text_truth.py", source)
-    assert (built.returncode, built.stdout, built.stderr) == (
-        0, "# COMPILE..\n# RUN\n" + runner.interpreted(source), "")
+    runner.assert_prints_as_cpython("text_truth.py", source)
 
 
 # A string subscript of a whole record array is numpy's field access: the column of every row,
@@ -605,9 +595,7 @@ if __name__ == "__main__":
 
 
 def test_string_subscript_of_a_record_array_is_its_column(runner):
-    result = runner.run_script("columns.py", FIELD_COLUMNS)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert result.stdout.splitlines()[2:] == runner.interpreted(FIELD_COLUMNS).splitlines()
+    runner.assert_prints_as_cpython("columns.py", FIELD_COLUMNS)
 
 
 def test_column_of_a_record_array_in_compiled_code_ends_the_compile(runner):

@@ -57,9 +57,7 @@ print(out.tolist())
 
 
 def test_runaway_recursion_raises_and_is_caught(runner):
-    result = runner.run_script("deep.py", DEEP)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert result.stdout.splitlines()[2:] == runner.interpreted(DEEP).splitlines()
+    runner.assert_prints_as_cpython("deep.py", DEEP)
 
 
 def test_uncaught_recursion_is_reported_on_the_function(runner):
@@ -73,6 +71,4 @@ def test_uncaught_recursion_is_reported_on_the_function(runner):
 
 
 def test_parallel_loop_threads_recurse_as_deep_as_before(runner):
-    result = runner.run_script("par.py", PARALLEL)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert result.stdout.splitlines()[2:] == runner.interpreted(PARALLEL).splitlines()
+    runner.assert_prints_as_cpython("par.py", PARALLEL)

@@ -51,9 +51,7 @@ if __name__ == "__main__":
 
 
 def test_text_variables_own_the_python_values_they_take(runner):
-    result = runner.run_script("owned.py", FROM_PYTHON_VALUES)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert result.stdout.splitlines()[2:] == runner.interpreted(FROM_PYTHON_VALUES).splitlines()
+    runner.assert_prints_as_cpython("owned.py", FROM_PYTHON_VALUES)
 
 
 # A text variable reads as the bytes it holds: subscripts and slices outside compiled code, and
@@ -89,6 +87,4 @@ if __name__ == "__main__":
 
 
 def test_text_variables_read_as_bytes(runner):
-    result = runner.run_script("as_bytes.py", AS_BYTES)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert result.stdout.splitlines()[2:] == runner.interpreted(AS_BYTES).splitlines()
+    runner.assert_prints_as_cpython("as_bytes.py", AS_BYTES)

@@ -284,10 +284,7 @@ def test_slices_of_typed_arrays_print_as_numpy_prints_them(runner):
             return x[1:-1].mean()
         print(f(a))
     """)
-    plain = runner.interpreted(source)
-    built = runner.run_script("read_slices.py", source)
-    assert (built.returncode, built.stdout, built.stderr) == (
-        0, "# COMPILE..\n# RUN\n" + plain, "")
+    runner.assert_prints_as_cpython("read_slices.py", source)
 
 
 def test_slice_of_a_typed_array_in_compiled_code_stays(zel_ns):
@@ -327,10 +324,7 @@ def test_arrays_stored_into_slices_of_typed_arrays(runner):
             print(np.asarray(b).tolist(), np.asarray(q).tolist())
         f(4)
     """)
-    plain = runner.interpreted(source)
-    built = runner.run_script("slices.py", source)
-    assert (built.returncode, built.stdout, built.stderr) == (
-        0, "# COMPILE..\n# RUN\n" + plain, "")
+    runner.assert_prints_as_cpython("slices.py", source)
 
 
 @pytest.mark.parametrize("statement, written", [
@@ -397,10 +391,7 @@ def test_floats_stored_into_integer_elements_as_numpy_stores_them(runner):
             except (ValueError, OverflowError) as e:
                 print(type(e).__name__)
     """)
-    plain = runner.interpreted(source)
-    built = runner.run_script("integer_elements.py", source)
-    assert (built.returncode, built.stdout, built.stderr) == (
-        0, "# COMPILE..\n# RUN\n" + plain, "")
+    runner.assert_prints_as_cpython("integer_elements.py", source)
 
 
 def test_chained_assignment_gives_every_target_the_value(runner):
@@ -427,7 +418,4 @@ def test_chained_assignment_gives_every_target_the_value(runner):
             return s
         print(g(4))
     """)
-    plain = runner.interpreted(source)
-    built = runner.run_script("chained.py", source)
-    assert (built.returncode, built.stdout, built.stderr) == (
-        0, "# COMPILE..\n# RUN\n" + plain, "")
+    runner.assert_prints_as_cpython("chained.py", source)

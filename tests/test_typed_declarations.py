@@ -89,10 +89,7 @@ def test_loop_targets_reannotated_print_as_cpython(runner):
             b[i] = i * 0.5
         print(b.tolist(), i)
     """)
-    plain = runner.interpreted(source)
-    built = runner.run_script("reannotated.py", source)
-    assert (built.returncode, built.stdout, built.stderr) == (
-        0, "# COMPILE..\n# RUN\n" + plain, "")
+    runner.assert_prints_as_cpython("reannotated.py", source)
 
 
 @pytest.mark.parametrize("header", ['if __name__ == "__main__":', "for _ in range(1):",
@@ -194,17 +191,18 @@ def test_annotation_with_another_c_type_is_a_fault(zel_ns, capsys, source, line)
 
 
 @pytest.mark.parametrize(
-    "source",
+    "source, last",
     [
-        "y: float = 1.5\ny: 'f8' = 2.5",  # the same C type
-        "y: float = 1.5\ny: str = 'a'",  # no C type: an assignment, as any other
-        "y = 'a'\ny: int = 4",  # an untyped name stays untyped
-        "n: int = 1\ndef f():\n    n: float = 0.5",  # another variable: f's own
-        "def g(x: 'f8', y):\n    x: int = 3",  # a parameter of a list written untyped
+        ("y: float = 1.5\ny: 'f8' = 2.5", "y : 'f8' = 2.5"),  # the same C type
+        ("y: float = 1.5\ny: str = 'a'", "y : str = 'a'"),  # no C type: an assignment, as any other
+        ("y = 'a'\ny: int = 4", "y : int = 4"),  # an untyped name stays untyped
+        ("n: int = 1\ndef f():\n    n: float = 0.5", "    cdef double n = 0.5"),  # another variable: f's own
+        ("def g(x: 'f8', y):\n    x: int = 3", "    x : int = 3"),  # a parameter of a list written untyped
     ],
 )
-def test_annotation_of_a_known_name_without_another_c_type(zel_ns, source):
-    rewrite(zel_ns, source)
+def test_annotation_of_a_known_name_without_another_c_type(zel_ns, capsys, source, last):
+    lines = pyx_lines(zel_ns, source)
+    assert (lines[-1], capsys.readouterr().out) == (last, "")
 
 
 def test_struct_pointer_declaration_and_repointing(zel_ns):
@@ -447,6 +445,4 @@ if __name__ == "__main__":
 
 
 def test_class_bodies_print_as_cpython(runner):
-    expected = runner.interpreted(CLASS_BODIES)
-    result = runner.run_script("class_bodies.py", CLASS_BODIES)
-    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
+    runner.assert_prints_as_cpython("class_bodies.py", CLASS_BODIES)

@@ -1,5 +1,6 @@
 """Typed function definitions: parameter and return types, the compiled-block mark, the cdef header."""
 import ast
+import sys
 
 import pytest
 
@@ -158,9 +159,7 @@ print(twice(2.5, 2), doubled(1.5), local_view())
 
 
 def test_annotations_without_c_type_do_not_type_the_build(runner):
-    expected = runner.interpreted(FOREIGN_ANNOTATIONS)
-    result = runner.run_script("foreign.py", FOREIGN_ANNOTATIONS)
-    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
+    runner.assert_prints_as_cpython("foreign.py", FOREIGN_ANNOTATIONS)
 
 
 PARAMETER_KINDS = """\
@@ -198,9 +197,46 @@ print(kw(1), kw(1, p=2, q=3), ko(1.5), ko(1.5, scale=3.0), d(2), d(2, n=4))
 
 
 def test_every_kind_of_parameter_is_kept(runner):
-    result = runner.run_script("params.py", PARAMETER_KINDS)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert result.stdout.splitlines()[2:] == runner.interpreted(PARAMETER_KINDS).splitlines()
+    runner.assert_prints_as_cpython("params.py", PARAMETER_KINDS)
+
+
+# Generic functions: the compiled ones run without their type parameters, which only name types.
+TYPE_PARAMETERS = """\
+import zel
+from collections.abc import Callable
+
+
+def first[T](items: list[T]) -> T:
+    return items[0]
+
+
+def apply[**P, R](func: Callable[P, R], *args: P.args, **kwargs: P.kwargs) -> R:
+    return func(*args, **kwargs)
+
+
+def scaled[N: (int, float)](x: float, k: int) -> float:
+    return x * k
+
+
+class Stack:
+    def __init__(self) -> None:
+        self.items = []
+
+    def push[T](self, item: T) -> T:
+        self.items.append(item)
+        return item
+
+
+if __name__ == "__main__":
+    stack = Stack()
+    print(first([3, 1, 2]), first(["a", "b"]), apply(max, 4, 9), scaled(1.5, 3))
+    print(stack.push(2.5), stack.items)
+"""
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="type parameters are Python 3.12 syntax")
+def test_functions_with_type_parameters_print_what_cpython_prints(runner):
+    runner.assert_prints_as_cpython("generic.py", TYPE_PARAMETERS)
 
 
 # A function's parameters and locals are its own, the module's names the module's.
@@ -230,9 +266,7 @@ print(a.tolist(), triangle(4), i)
 
 @pytest.mark.parametrize("source", SHARED_NAMES)
 def test_names_shared_by_a_function_and_the_module(runner, source):
-    expected = runner.interpreted(source)
-    result = runner.run_script("shared.py", source)
-    assert (result.stdout, result.returncode) == ("# COMPILE..\n# RUN\n" + expected, 0)
+    runner.assert_prints_as_cpython("shared.py", source)
 
 
 def test_a_function_local_is_declared_though_the_module_has_the_name(zel_ns):

@@ -99,8 +99,7 @@ py::tuple prepare_path(const Globals &g, const py::object &cls, const py::object
         g["sys"].attr("exit")(-1);
     }
     if (!truthy(path.attr("exists")(file))) {
-        PyErr_SetObject(PyExc_SystemError, py::str("fatal.0145: `{}`").format(base_name).ptr());
-        throw py::error_already_set();
+        raise_error(PyExc_SystemError, py::str("fatal.0145: `{}`").format(base_name));
     }
     py::list builds = find_builds(g, stem, cls.attr("vs"));
     cls.attr("fl") = builds;

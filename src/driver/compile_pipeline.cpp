@@ -7,6 +7,7 @@
 #include "emit/cpp_line_rewrites.hpp"
 #include "support/deep_stack.hpp"
 #include "support/files.hpp"
+#include "support/objects.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
@@ -74,15 +75,12 @@ py::object translate(const Globals &g, const py::object &cls, const py::object &
 void compile_steps(const Globals &g, const py::object &cls) {
     py::object script = cls.attr("main_module").attr("__file__");
     py::tuple names(cls.attr("prepare_path")(script));
-    if (names.size() > 3) {
-        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 3)");
-        throw py::error_already_set();
-    }
-    if (names.size() < 3) {
-        PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 3, got %zd)",
-                     static_cast<Py_ssize_t>(names.size()));
-        throw py::error_already_set();
-    }
+    if (names.size() > 3)
+        raise_error(PyExc_ValueError, "too many values to unpack (expected 3)");
+    if (names.size() < 3)
+        raise_error(
+            PyExc_ValueError,
+            py::str("not enough values to unpack (expected 3, got {})").format(names.size()));
     cls.attr("base_name") = names[0];
     cls.attr("stem") = names[1];
     cls.attr("rebuild") = names[2];

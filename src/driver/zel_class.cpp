@@ -1,5 +1,6 @@
 // The class ZEL: the driver's state as class attributes, its error class and its methods.
 #include "driver/driver_classes.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 py::object make_zel(const Globals &g) {
@@ -12,8 +13,7 @@ py::object make_zel(const Globals &g) {
     py::object main_module = g["sys"].attr("modules").attr("get")("__main__");
     zel.attr("main_module", main_module);
     if (main_module.is_none()) {
-        PyErr_SetString(PyExc_SystemError, "Undefined __main__ module");
-        throw py::error_already_set();
+        raise_error(PyExc_SystemError, "Undefined __main__ module");
     }
     zel.attr("Error", nested_error_class(zel, "Error", "ZEL.Error"));
     add_fatal_msg(zel);

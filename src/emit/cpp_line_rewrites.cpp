@@ -4,6 +4,7 @@
 // interpreter names it, and objects convert to C integers only by __index__.
 #include "emit/cpp_line_rewrites.hpp"
 #include "emit/integer_conversion.hpp"
+#include "support/objects.hpp"
 
 #include "restructure/generated_names.hpp"
 #include "support/objects.hpp"
@@ -18,9 +19,7 @@ namespace zel {
 namespace {
 
 [[noreturn]] void raise_compile_error(const py::object &cls, const std::string &message) {
-    py::object error = cls.attr("CompileError")(message);
-    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr())), error.ptr());
-    throw py::error_already_set();
+    raise_error(cls.attr("CompileError")(message));
 }
 
 // "__PYX_ERR(0, <pyx line>," gets the script line that the line map gives for it.

@@ -5,7 +5,9 @@
 // writes every output file through the module-level `ModuleNode.open_new_file` (a global
 // looked up at call time, also when the module is compiled) and closes it when written;
 // errors reported while `Errors.threadlocal.cython_errors_echo_file` is set are written there;
-// `teardown_errors` leaves the error count in `num_errors` of the result object. The
+// `teardown_errors` leaves the error count in `num_errors` of the result object;
+// `run_pipeline` reports the script's errors (a CompileError) itself and returns, so what it
+// raises is a fault of the compiler or of one of the stages added here. The
 // releases differ in how they read the source (`redirect_compiler_files` copes with both
 // ways) and in where the generated text holds the file name (`rewrite_file_name`,
 // cpp_line_rewrites.cpp). The
@@ -220,8 +222,7 @@ void refuse_interpreter_use(const Globals &g, const py::object &cls, const py::s
     std::vector<std::string> lines = unmarked_lines(g["ZELConst"], text_of(code));
     py::list headers = nogil_headers_needing_interpreter(lines, errors);
     if (!headers.empty()) {
-        PyErr_SetObject(cls.attr("InterpreterNeeded").ptr(), headers.ptr());
-        throw py::error_already_set();
+        raise_error(cls.attr("InterpreterNeeded"), headers);
     }
     std::optional<CallNeedingInterpreter> call = call_needing_interpreter(lines, errors);
     if (!call)
@@ -278,15 +279,12 @@ py::object convert(const Globals &g, const py::object &cls, const py::str &code,
     py::object listing = g["io"].attr("StringIO")();
     py::list errors_held;
     {
-        ReplacedNames names; // put back when this block is left, whichever way
+        // Put back when this block is left, whichever way. An exception out of the compiler is
+        // no error of the script's that it listed but a fault of the translation itself, and
+        // goes on to the caller's report: what the compiler left behind by then is no result.
+        ReplacedNames names;
         redirect_compiler_files(names, cls, source.attr("source_desc"));
-        try {
-            run_translation(cls, context, options, source, result, listing, errors_held);
-        } catch (py::error_already_set &e) {
-            // Whether the translation failed is decided by what it left behind.
-            if (!e.matches(PyExc_Exception))
-                throw;
-        }
+        run_translation(cls, context, options, source, result, listing, errors_held);
     }
 
     py::dict captured = capture.attr("all_captured");

@@ -4,6 +4,7 @@
 // as Python function objects.
 #include "emit/emit_classes.hpp"
 #include "restructure/generated_names.hpp"
+#include "support/objects.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
 #include "support/text_template.hpp"
@@ -171,11 +172,19 @@ void test_stack_on_entry(const py::object &self, const py::object &node) {
 // `fill_suffix`, as the host names it, is what the line opens with before the function's name:
 // "def", "async def", or "cdef <type>" or "cpdef <type>" for a C function, which runs without
 // the interpreter until the compiler finds that its body needs it (ZELCython.with_interpreter).
-void _function_helper(const py::object &self, const py::object &node,
+// Any other function is the host's to write, so its form follows the host's; only its
+// type-parameter list (3.12 on) is left out, which Cython does not parse. The parameters name
+// types for readers and checkers: the compiled function runs the same without them.
+void _function_helper(const Globals &g, const py::object &self, const py::object &node,
                       const std::string &fill_suffix) {
     bool c_function = starts_with(fill_suffix, "cdef ") || starts_with(fill_suffix, "cpdef ");
-    if (c_function)
-        write_stack_test(self);
+    if (!c_function) {
+        if (has_attr(node, "type_params"))
+            node.attr("type_params") = py::list();
+        host_unparser(g).attr("_function_helper")(self, node, fill_suffix);
+        return;
+    }
+    write_stack_test(self);
     for (py::handle decorator : node.attr("decorator_list")) {
         self.attr("fill")("@");
         traverse(self, decorator);
@@ -183,16 +192,8 @@ void _function_helper(const py::object &self, const py::object &node,
     self.attr("fill")(fill_suffix + " " + text_of(node.attr("name")));
     write(self, py::str("("));
     traverse(self, node.attr("args"));
-    write(self, py::str(")"));
-    py::object returns = node.attr("returns");
-    if (truthy(returns)) {
-        write(self, py::str(" -> "));
-        traverse(self, returns);
-    }
-    if (c_function) {
-        write(self, py::str(" nogil"));
-        test_stack_on_entry(self, node);
-    }
+    write(self, py::str(") nogil"));
+    test_stack_on_entry(self, node);
     py::object block = self.attr("block")("extra"_a = self.attr("get_type_comment")(node));
     with_context(block, [&] { self.attr("_write_docstring_and_traverse_body")(node); });
 }

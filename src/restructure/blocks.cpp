@@ -2,9 +2,8 @@
 // the one being walked, and the body of the parallel loop around a block.
 #include "restructure/blocks.hpp"
 #include "restructure/sibling_calls.hpp"
+#include "support/objects.hpp"
 #include "support/pyast.hpp"
-
-#include <stdexcept>
 
 namespace zel {
 
@@ -66,7 +65,7 @@ py::list list_holding(const py::object &ci, const py::object &stmt) {
             if (!(found = holder(owner)).is_none())
                 break;
     if (found.is_none())
-        throw std::runtime_error("statement not found in its block: " + unparse(stmt));
+        raise_error(PyExc_RuntimeError, "statement not found in its block: " + unparse(stmt));
     return found;
 }
 

@@ -20,8 +20,9 @@ namespace {
 void require_exact(const char *name, py::handle value, PyTypeObject *type) {
     if (Py_TYPE(value.ptr()) == type)
         return;
-    throw py::type_error(std::string("Argument '") + name + "' has incorrect type (expected " +
-                         type->tp_name + ", got " + Py_TYPE(value.ptr())->tp_name + ")");
+    raise_error(PyExc_TypeError, std::string("Argument '") + name +
+                                     "' has incorrect type (expected " + type->tp_name + ", got " +
+                                     Py_TYPE(value.ptr())->tp_name + ")");
 }
 
 py::object builtin(const char *name) {
@@ -56,7 +57,8 @@ py::dict _build_variable_map(py::object, py::object items) {
         py::object item = statements[i];
         // One loop cannot run both ways.
         if (truthy(item.attr("_ref1")) && truthy(item.attr("_ref2")))
-            throw py::value_error("ValueError.3788: `" + text_of(item.attr("_name")) + "`.");
+            raise_error(PyExc_ValueError,
+                        "ValueError.3788: `" + text_of(item.attr("_name")) + "`.");
         for (py::handle name : item.attr("_assign"))
             var_map[name] = i;
     }
@@ -93,8 +95,9 @@ py::tuple _build_dependency_graph(const Globals &g, py::object, py::object items
             set(item.attr("_ref") + item.attr("_ref1") + item.attr("_ref2") + item.attr("_ref3"));
         for (py::handle name : names) {
             if (assign.contains(name))
-                throw py::value_error("Circular reference error: `" + text_of(item.attr("_name")) +
-                                      "` refers `" + text_of(name) + "`.");
+                raise_error(PyExc_ValueError, "Circular reference error: `" +
+                                                  text_of(item.attr("_name")) + "` refers `" +
+                                                  text_of(name) + "`.");
             if (var_map.contains(name))
                 add_edge(var_map[name], i);
         }
@@ -135,8 +138,7 @@ py::list _topological_sort(const Globals &g, py::object, py::object items, py::o
         py::object distinct = builtin("set")(names);
         std::string text = "Circular reference error: " + text_of(builtin("sorted")(distinct)) +
                            "\n" + text_of(distinct);
-        py::set_error(PyExc_ReferenceError, text.c_str());
-        throw py::error_already_set();
+        raise_error(PyExc_ReferenceError, text);
     }
     py::list sorted_items;
     for (size_t position : order)

@@ -7,6 +7,7 @@
 // is the same of the subscripts the statement assigns to only, "" when there are none: where
 // it writes, apart from where it reads what it has written.
 #include "restructure/projection_references.hpp"
+#include "support/objects.hpp"
 #include "support/pyast.hpp"
 
 #include <string>
@@ -15,8 +16,7 @@ namespace zel {
 namespace {
 
 [[noreturn]] void syntax_error(const std::string &text) {
-    py::set_error(PyExc_SyntaxError, text.c_str());
-    throw py::error_already_set();
+    raise_error(PyExc_SyntaxError, text);
 }
 
 std::string class_text(py::handle value) {

@@ -25,8 +25,7 @@ constexpr int deep_recursion_limit = 50000;
 constexpr std::chrono::milliseconds signal_poll(50);
 
 [[noreturn]] void raise_again(const py::object &exception) {
-    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(exception.ptr())), exception.ptr());
-    throw py::error_already_set();
+    raise_error(exception);
 }
 
 // What the worker hands back. It is shared, so that the worker's last steps never touch a

@@ -1,4 +1,5 @@
 #include "support/lazy_attribute.hpp"
+#include "support/objects.hpp"
 
 namespace zel {
 namespace {
@@ -33,8 +34,7 @@ LazyAttributes::LazyAttributes(const Globals &g, const char *package)
     : globals_(g), attribute_class_(make_attribute_class(g)) {
     py::object spec = py::module_::import("importlib.util").attr("find_spec")(package);
     if (spec.is_none()) {
-        PyErr_Format(PyExc_ModuleNotFoundError, "No module named '%s'", package);
-        throw py::error_already_set();
+        raise_error(PyExc_ModuleNotFoundError, py::str("No module named '{}'").format(package));
     }
 }
 

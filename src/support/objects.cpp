@@ -12,8 +12,21 @@ py::object import_from(const char *module, const char *name) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError))
         throw py::error_already_set();
     PyErr_Clear();
-    PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name, module);
+    raise_error(PyExc_ImportError,
+                py::str("cannot import name '{}' from '{}'").format(name, module));
+}
+
+void raise_error(py::handle type, py::handle value) {
+    py::set_error(type, value);
     throw py::error_already_set();
+}
+
+void raise_error(py::handle type, const std::string &message) {
+    raise_error(type, py::str(message));
+}
+
+void raise_error(py::handle error) {
+    raise_error(py::type::handle_of(error), error);
 }
 
 namespace {

@@ -34,6 +34,14 @@ bool is_instance(py::handle value, py::handle cls);
 // value == other, by the interpreter's comparison.
 bool py_equal(py::handle value, py::handle other);
 
+// Raises `type(value)` as the interpreter does: the one way this code raises. The error is set
+// and thrown as error_already_set, so the C++ frames on the way out see a Python exception of
+// the exact class (one of the module's own classes too), as the code after them will.
+[[noreturn]] void raise_error(py::handle type, py::handle value);
+[[noreturn]] void raise_error(py::handle type, const std::string &message);
+// `raise error` for an exception instance.
+[[noreturn]] void raise_error(py::handle error);
+
 // The exception that `e` holds, with its traceback attached as `__traceback__`, as an
 // `except ... as exc` clause would see it.
 py::object caught_exception(const py::error_already_set &e);
