@@ -6,6 +6,7 @@
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/tags.hpp"
 #include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
@@ -74,7 +75,7 @@ void reform_Name(const py::object &cls, const py::object &node, const py::object
     if (is_variable(cls, sym)) {
         py::object cdf = sym.attr("cdf");
         if (ends_with(type_text(cdf), "*"))
-            set_tag(node, cls.attr("didx").cast<py::object>(), cdf);
+            set_tag(node, tag_name(cls, dtype_tag), cdf);
     }
 }
 
@@ -110,7 +111,7 @@ void reform_view_subscript(const py::object &cls, const py::object &node, const 
                            const py::object &sym, long dims) {
     py::list one_dimension;
     one_dimension.append(constant(0));
-    set_tag(node, cls.attr("vidx").cast<py::object>(),
+    set_tag(node, tag_name(cls, view_tag),
             py::make_tuple(sym.attr("view"), bare_tuple(one_dimension)));
     py::object proj = ci.attr("get_proj")();
     if (truthy(proj) && static_cast<long>(py::len(proj["args"])) == dims &&
@@ -122,8 +123,8 @@ void reform_view_subscript(const py::object &cls, const py::object &node, const 
 // a text member is marked as one.
 void reform_element_subscript(const py::object &cls, const py::object &node, const py::object &ci) {
     reform_stmt(cls, node.attr("value"), ci);
-    py::object view =
-        attr_or(node.attr("value"), cls.attr("vidx"), py::make_tuple(py::none(), py::none()));
+    py::object view = attr_or(node.attr("value"), tag_name(cls, view_tag),
+                              py::make_tuple(py::none(), py::none()));
     py::object element_type = view[py::int_(0)];
     py::object index = node.attr("slice");
     if (element_type.is_none() || !is_string_constant(index))
@@ -190,8 +191,7 @@ void reform_Subscript(const py::object &cls, const py::object &node, const py::o
         return;
     }
     // Inside a projection loop every subscript of a name, typed or not, orders its statement.
-    set_tag(node, cls.attr("tidx").cast<py::object>(),
-            cls.attr("check_time_slice")(node.attr("slice"), ci));
+    set_tag(node, tag_name(cls, time_slice_tag), time_slice(cls, node.attr("slice"), ci));
     py::object sym = variable_of(cls, ci, value);
     if (!truthy(sym))
         return;
@@ -215,7 +215,7 @@ void reform_Subscript(const py::object &cls, const py::object &node, const py::o
 // The record description of the struct that `value` is: an element of a typed array of
 // records, or the record a struct pointer points to; else None.
 py::object record_of_value(const py::object &cls, const py::object &value, const py::object &ci) {
-    py::object view = get_tag(value, cls.attr("vidx").cast<py::object>());
+    py::object view = get_tag(value, tag_name(cls, view_tag));
     if (!view.is_none())
         return struct_view(cls, view[py::int_(0)])[1];
     if (!is_a(value, "Name"))
@@ -230,7 +230,7 @@ py::object record_of_value(const py::object &cls, const py::object &value, const
 // (`tbl[i].name`) or of a struct pointer (`p.name`).
 void reform_Attribute(const py::object &cls, const py::object &node, const py::object &ci) {
     reform_stmt(cls, node.attr("value"), ci);
-    py::object table = get_tag(node.attr("value"), cls.attr("lidx").cast<py::object>());
+    py::object table = get_tag(node.attr("value"), tag_name(cls, lookup_tag));
     if (!truthy(table)) {
         py::object sinfo = record_of_value(cls, node.attr("value"), ci);
         if (truthy(sinfo))
@@ -269,7 +269,7 @@ void reform_Compare(const py::object &cls, const py::object &node, const py::obj
     py::object left = node.attr("left"), right = comparators[0];
     std::optional<TextField> left_text = text_field_of(left), right_text = text_field_of(right);
     bool left_is_c_string =
-        type_text(get_tag(left, cls.attr("didx").cast<py::object>())).compare(0, 5, "char*") == 0;
+        type_text(get_tag(left, tag_name(cls, dtype_tag))).compare(0, 5, "char*") == 0;
     // A text constant compared with a member read in place (compiled code) is compared in C.
     bool right_in_place = right_text && is_a(right, "Attribute") && is_text_constant(left);
     if (!left_is_c_string && !right_in_place)

@@ -6,6 +6,7 @@
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/tags.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
@@ -57,7 +58,7 @@ std::string stored_name_type(const py::object &cls, const py::object &ci, const 
     py::object scope = global_statement(ci, name).is_none() ? ci : ci.attr("get_root")();
     py::object declaration = declarations(scope).attr("get")(name);
     if (!declaration.is_none())
-        return type_text(get_tag(declaration, cls.attr("didx")));
+        return type_text(get_tag(declaration, tag_name(cls, dtype_tag)));
     return type_text(cdef_type(cls, name, ci));
 }
 
@@ -115,7 +116,8 @@ py::object text_function(const py::object &cls, const py::object &call, py::obje
     while (truthy(block.attr("prev")))
         block = block.attr("prev");
     py::object function = module_functions(block).attr("get")(call.attr("func").attr("id"));
-    if (!function.is_none() && py_equal(get_tag(function, cls.attr("didx")), py::str("char*")))
+    if (!function.is_none() &&
+        py_equal(get_tag(function, tag_name(cls, dtype_tag)), py::str("char*")))
         return function;
     return py::none();
 }
@@ -248,7 +250,7 @@ void mark_text_field(const py::object &cls, const py::object &node, const py::ob
             dimensions(cls, shp[i]) != 1)
             continue;
         py::object length = member_length(shp[i]);
-        set_tag(node, cls.attr("didx"), py::str("char*"));
+        set_tag(node, tag_name(cls, dtype_tag), py::str("char*"));
         if (is_a(get_tag(node, "ctx"), "Load") && stored_type(cls, node, ci) == "char*") {
             copy_into_variable(cls, node, length, ci);
             return;
@@ -451,7 +453,7 @@ void hold_loop_texts(const py::object &cls, const py::object &loop, const py::ob
         store_into_holds(cls, loop.attr("target"), ci, loop.attr("lineno"));
     for (auto it = repoints.rbegin(); it != repoints.rend(); ++it) {
         (*it).attr("lineno") = loop.attr("lineno");
-        py::setattr(*it, cls.attr("dup_chk_idx"), py::bool_(true));
+        py::setattr(*it, tag_name(cls, walked_tag), py::bool_(true));
         body.insert(0, *it);
     }
 }
@@ -495,7 +497,7 @@ void hold_text_result(const py::object &cls, const py::object &node, const py::o
     node.attr("args") = args;
     node.attr("keywords") = py::list();
     set_tag(node, held_tag, py::bool_(true));
-    set_tag(node, cls.attr("didx"), py::str("char*"));
+    set_tag(node, tag_name(cls, dtype_tag), py::str("char*"));
 }
 
 void copy_text_variable(const py::object &cls, const py::object &stmt, const py::object &ci) {
@@ -533,7 +535,7 @@ void measure_text(const py::object &cls, const py::object &node, const py::objec
     if (!in_compiled_code(cls, ci) || py::len(args) != 1 || py::len(node.attr("keywords")) != 0)
         return;
     py::object text = args[0];
-    if (type_text(get_tag(text, cls.attr("didx"))).compare(0, 5, "char*") != 0)
+    if (type_text(get_tag(text, tag_name(cls, dtype_tag))).compare(0, 5, "char*") != 0)
         return;
     use_text_helpers(ci);
     py::list measured;
@@ -602,7 +604,7 @@ void reform_Return(const py::object &cls, const py::object &node, const py::obje
     reform_stmt(cls, value, ci);
     py::object function = depth0_block(ci).attr("node");
     if (!is_a(function, "FunctionDef") ||
-        !py_equal(get_tag(function, cls.attr("didx")), py::str("char*")))
+        !py_equal(get_tag(function, tag_name(cls, dtype_tag)), py::str("char*")))
         return;
     use_text_helpers(ci);
     node.attr("value") = returned_text(value);

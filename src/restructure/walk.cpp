@@ -4,6 +4,7 @@
 #include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
+#include "restructure/tags.hpp"
 #include "support/pyast.hpp"
 
 #include <string>
@@ -54,12 +55,15 @@ py::object restruct(const py::object &cls, const py::object &tree) {
 
 void reform_Stmt(const py::object &cls, const py::object &node, const py::object &ci) {
     if (PyList_Check(node.ptr())) {
-        cls.attr("reform_list")(node, ci);
+        walk_list(cls, node, ci);
         return;
     }
     py::object name = method_name_of(cls, node);
     py::object method = name.is_none() ? name : get_tag(cls, name);
-    (method.is_none() ? cls.attr("reform_rest") : method)(node, ci);
+    if (method.is_none())
+        descend(cls, node, ci);
+    else
+        method(node, ci);
 }
 
 // `ci.index` and `ci.curr` belong to the outermost list walk of a block: its statement list.
@@ -67,12 +71,11 @@ void reform_Stmt(const py::object &cls, const py::object &node, const py::object
 // handlers, a final block) leave them alone, so that `insert_stmt` from anywhere inside a
 // statement places its declaration directly before that statement.
 void reform_list(const py::object &cls, const py::list &node, const py::object &ci) {
-    py::object mark = cls.attr("dup_chk_idx");
+    py::object mark = tag_name(cls, walked_tag);
     bool outermost = get_tag(ci, "curr").is_none();
     py::int_ one(1);
     if (outermost)
         py::setattr(ci, "index", py::int_(0));
-    py::object reform_stmt = cls.attr("reform_Stmt");
     // By position over the live list: statements inserted while walking are met.
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(node.ptr()); ++i) {
         py::object element = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(node.ptr(), i));
@@ -84,7 +87,7 @@ void reform_list(const py::object &cls, const py::list &node, const py::object &
             if (outermost)
                 py::setattr(ci, "curr", element);
             py::setattr(element, mark, py::bool_(true));
-            reform_stmt(element, ci);
+            reform_stmt(cls, element, ci);
         }
         if (outermost)
             py::setattr(ci, "index", py::object(ci.attr("index")) + one);
@@ -100,7 +103,6 @@ void reform_rest(const py::object &cls, const py::object &node, const py::object
     if (!PyDict_Check(attrs.ptr()))
         return;
     py::object ignore = cls.attr("ignore_attr");
-    py::object reform_stmt = cls.attr("reform_Stmt");
     py::str body("body"), orelse("orelse");
     // The keys as they stand when the descent starts; a value is read when its turn comes, so
     // a child's rewriting may change the attributes still ahead.
@@ -120,9 +122,9 @@ void reform_rest(const py::object &cls, const py::object &node, const py::object
         if (!truthy(value))
             continue;
         if (body.equal(key) || orelse.equal(key))
-            reform_stmt(value, new_block(cls, node, ci));
+            reform_stmt(cls, value, new_block(cls, node, ci));
         else
-            reform_stmt(value, ci);
+            reform_stmt(cls, value, ci);
     }
 }
 
