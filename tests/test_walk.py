@@ -5,13 +5,33 @@ import textwrap
 
 import pytest
 
-KINDS = ["Attribute", "Call", "Name", "For", "Assign", "FunctionDef", "Subscript", "AnnAssign",
-         "Compare", "Import", "ImportFrom"]
+# A node of each kind that has a rewriting method: the module's first statement, or its value.
+EXAMPLES = {
+    "Attribute": "a.b", "Call": "f(x)", "Name": "x", "For": "for i in x: pass",
+    "Assign": "x = 1", "FunctionDef": "def f(): pass", "Subscript": "a[0]",
+    "AnnAssign": "x: int = 1", "AugAssign": "x += 1", "Compare": "a < b",
+    "Import": "import os", "ImportFrom": "from os import path", "Return": "return x",
+}
 
 
 @pytest.fixture
 def A(zel_ns):
     return zel_ns.ZELAst
+
+
+@pytest.fixture
+def kinds(A):
+    """The node kinds of the dispatch table."""
+    return [cls.__name__ for cls in A.rewriting_methods]
+
+
+def test_dispatch_table(A, kinds):
+    assert sorted(kinds) == sorted(EXAMPLES)  # every kind of the table is tried below
+    for cls, method in A.rewriting_methods.items():
+        assert cls is getattr(ast, cls.__name__) and method == "reform_" + cls.__name__
+        assert hasattr(A, method)
+    with pytest.raises(TypeError):
+        A.rewriting_methods[ast.Pass] = "reform_Pass"
 
 
 def parse(src):
@@ -31,18 +51,10 @@ def names_seen(log):
     return [node.id for node, _, _ in log]
 
 
-@pytest.mark.parametrize(
-    "kind, src",
-    [
-        ("Attribute", "a.b"), ("Call", "f(x)"), ("Name", "x"), ("For", "for i in x: pass"),
-        ("Assign", "x = 1"), ("FunctionDef", "def f(): pass"), ("Subscript", "a[0]"),
-        ("AnnAssign", "x: int = 1"), ("Compare", "a < b"), ("Import", "import os"),
-        ("ImportFrom", "from os import path"),
-    ],
-)
-def test_dispatch_by_node_kind(A, kind, src):
-    logs = {k: [] for k in KINDS + ["rest"]}
-    for k in KINDS:
+@pytest.mark.parametrize("kind, src", EXAMPLES.items())
+def test_dispatch_by_node_kind(A, kinds, kind, src):
+    logs = {k: [] for k in kinds + ["rest"]}
+    for k in kinds:
         record(A, k, logs[k])
     top = ast.parse(src).body[0]
     node = top.value if isinstance(top, ast.Expr) else top
@@ -62,8 +74,18 @@ def test_subclass_instances_dispatch_like_their_base(A):
     assert log[0][0] is node
 
 
-def test_missing_rewriting_method_takes_the_generic_descent(A):
-    for kind in KINDS:
+def test_a_method_replaced_after_its_kind_was_met_is_used(A):
+    first, second = [], []
+    ci = A.BlockInfo(ast.parse(""))
+    record(A, "Name", first)
+    A.reform_Stmt(ast.Name("a"), ci)
+    record(A, "Name", second)
+    A.reform_Stmt(ast.Name("b"), ci)
+    assert names_seen(first) == ["a"] and names_seen(second) == ["b"]
+
+
+def test_missing_rewriting_method_takes_the_generic_descent(A, kinds):
+    for kind in kinds:
         if hasattr(A, "reform_" + kind):
             delattr(A, "reform_" + kind)
     tree = parse("""

@@ -17,6 +17,7 @@
 // `CFuncType` whose `exception_value` and `exception_check` make the caller test for an
 // error; `UtilityCode` carries the helper's text into the module.
 #include "emit/emit_classes.hpp"
+#include "emit/emitter_calls.hpp"
 #include "restructure/generated_names.hpp"
 #include "support/objects.hpp"
 #include "support/text_template.hpp"
@@ -215,21 +216,21 @@ py::object checked_shift(const py::object &node, bool left) {
 }
 
 py::object visit_TypecastNode(const py::object &self, const py::object &node) {
-    self.attr("visitchildren")(node);
+    emitter::visit_children(self, node);
     if (is_c_int(node.attr("type")) && is_c_float(node.attr("operand").attr("type")))
         return checked_conversion(node);
     return node;
 }
 
 py::object visit_PowNode(const py::object &self, const py::object &node) {
-    self.attr("visitchildren")(node);
+    emitter::visit_children(self, node);
     if (is_c_float(node.attr("type")) && !truthy(node.attr("type").attr("is_complex")))
         return checked_power(node);
     return node;
 }
 
 py::object visit_IntBinopNode(const py::object &self, const py::object &node) {
-    self.attr("visitchildren")(node);
+    emitter::visit_children(self, node);
     std::string op = text_of(node.attr("operator"));
     if ((op == "<<" || op == ">>") && is_c_int(node.attr("type")))
         return checked_shift(node, op == "<<");

@@ -16,6 +16,7 @@
 // `has_local_scope` and `expr_scope` say so.
 #include "emit/cpp_line_rewrites.hpp"
 #include "emit/emit_classes.hpp"
+#include "emit/emitter_calls.hpp"
 #include "emit/interpreter_use.hpp"
 #include "support/lazy_attribute.hpp"
 #include "support/objects.hpp"
@@ -340,12 +341,12 @@ py::object visit_scoped_expression(const py::object &self, const py::object &nod
     if (truthy(node.attr("has_local_scope")))
         scope = node.attr("expr_scope");
     if (scope.is_none())
-        return self.attr("visit_safe_node")(node);
+        return emitter::visit_safe_node(self, node);
     py::object outer = self.attr("env");
     self.attr("env") = scope;
     py::object visited;
     try {
-        visited = self.attr("visit_safe_node")(node);
+        visited = emitter::visit_safe_node(self, node);
     } catch (...) {
         self.attr("env") = outer;
         throw;

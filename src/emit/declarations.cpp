@@ -3,7 +3,9 @@
 // `cdef ... nogil` C functions with typed parameters, `cpdef` where the script also uses them
 // as Python function objects.
 #include "emit/emit_classes.hpp"
+#include "emit/emitter_calls.hpp"
 #include "restructure/generated_names.hpp"
+#include "restructure/tags.hpp"
 #include "support/objects.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
@@ -16,25 +18,19 @@ namespace zel {
 namespace {
 
 using namespace pybind11::literals;
-
-void write(const py::object &self, const py::object &text) {
-    self.attr("write")(text);
-}
-
-void traverse(const py::object &self, const py::handle &node) {
-    self.attr("traverse")(node);
-}
+using emitter::traverse;
+using emitter::write;
 
 // The C type text of a node tagged for declaration, else None.
 py::object declared_type(const py::object &zel_ast, const py::handle &node) {
-    if (!truthy(get_tag(node, zel_ast.attr("cidx"))))
+    if (!truthy(get_tag(node, tag_name(zel_ast, cdef_tag))))
         return py::none();
-    py::object dt = get_tag(node, zel_ast.attr("didx"));
+    py::object dt = get_tag(node, tag_name(zel_ast, dtype_tag));
     return truthy(dt) ? dt : py::none();
 }
 
 void write_value(const py::object &self, const py::object &zel_ast, const py::object &value) {
-    if (truthy(get_tag(value, zel_ast.attr("ref_idx"))))
+    if (truthy(get_tag(value, tag_name(zel_ast, reference_tag))))
         write(self, py::str("&"));
     traverse(self, value);
 }
@@ -50,7 +46,7 @@ void visit_AnnAssign(const Globals &g, const py::object &self, const py::object 
     py::object target = node.attr("target");
     py::object value = node.attr("value");
     if (in_module_function(self)) {
-        self.attr("fill")(truthy(value) ? "" : "pass");
+        emitter::fill(self, truthy(value) ? "" : "pass");
         if (truthy(value)) {
             traverse(self, target);
             write(self, py::str(" = "));
@@ -58,7 +54,7 @@ void visit_AnnAssign(const Globals &g, const py::object &self, const py::object 
         }
         return;
     }
-    self.attr("fill")();
+    emitter::fill(self);
     py::object dt = declared_type(zel_ast, node);
     if (!dt.is_none()) {
         write(self, py::str("cdef ") + py::str(dt) + py::str(" "));
@@ -70,7 +66,8 @@ void visit_AnnAssign(const Globals &g, const py::object &self, const py::object 
         return;
     }
     bool parenthesised = !truthy(node.attr("simple")) && is_a(target, "Name");
-    with_context(self.attr("delimit_if")("(", ")", parenthesised), [&] { traverse(self, target); });
+    with_context(emitter::delimit_if(self, "(", ")", parenthesised),
+                 [&] { traverse(self, target); });
     write(self, py::str(" : "));
     traverse(self, node.attr("annotation"));
     if (truthy(value)) {
@@ -92,11 +89,11 @@ void visit_Assign(const Globals &g, const py::object &self, const py::object &no
             py::object dt = declared_type(zel_ast, target);
             if (dt.is_none())
                 continue;
-            self.attr("fill")(py::str("cdef ") + py::str(dt) + py::str(" "));
+            emitter::fill(self, py::str("cdef ") + py::str(dt) + py::str(" "));
             traverse(self, target);
         }
     }
-    self.attr("fill")();
+    emitter::fill(self);
     for (py::handle target : targets) {
         py::object dt = declared_type(zel_ast, target);
         if (declare && !cascaded && !dt.is_none())
@@ -112,9 +109,9 @@ void visit_Assign(const Globals &g, const py::object &self, const py::object &no
 // parameters of untyped functions and lambdas are kept.
 void visit_arguments(const Globals &g, const py::object &self, const py::object &node) {
     py::object zel_ast = g["ZELAst"];
-    py::object didx = zel_ast.attr("didx");
+    py::object didx = tag_name(zel_ast, dtype_tag);
     if (!truthy(get_tag(node, didx))) {
-        host_unparser(g).attr("visit_arguments")(self, node);
+        emitter::host_visit_arguments(g, self, node);
         return;
     }
     py::list args = node.attr("args");
@@ -154,7 +151,7 @@ void write_stack_test(const py::object &self) {
     std::istringstream lines(fill_template(
         stack_test_runtime, {{"stack_low", stack_low}, {"recursion_error", recursion_error}}));
     for (std::string line; std::getline(lines, line);)
-        self.attr("fill")(line);
+        emitter::fill(self, line);
     self.attr("_stack_test_written") = true;
 }
 
@@ -166,7 +163,7 @@ void test_stack_on_entry(const py::object &self, const py::object &node) {
     py::module_::import("ast").attr("increment_lineno")(test, py::object(node.attr("lineno")) -
                                                                   py::int_(1));
     py::list body = node.attr("body");
-    body.insert(self.attr("get_raw_docstring")(node).is_none() ? 0 : 1, test);
+    body.insert(emitter::raw_docstring(self, node).is_none() ? 0 : 1, test);
 }
 
 // `fill_suffix`, as the host names it, is what the line opens with before the function's name:
@@ -181,32 +178,32 @@ void _function_helper(const Globals &g, const py::object &self, const py::object
     if (!c_function) {
         if (has_attr(node, "type_params"))
             node.attr("type_params") = py::list();
-        host_unparser(g).attr("_function_helper")(self, node, fill_suffix);
+        emitter::host_function_helper(g, self, node, fill_suffix);
         return;
     }
     write_stack_test(self);
     for (py::handle decorator : node.attr("decorator_list")) {
-        self.attr("fill")("@");
+        emitter::fill(self, "@");
         traverse(self, decorator);
     }
-    self.attr("fill")(fill_suffix + " " + text_of(node.attr("name")));
+    emitter::fill(self, fill_suffix + " " + text_of(node.attr("name")));
     write(self, py::str("("));
     traverse(self, node.attr("args"));
     write(self, py::str(") nogil"));
     test_stack_on_entry(self, node);
-    py::object block = self.attr("block")("extra"_a = self.attr("get_type_comment")(node));
-    with_context(block, [&] { self.attr("_write_docstring_and_traverse_body")(node); });
+    py::object block = emitter::block(self, "extra"_a = emitter::type_comment(self, node));
+    with_context(block, [&] { emitter::docstring_and_body(self, node); });
 }
 
 void visit_FunctionDef(const Globals &g, const py::object &self, const py::object &node) {
-    py::object dt = get_tag(node, g["ZELAst"].attr("didx"));
+    py::object dt = get_tag(node, tag_name(g["ZELAst"], dtype_tag));
     std::string fill_suffix = "def";
     if (truthy(dt)) {
         bool python_object = truthy(get_tag(node, "_pyobject_"));
         fill_suffix = (python_object ? "cpdef " : "cdef ") + text_of(dt);
         node.attr("returns") = py::none(); // a C function has no return annotation
     }
-    self.attr("_function_helper")(node, fill_suffix);
+    emitter::function_helper(self, node, fill_suffix);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 // a `CoerceFromPyTypeNode` whose `arg` is the value; an element of a typed array is a
 // `MemoryViewIndexNode`; `PythonCapiCallNode` calls a C function of a given `CFuncType`.
 #include "emit/emit_classes.hpp"
+#include "emit/emitter_calls.hpp"
 #include "support/objects.hpp"
 
 namespace zel {
@@ -45,7 +46,7 @@ py::object as_int(const py::object &value) {
 }
 
 py::object visit_SingleAssignmentNode(const py::object &self, const py::object &node) {
-    self.attr("visitchildren")(node);
+    emitter::visit_children(self, node);
     py::object value = node.attr("rhs");
     if (is_element(node.attr("lhs")) && is_a_node(value, "CoerceFromPyTypeNode") &&
         truthy(value.attr("type").attr("is_int")))

@@ -2,20 +2,22 @@
 // imported at the C level too, and an import the rewriting tagged becomes a cimport (the prefix's
 // "import openmp").
 #include "emit/emit_classes.hpp"
+#include "emit/emitter_calls.hpp"
+#include "restructure/tags.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
 namespace {
 
 void write_alias(const py::object &self, py::handle alias) {
-    self.attr("write")(alias.attr("name"));
+    emitter::write(self, alias.attr("name"));
     if (truthy(alias.attr("asname")))
-        self.attr("write")(" as ", alias.attr("asname"));
+        emitter::write(self, " as ", alias.attr("asname"));
 }
 
 void visit_Import(const Globals &g, const py::object &self, const py::object &node) {
     py::object zel_ast = g["ZELAst"];
-    py::object cidx = zel_ast.attr("cidx");
+    py::object cidx = tag_name(zel_ast, cdef_tag);
     py::object zel_name = g["ZEL"].attr("name");
     py::list others;
     bool imports_zel = false;
@@ -26,19 +28,19 @@ void visit_Import(const Globals &g, const py::object &self, const py::object &no
             others.append(alias);
     }
     if (py::len(others) > 0) {
-        self.attr("fill")(truthy(get_tag(node, cidx)) ? "cimport " : "import ");
+        emitter::fill(self, truthy(get_tag(node, cidx)) ? "cimport " : "import ");
         py::object also_cimport = py::none();
         bool first = true;
         for (py::handle alias : others) {
             if (!first)
-                self.attr("write")(", ");
+                emitter::write(self, ", ");
             first = false;
             write_alias(self, alias);
             if (truthy(get_tag(alias, cidx)))
                 also_cimport = py::reinterpret_borrow<py::object>(alias);
         }
         if (!also_cimport.is_none()) {
-            self.attr("fill")("cimport ");
+            emitter::fill(self, "cimport ");
             write_alias(self, also_cimport);
         }
     }
@@ -46,8 +48,8 @@ void visit_Import(const Globals &g, const py::object &self, const py::object &no
         self.attr("fill_struct_lookup_code")();
         py::object numpy_name = zel_ast.attr("numpy_name");
         if (py_equal(numpy_name, zel_ast.attr("NUMPY"))) {
-            self.attr("fill")("import numpy as " + text_of(numpy_name));
-            self.attr("fill")("cimport numpy as " + text_of(numpy_name));
+            emitter::fill(self, "import numpy as " + text_of(numpy_name));
+            emitter::fill(self, "cimport numpy as " + text_of(numpy_name));
         }
     }
 }
@@ -56,7 +58,7 @@ void visit_ImportFrom(const Globals &g, const py::object &self, const py::object
     if (py_equal(node.attr("module"), g["ZEL"].attr("name")))
         self.attr("fill_struct_lookup_code")();
     else
-        host_unparser(g).attr("visit_ImportFrom")(self, node);
+        emitter::host_visit_import_from(g, self, node);
 }
 
 } // namespace

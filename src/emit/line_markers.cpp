@@ -2,6 +2,7 @@
 // names the script line it came from. The marker is written when the line is closed, just
 // before the line break that ends it, so each marker is a piece of its own in `_source`.
 #include "emit/emit_classes.hpp"
+#include "emit/emitter_calls.hpp"
 #include "restructure/generated_names.hpp"
 #include "support/objects.hpp"
 #include "support/pyast.hpp"
@@ -13,7 +14,7 @@ namespace {
 void close_open_line(const py::object &self) {
     if (truthy(self.attr("_source")) && !truthy(self.attr("_line_closed")) &&
         !self.attr("_open_lineno").is_none()) {
-        self.attr("add_line_postfix")();
+        emitter::add_line_postfix(self);
         self.attr("_line_closed") = py::bool_(true);
     }
 }
@@ -39,18 +40,18 @@ void traverse(const Globals &g, const py::object &self, const py::object &node) 
         self.attr("_pending_lineno") = node.attr("lineno");
     else if (is_a(node, "Module") && truthy(get_tag(node, text_helpers_tag)))
         self.attr("_text_helpers") = py::bool_(true);
-    host_unparser(g).attr("traverse")(self, node);
+    emitter::host_traverse(g, self, node);
 }
 
 void fill(const Globals &g, const py::object &self, const py::object &text, const py::kwargs &kw) {
-    host_unparser(g).attr("fill")(self, text, **kw);
+    emitter::host_fill(g, self, text, kw);
     self.attr("_open_lineno") = self.attr("_pending_lineno");
     self.attr("_line_closed") = py::bool_(false);
 }
 
 void maybe_newline(const Globals &g, const py::object &self) {
     close_open_line(self);
-    host_unparser(g).attr("maybe_newline")(self);
+    emitter::host_maybe_newline(g, self);
 }
 
 void add_line_postfix(const Globals &g, const py::object &self) {

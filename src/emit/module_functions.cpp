@@ -9,7 +9,9 @@
 // copied in before it and written back on every way out: no code of the script can run
 // meanwhile, so no one sees the module names stale.
 #include "emit/emit_classes.hpp"
+#include "emit/emitter_calls.hpp"
 #include "restructure/generated_names.hpp"
+#include "restructure/tags.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text.hpp"
@@ -72,8 +74,8 @@ struct StatementUse {
 class ModuleBodyWriter {
   public:
     ModuleBodyWriter(const Globals &g, const py::object &self)
-        : self_(self), zel_ast_(g["ZELAst"]), cidx_(zel_ast_.attr("cidx")),
-          didx_(zel_ast_.attr("didx")), prange_name_(g["ZELConst"].attr("zelrange")) {}
+        : self_(self), zel_ast_(g["ZELAst"]), cidx_(tag_name(zel_ast_, cdef_tag)),
+          didx_(tag_name(zel_ast_, dtype_tag)), prange_name_(g["ZELConst"].attr("zelrange")) {}
 
     void write(const py::list &body) {
         read_module_c_names(body);
@@ -332,7 +334,7 @@ class ModuleBodyWriter {
             return;
         set_line(stmt);
         fill("cdef " + text_of(type) + " ");
-        self_.attr("traverse")(target);
+        emitter::traverse(self_, target);
     }
 
     // A loop statement on C locals: scalars come in through pointers and go back through them
@@ -421,11 +423,11 @@ class ModuleBodyWriter {
         self_.attr("_in_module_function") = py::bool_(false);
     }
 
-    void traverse(const py::object &stmt) { self_.attr("traverse")(stmt); }
-    void fill(const std::string &text) { self_.attr("fill")(py::str(text)); }
+    void traverse(const py::object &stmt) { emitter::traverse(self_, stmt); }
+    void fill(const std::string &text) { emitter::fill(self_, py::str(text)); }
     void set_line(const py::object &stmt) { self_.attr("_pending_lineno") = stmt.attr("lineno"); }
     template <typename Body> void in_block(Body &&body) {
-        with_context(self_.attr("block")(), std::forward<Body>(body));
+        with_context(emitter::block(self_), std::forward<Body>(body));
     }
 
     py::object self_;
@@ -450,7 +452,7 @@ void visit_loop(const Globals &g, const char *visitor, const py::object &self,
     py::object calls = self.attr("_outlined_loops");
     py::object key = node_key(node);
     if (calls.contains(key)) {
-        self.attr("fill")(calls[key]);
+        emitter::fill(self, calls[key]);
         return;
     }
     host_unparser(g).attr(visitor)(self, node);

@@ -2,6 +2,7 @@
 // recorded.
 #include "emit/module_prologue.hpp"
 #include "restructure/generated_names.hpp"
+#include "restructure/tags.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
@@ -29,7 +30,7 @@ size_t prologue_position(const py::list &body) {
 py::object prologue_statement(const Globals &g, py::object statement, bool cimport) {
     statement.attr("lineno") = -1;
     if (cimport)
-        set_tag(statement, g["ZELAst"].attr("cidx"), py::bool_(true));
+        set_tag(statement, tag_name(g["ZELAst"], cdef_tag), py::bool_(true));
     return statement;
 }
 

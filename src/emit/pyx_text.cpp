@@ -1,13 +1,14 @@
 // Writes the rewritten tree as .pyx text and maps the lines that carry a line marker back to
 // the script lines they came from.
 #include "emit/pyx_text.hpp"
+#include "emit/emitter_calls.hpp"
 #include "support/objects.hpp"
 
 namespace zel {
 
 py::tuple pyx_text_with_line_map(const Globals &g, const py::object &tree) {
     py::object unparser = g["ZELUnparser"]();
-    unparser.attr("traverse")(tree);
+    emitter::traverse(unparser, tree);
     unparser.attr("finalize")();
 
     py::object zel_const = g["ZELConst"];

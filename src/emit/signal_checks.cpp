@@ -14,6 +14,7 @@
 // `nogil` is set; `PythonCapiCallNode` calls a C function of a given `CFuncType`, whose error
 // value makes the caller test for an error; `UtilityCode` carries the helper's text.
 #include "emit/emit_classes.hpp"
+#include "emit/emitter_calls.hpp"
 #include "restructure/generated_names.hpp"
 #include "support/objects.hpp"
 #include "support/text_template.hpp"
@@ -78,7 +79,7 @@ bool without_lock(const py::object &self) {
 void visit_with_lock_state(const py::object &self, const py::object &node, bool nogil) {
     py::object was = self.attr(lock_state);
     self.attr(lock_state) = py::bool_(nogil);
-    self.attr("visitchildren")(node);
+    emitter::visit_children(self, node);
     self.attr(lock_state) = was;
 }
 
@@ -135,7 +136,7 @@ bool loops_or_objects(const py::handle &node) {
 // A loop over a C range whose body is C arithmetic alone is left as it is, for the C compiler
 // to vectorise: the loop around it looks once per iteration of its own.
 py::object visit_loop(const py::object &self, const py::object &node) {
-    self.attr("visitchildren")(node);
+    emitter::visit_children(self, node);
     if (without_lock(self))
         return node;
     if (py::isinstance(node, compiler_module("Nodes").attr("ForFromStatNode")) &&

@@ -2,8 +2,10 @@
 // structs of the record dtypes, the text runtime where a text needs it, and one lookup
 // function per registered lookup.
 #include "emit/emit_classes.hpp"
+#include "emit/emitter_calls.hpp"
 #include "emit/text_runtime.hpp"
 #include "restructure/generated_names.hpp"
+#include "restructure/tags.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/text_template.hpp"
@@ -135,7 +137,7 @@ void fill_struct_lookup_code(const Globals &g, const py::object &self) {
     std::istringstream lines(out.str());
     for (std::string line; std::getline(lines, line);)
         if (!line.empty())
-            self.attr("fill")(line);
+            emitter::fill(self, line);
     zel_ast.attr("struct_def") = py::none();
     self.attr("_fill_struct_lookup_code") = true;
 }

@@ -11,6 +11,7 @@
 // `PythonCapiCallNode` calls a C function of a given `CFuncType`; `UtilityCode` carries the
 // function's text into the module.
 #include "emit/emit_classes.hpp"
+#include "emit/emitter_calls.hpp"
 #include "restructure/generated_names.hpp"
 #include "support/objects.hpp"
 
@@ -41,7 +42,7 @@ py::object nonempty_call(const py::object &text) {
 // `nonempty`. An operand's value is a clone of its argument, which the call evaluates for the
 // clone to take.
 py::object test_text_content(const py::object &self, const py::object &node) {
-    self.attr("visitchildren")(node);
+    emitter::visit_children(self, node);
     py::object type = node.attr("arg").attr("type");
     if (truthy(type.attr("is_string")) && !truthy(type.attr("is_pyobject")))
         node.attr("arg") = nonempty_call(node.attr("arg"));
@@ -50,7 +51,7 @@ py::object test_text_content(const py::object &self, const py::object &node) {
 
 // The compiler's own test of a C string made a Python bool already reads its first byte.
 py::object visit_CoerceCStringToBooleanNode(const py::object &self, const py::object &node) {
-    self.attr("visitchildren")(node);
+    emitter::visit_children(self, node);
     return node;
 }
 

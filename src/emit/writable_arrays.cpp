@@ -8,13 +8,14 @@
 // What this relies on in the compiler: `CArrayNode` (a list coerced to a C array) has the array
 // type as `type`; it reads that type when it declares the array.
 #include "emit/emit_classes.hpp"
+#include "emit/emitter_calls.hpp"
 #include "support/objects.hpp"
 
 namespace zel {
 namespace {
 
 py::object visit_CArrayNode(const py::object &self, const py::object &node) {
-    self.attr("visitchildren")(node);
+    emitter::visit_children(self, node);
     py::object type = node.attr("type");
     py::object item_type = type.attr("base_type");
     if (!truthy(item_type.attr("is_const")))

@@ -6,6 +6,7 @@
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/tags.hpp"
 #include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
@@ -115,8 +116,8 @@ void hoist_declaration(const py::object &cls, const py::object &node, const py::
     py::object decl = ann_assign(node.attr("target"), node.attr("annotation"), py::none());
     decl.attr("lineno") = node.attr("lineno");
     declarations(ci)[node.attr("target").attr("id")] = decl;
-    set_tag(decl, cls.attr("didx"), cdf);
-    set_tag(decl, cls.attr("cidx"), py::bool_(true));
+    set_tag(decl, tag_name(cls, dtype_tag), cdf);
+    set_tag(decl, tag_name(cls, cdef_tag), py::bool_(true));
     reduce_to_assignment(node);
     insert_declaration(ci, decl);
 }
@@ -130,7 +131,7 @@ py::object declared_before(const py::object &cls, const py::object &node, const 
     py::object declaration = declarations(ci).attr("get")(name);
     if (declaration.is_none() || declaration.is(node))
         return py::none();
-    return get_tag(declaration, cls.attr("didx"));
+    return get_tag(declaration, tag_name(cls, dtype_tag));
 }
 
 // The C type of the typed binding of `name` in the C scope of `ci`: its blocks out to the
@@ -143,7 +144,7 @@ py::object type_in_scope(const py::object &cls, const py::object &ci, const py::
             if (!is_variable(cls, entry))
                 return py::none();
             if (is_a(entry.attr("org_node"), "arg") &&
-                !truthy(get_tag(block.attr("node").attr("args"), cls.attr("didx"))))
+                !truthy(get_tag(block.attr("node").attr("args"), tag_name(cls, dtype_tag))))
                 return py::none();
             return entry.attr("cdf");
         }
@@ -190,7 +191,7 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
     reform_stmt(cls, value, ci);
     copy_text_variable(cls, node, ci);
     value = node.attr("value");
-    py::object value_type = get_tag(value, cls.attr("didx"));
+    py::object value_type = get_tag(value, tag_name(cls, dtype_tag));
     py::object target = node.attr("target");
     if (!is_a(target, "Name"))
         return;
@@ -224,7 +225,7 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
             if (!record.is_none() && !value_is_pointer) {
                 cdf = py::str(pointer_to(struct_type_name(py::str(type_name), record)));
                 if (truthy(value))
-                    set_tag(value, cls.attr("ref_idx"), py::bool_(true));
+                    set_tag(value, tag_name(cls, reference_tag), py::bool_(true));
             }
         }
         if (truthy(cdf))
@@ -242,19 +243,19 @@ void reform_AnnAssign(const py::object &cls, const py::object &node, const py::o
         refuse_other_type(node, earlier, cdf);
         bind(ci, name, sym);
         reduce_to_assignment(node);
-        if (truthy(get_tag(value, cls.attr("ref_idx"))))
+        if (truthy(get_tag(value, tag_name(cls, reference_tag))))
             keep_table_alive(cls, node, name, ci);
         return;
     }
     bind(ci, name, sym);
     if (ci.attr("depth").cast<long>() == 0) {
-        set_tag(node, cls.attr("cidx"), py::bool_(true));
-        set_tag(node, cls.attr("didx"), cdf);
+        set_tag(node, tag_name(cls, cdef_tag), py::bool_(true));
+        set_tag(node, tag_name(cls, dtype_tag), cdf);
         declarations(ci)[name] = node;
     } else {
         hoist_declaration(cls, node, cdf, ci);
     }
-    if (truthy(get_tag(value, cls.attr("ref_idx"))))
+    if (truthy(get_tag(value, tag_name(cls, reference_tag))))
         keep_table_alive(cls, node, name, ci);
 }
 

@@ -9,6 +9,7 @@
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/tags.hpp"
 #include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
@@ -24,7 +25,7 @@ using namespace pybind11::literals;
 void assign_array(const py::object &cls, const py::object &node, const py::object &description,
                   const py::object &ci) {
     py::object sym = new_variable(cls, node, "call"_a = description);
-    py::object view_type = cls.attr("proc_tuple_vardef")(description, ci);
+    py::object view_type = record_view_type(cls, description, ci);
     for (py::handle target : node.attr("targets")) {
         reform_stmt(cls, target, ci);
         if (!is_a(target, "Name") || truthy(symbol_of(ci, target)))
@@ -33,8 +34,8 @@ void assign_array(const py::object &cls, const py::object &node, const py::objec
             bind(ci, target, node);
         } else if (ci.attr("depth").cast<long>() == 0 && !in_class_body(ci)) {
             bind(ci, target, sym);
-            set_tag(target, cls.attr("didx"), view_type);
-            set_tag(target, cls.attr("cidx"), py::bool_(true));
+            set_tag(target, tag_name(cls, dtype_tag), view_type);
+            set_tag(target, tag_name(cls, cdef_tag), py::bool_(true));
         } else if (!in_compiled_code(cls, ci)) {
             bind(ci, target, node);
         }
@@ -62,11 +63,11 @@ void assign_plain(const py::object &cls, const py::object &node, const py::objec
             continue;
         }
         // A struct pointer takes the address of the record; a char* takes the text itself.
-        py::object target_type = get_tag(target, cls.attr("didx"));
+        py::object target_type = get_tag(target, tag_name(cls, dtype_tag));
         if (truthy(target_type)) {
             std::string text = text_of(target_type);
             if (is_pointer_type(text) && text != text_type) {
-                set_tag(value, cls.attr("ref_idx"), py::bool_(true));
+                set_tag(value, tag_name(cls, reference_tag), py::bool_(true));
                 keep_table_alive(cls, node, target.attr("id"), ci);
             }
         }
@@ -176,7 +177,7 @@ void reform_AugAssign(const py::object &cls, const py::object &node, const py::o
     py::object target = node.attr("target");
     if (!is_integer_element(cls, target, ci) || is_integer_value(cls, node.attr("value"), ci) ||
         !reads_alike_twice(target.attr("slice"))) {
-        cls.attr("reform_rest")(node, ci);
+        descend(cls, node, ci);
         return;
     }
     py::object element = ast_class("Subscript")(
@@ -227,7 +228,7 @@ void split_chained_text_store(const py::object &node) {
 void reform_Assign(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object value = node.attr("value");
     reform_stmt(cls, value, ci);
-    py::object description = get_tag(value, cls.attr("call"));
+    py::object description = get_tag(value, tag_name(cls, call_tag));
     if (is_a(description, "Tuple")) {
         assign_array(cls, node, description, ci);
     } else if (is_record_description(cls, description)) {
@@ -256,7 +257,7 @@ py::object get_cdef_type(const py::object &cls, const py::object &v, const py::o
     if (record.is_none())
         return py::none();
     py::object org = record.attr("org_node");
-    py::object didx = cls.attr("didx");
+    py::object didx = tag_name(cls, dtype_tag);
     if (is_a(org, "AnnAssign") || is_a(org, "arg"))
         return get_tag(org, didx);
     if (is_a(org, "Assign")) {

@@ -2,6 +2,7 @@
 // the one being walked, and the body of the parallel loop around a block.
 #include "restructure/blocks.hpp"
 #include "restructure/sibling_calls.hpp"
+#include "restructure/tags.hpp"
 #include "support/objects.hpp"
 #include "support/pyast.hpp"
 
@@ -31,12 +32,12 @@ py::object declare_hidden(const py::object &cls, const py::object &ci, const py:
                           const py::object &cdf, const py::object &lineno) {
     py::dict declared = declarations(ci);
     if (declared.contains(name))
-        return get_tag(declared[name], cls.attr("didx"));
+        return get_tag(declared[name], tag_name(cls, dtype_tag));
     py::object decl = ann_assign(name_store(name), constant(cdf), py::none());
     decl.attr("lineno") = lineno;
-    set_tag(decl, cls.attr("didx"), cdf);
-    set_tag(decl, cls.attr("cidx"), py::bool_(true));
-    py::setattr(decl, cls.attr("dup_chk_idx"), py::bool_(true));
+    set_tag(decl, tag_name(cls, dtype_tag), cdf);
+    set_tag(decl, tag_name(cls, cdef_tag), py::bool_(true));
+    py::setattr(decl, tag_name(cls, walked_tag), py::bool_(true));
     declared[name] = decl;
     insert_declaration(ci, decl);
     return cdf;
@@ -76,7 +77,7 @@ void insert_beside(const py::object &cls, const py::object &ci, const py::object
     while (!py::object(list[position]).is(current))
         ++position;
     stmt.attr("lineno") = current.attr("lineno");
-    py::setattr(stmt, cls.attr("dup_chk_idx"), py::bool_(true));
+    py::setattr(stmt, tag_name(cls, walked_tag), py::bool_(true));
     list.insert(position + offset, stmt);
 }
 
@@ -93,7 +94,7 @@ void insert_after(const py::object &cls, const py::object &ci, const py::object 
 }
 
 py::object parallel_body(const py::object &cls, py::object block) {
-    py::object midx = cls.attr("midx");
+    py::object midx = tag_name(cls, compiled_tag);
     if (!truthy(block.attr("get_attr")(midx)))
         return py::none();
     for (py::object prev = block.attr("prev"); truthy(prev) && truthy(prev.attr("get_attr")(midx));

@@ -5,6 +5,7 @@
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/tags.hpp"
 #include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
@@ -37,7 +38,7 @@ void reform_lookup_call(const py::object &cls, const py::object &node, const py:
         py::make_tuple(py::len(args), struct_name, sinfo);
     args.insert(0, node.attr("func"));
     node.attr("func") = bare_name(lookup_name);
-    set_tag(node, cls.attr("lidx"), args[0]);
+    set_tag(node, tag_name(cls, lookup_tag), args[0]);
 }
 
 void reform_Call(const Globals &g, const py::object &cls, const py::object &node,
@@ -55,10 +56,10 @@ void reform_Call(const Globals &g, const py::object &cls, const py::object &node
     }
     std::string name = text_of(fname);
     if (starts_with(name, text_of(g["ZEL"].attr("name")) + ".")) {
-        cls.attr("reform_Zel_Call")(fname, node, ci);
+        reform_zel_call(cls, fname, node, ci);
     } else if (starts_with(name, "numpy.")) {
         walk_arguments(cls, node, ci);
-        cls.attr("reform_Numpy_Call")(fname, node, ci);
+        reform_numpy_call(cls, fname, node, ci);
     } else {
         walk_arguments(cls, node, ci);
         if (name == "len" && in_compiled_code(cls, ci)) {
@@ -73,18 +74,18 @@ void reform_Call(const Globals &g, const py::object &cls, const py::object &node
 void reform_Numpy_Call(const Globals &g, const py::object &cls, const std::string &tn,
                        const py::object &node, const py::object &ci) {
     if (tn == "numpy.dtype") {
-        cls.attr("reform_Numpy_Dtype")(node, ci);
+        reform_numpy_dtype(cls, node, ci);
     } else if (tn == "numpy.zeros") {
         py::list args = node.attr("args");
         if (py::len(args) >= 2) {
             py::list pair;
             pair.append(args[0]);
             pair.append(args[1]);
-            set_tag(node, cls.attr("call"), bare_tuple(pair));
+            set_tag(node, tag_name(cls, call_tag), bare_tuple(pair));
         }
     } else if (tn == "numpy.genfromtxt") {
         py::object dt =
-            cls.attr("get_parameter")(node, "dtype", g["ZELConst"].attr("param_numpy_genfromtxt"));
+            call_parameter(cls, node, "dtype", g["ZELConst"].attr("param_numpy_genfromtxt"));
         if (dt.is_none())
             return;
         py::list pair;
@@ -98,7 +99,7 @@ void reform_Numpy_Call(const Globals &g, const py::object &cls, const std::strin
             pair.append(bare_tuple(placeholder));
         }
         pair.append(dt);
-        set_tag(node, cls.attr("call"), bare_tuple(pair));
+        set_tag(node, tag_name(cls, call_tag), bare_tuple(pair));
     }
 }
 
@@ -148,13 +149,13 @@ void reform_Numpy_Dtype(const py::object &cls, const py::object &node, const py:
     for (py::handle field : fields)
         if (!add_record_field(cls, sinfo, py::reinterpret_borrow<py::object>(field), ci))
             return;
-    set_tag(node, cls.attr("call"), sinfo);
+    set_tag(node, tag_name(cls, call_tag), sinfo);
 }
 
 // The type text of zel.type(x): as declared, or "PyObj" for an untyped variable.
 py::object type_of_argument(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object v = py::str(unparse(node.attr("args")));
-    py::object ref = cls.attr("get_ref_type")(v, ci);
+    py::object ref = reference_type(cls, v, ci);
     if (!truthy(ref) && !is_variable(cls, symbol_of(ci, v)))
         return py::str("PyObj");
     return ref;

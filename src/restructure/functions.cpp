@@ -3,6 +3,7 @@
 // compiled code.
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
+#include "restructure/tags.hpp"
 #include "support/pyast.hpp"
 
 #include <set>
@@ -85,7 +86,7 @@ bool used_as_value(const py::object &module_block, const py::object &name) {
 
 void reform_FunctionDef(const py::object &cls, const py::object &node, const py::object &ci) {
     py::object block = new_block(cls, node, ci).attr("set_name")(node.attr("name"));
-    py::object didx = cls.attr("didx");
+    py::object didx = tag_name(cls, dtype_tag);
     bool all_typed = only_plain_parameters(node.attr("args"));
     for (py::handle arg : node.attr("args").attr("args")) {
         py::object annotation = arg.attr("annotation");
@@ -105,7 +106,7 @@ void reform_FunctionDef(const py::object &cls, const py::object &node, const py:
             set_tag(node, didx, rt);
             if (used_as_value(ci, node.attr("name")))
                 set_tag(node, "_pyobject_", py::bool_(true));
-            block.attr("set_attr")(cls.attr("midx"), true);
+            block.attr("set_attr")(tag_name(cls, compiled_tag), true);
         }
     }
     reform_stmt(cls, node.attr("body"), block);

@@ -3,6 +3,7 @@
 // vocabulary ("numpy.zeros", "zel.range") by dotted names.
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
+#include "restructure/tags.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
@@ -24,7 +25,7 @@ void reform_Import(const py::object &cls, const py::object &node, const py::obje
         // takes a cimport: directly in the module body. Compiled code needs none of its own.
         if (py_equal(alias.attr("name"), py::str("numpy"))) {
             if (is_a(ci.attr("node"), "Module"))
-                set_tag(alias, cls.attr("cidx"), py::str("DUP"));
+                set_tag(alias, tag_name(cls, cdef_tag), py::str("DUP"));
             py::setattr(cls, "numpy_name", bound);
         }
     }

@@ -7,6 +7,7 @@
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/tags.hpp"
 #include "restructure/text_fields.hpp"
 #include "restructure/type_names.hpp"
 #include "support/objects.hpp"
@@ -170,13 +171,13 @@ void declare_index(const Globals &g, const py::object &cls, const py::object &no
     py::dict declared = declarations(ci);
     py::object earlier = declared.attr("get")(name);
     if (!earlier.is_none()) {
-        bind(ci, name, new_variable(cls, earlier, get_tag(earlier, cls.attr("didx"))));
+        bind(ci, name, new_variable(cls, earlier, get_tag(earlier, tag_name(cls, dtype_tag))));
         return;
     }
     py::object declaration = ann_assign(target, bare_name("int"), py::none());
     declaration.attr("lineno") = node.attr("lineno");
-    set_tag(declaration, cls.attr("cidx"), py::bool_(true));
-    set_tag(declaration, cls.attr("didx"), ctype);
+    set_tag(declaration, tag_name(cls, cdef_tag), py::bool_(true));
+    set_tag(declaration, tag_name(cls, dtype_tag), ctype);
     declared[name] = declaration;
     bind(ci, name, new_variable(cls, declaration, ctype));
 
@@ -205,7 +206,7 @@ void make_prange_iterator(const Globals &g, const py::object &cls, const py::obj
                           const py::object &ci) {
     call.attr("func") = bare_name(g["ZELConst"].attr("zelrange"));
     py::object first = call.attr("args")[py::int_(0)];
-    if (is_a(first, "Call") && truthy(cls.attr("equal")(first.attr("func"), "len")))
+    if (is_a(first, "Call") && spells(cls, first.attr("func"), "len"))
         len_as_extent(cls, first, ci);
     py::object keywords_source = g["ZELConst"].attr("pyx_prefix")[py::int_(2)];
     call.attr("keywords") = parse_statement(keywords_source).attr("value").attr("keywords");
@@ -391,7 +392,7 @@ void reform_parallel_loop(const Globals &g, const py::object &cls, const py::obj
 
     if (in_compiled_code(cls, ci))
         script_fault("ZEL.range: 병렬 블럭을 중첩해서 사용할 수 없습니다. line " + line_of(node));
-    py::object body = new_block(cls, node, ci).attr("set_attr")(cls.attr("midx"), true);
+    py::object body = new_block(cls, node, ci).attr("set_attr")(tag_name(cls, compiled_tag), true);
     reform_stmt(cls, node.attr("body"), body);
     if (sequential)
         return;
@@ -440,7 +441,7 @@ void reform_For(const Globals &g, const py::object &cls, const py::object &node,
         if (callee == text_of(cls.attr("PROJECTION"))) {
             if (in_compiled_code(cls, ci))
                 type_loop_index(g, cls, node, ci);
-            cls.attr("reform_Projection")(node, ci);
+            reform_projection(cls, node, ci);
             return;
         }
     }

@@ -11,6 +11,7 @@
 #include "restructure/range_test.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
+#include "restructure/tags.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
 
@@ -57,7 +58,8 @@ void own_reads_behind(const py::object &cls, py::handle statement, const py::lis
             !is_a(item.attr("value"), "Name") || !written.contains(item.attr("value").attr("id")))
             continue;
         py::object name = item.attr("value").attr("id");
-        if (py_equal(get_tag(item, cls.attr("tidx")), py::str("-")) && !behind.contains(name))
+        if (py_equal(get_tag(item, tag_name(cls, time_slice_tag)), py::str("-")) &&
+            !behind.contains(name))
             behind.append(name);
     }
 }
@@ -80,7 +82,7 @@ void record_references(const py::object &cls, const py::object &body, const py::
         statement.attr("_ref2") = ref2;
         statement.attr("_ref3") = ref3;
         statement.attr("_name") = py::none();
-        for (py::handle entry : cls.attr("make_global_ref_list")(statement)) {
+        for (py::handle entry : global_references(cls, statement)) {
             py::object name = entry[py::int_(0)];
             if (py_equal(name, var))
                 continue;
@@ -229,7 +231,7 @@ void reform_Projection(const Globals &g, py::object cls, py::object node, py::ob
 // `x[n - 1 - t]`), which may read any step; None outside a projection loop. An index written
 // out in full is marked by its last element, as a completed one is.
 py::object check_time_slice(py::object cls, py::object node, py::object ci) {
-    py::object proj = ci.attr("get_attr")(cls.attr("pidx"));
+    py::object proj = ci.attr("get_attr")(tag_name(cls, projection_tag));
     if (proj.is_none())
         return py::none();
     py::object v = proj["var"].attr("id");

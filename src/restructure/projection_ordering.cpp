@@ -7,6 +7,7 @@
 // step, at a "-" and at a "+" offset, and at any step) and `_name` (the statement's label in
 // messages).
 #include "restructure/restructure_classes.hpp"
+#include "restructure/sibling_calls.hpp"
 #include "support/objects.hpp"
 
 #include <string>
@@ -200,10 +201,10 @@ py::list sort_and_group_s(py::object cls, py::object items) {
         print_line("fatal.356 NO DATA");
         return py::list();
     }
-    py::object var_map = cls.attr("_build_variable_map")(items);
-    py::tuple graph = cls.attr("_build_dependency_graph")(items, var_map);
-    py::object sorted_items = cls.attr("_topological_sort")(items, graph[0], graph[1]);
-    return cls.attr("_group_by_ref_type")(sorted_items);
+    py::object var_map = variable_map(cls, items);
+    py::tuple graph = dependency_graph(cls, items, var_map);
+    py::object sorted_items = topological_order(cls, items, graph[0], graph[1]);
+    return reference_groups(cls, sorted_items);
 }
 
 } // namespace

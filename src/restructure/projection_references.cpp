@@ -7,6 +7,8 @@
 // is the same of the subscripts the statement assigns to only, "" when there are none: where
 // it writes, apart from where it reads what it has written.
 #include "restructure/projection_references.hpp"
+#include "restructure/sibling_calls.hpp"
+#include "restructure/tags.hpp"
 #include "support/objects.hpp"
 #include "support/pyast.hpp"
 
@@ -32,7 +34,7 @@ py::object record_name(const py::object &cls, const py::object &node, py::list o
                      text_of(attr_or(node, "lineno")));
     for (py::handle entry : output) {
         if (py_equal(entry[py::int_(0)], id)) {
-            entry[py::int_(1)] = cls.attr("merge_ref_type")(entry[py::int_(1)], ref_type);
+            entry[py::int_(1)] = merged_reference_type(cls, entry[py::int_(1)], ref_type);
             return py::none();
         }
     }
@@ -107,7 +109,7 @@ py::object make_global_ref_list_expr(py::object cls, py::object node, py::list o
         py::object value = node.attr("value");
         if (is_a(value, "Name")) {
             walk(value, ref_type);
-            py::object mark = get_tag(node, cls.attr("tidx"));
+            py::object mark = get_tag(node, tag_name(cls, time_slice_tag));
             if (truthy(mark)) {
                 py::object entry = entry_of(output, value.attr("id"));
                 entry[py::int_(4)] = merged_mark(entry[py::int_(4)], mark);
@@ -137,7 +139,7 @@ py::object make_global_ref_list_expr(py::object cls, py::object node, py::list o
 
 py::list make_global_ref_list(py::object cls, py::object node) {
     py::list output;
-    cls.attr("make_global_ref_list_expr")(node, output);
+    add_global_references(cls, node, output);
     return output;
 }
 

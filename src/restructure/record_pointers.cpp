@@ -39,4 +39,16 @@ void keep_table_alive(const py::object &cls, const py::object &stmt, const py::o
         insert_before(cls, loop.attr("prev"), loop.attr("node"), keep);
 }
 
+// The record of a struct pointer type "_struct_<key><name>*", or None.
+py::object record_of_pointer(const py::object &cls, const std::string &cdf) {
+    py::object registry = cls.attr("struct_def");
+    if (!truthy(registry))
+        return py::none();
+    for (auto item : py::dict(registry)) {
+        if (pointer_to(struct_type_name(item.first, item.second)) == cdf)
+            return py::reinterpret_borrow<py::object>(item.second);
+    }
+    return py::none();
+}
+
 } // namespace zel

@@ -5,6 +5,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
+
 namespace zel {
 namespace py = pybind11;
 
@@ -14,5 +16,8 @@ namespace py = pybind11;
 // the loop.
 void keep_table_alive(const py::object &cls, const py::object &stmt, const py::object &pointer,
                       const py::object &ci);
+
+// The record of a struct pointer type "_struct_<key><name>*", or None.
+py::object record_of_pointer(const py::object &cls, const std::string &cdf);
 
 } // namespace zel

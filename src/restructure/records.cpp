@@ -3,6 +3,7 @@
 // typed variables and record dtypes. Records are plain instances, so tags are attributes.
 #include "restructure/blocks.hpp"
 #include "restructure/restructure_classes.hpp"
+#include "restructure/tags.hpp"
 #include "support/pyast.hpp"
 
 namespace zel {
@@ -52,12 +53,12 @@ py::object get_attr(const py::object &self, const py::object &attr) {
 }
 
 py::object set_proj(const Globals &g, const py::object &self, const py::object &n) {
-    py::setattr(self, g["ZELAst"].attr("pidx"), n);
+    py::setattr(self, tag_name(g["ZELAst"], projection_tag), n);
     return self;
 }
 
 py::object get_proj(const Globals &g, const py::object &self) {
-    return get_tag(self, g["ZELAst"].attr("pidx"));
+    return get_tag(self, tag_name(g["ZELAst"], projection_tag));
 }
 
 py::object get_name(const py::object &self) {

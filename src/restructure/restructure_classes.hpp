@@ -34,8 +34,11 @@ void add_import_rewriting(ClassBuilder &zel_ast); // imports and dotted names
 void add_annotation_rewriting(ClassBuilder &zel_ast); // type expressions, annotated assignments
 void add_assignment_rewriting(ClassBuilder &zel_ast); // assignments and type queries
 void add_call_rewriting(ClassBuilder &zel_ast);       // calls, numpy and pseudo-calls
-void add_name_rewriting(ClassBuilder &zel_ast);       // names, subscripts, attributes, comparisons
-void add_text_field_rewriting(ClassBuilder &zel_ast); // results of C functions that return text
+void add_name_rewriting(ClassBuilder &zel_ast);       // names
+void add_subscript_rewriting(ClassBuilder &zel_ast);  // subscripts
+void add_attribute_rewriting(ClassBuilder &zel_ast);  // attributes
+void add_comparison_rewriting(ClassBuilder &zel_ast); // comparisons
+void add_return_rewriting(ClassBuilder &zel_ast);     // returns, the results of text functions
 void add_function_rewriting(ClassBuilder &zel_ast);   // typed function definitions
 void add_loop_rewriting(ClassBuilder &zel_ast);       // for statements and parallel loops
 void add_projection_rewriting(ClassBuilder &zel_ast); // projection loops, reference walk

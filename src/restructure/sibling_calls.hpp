@@ -1,7 +1,10 @@
-// Calls of ZELAst's own methods and of its block records' methods from one rewriting method to
-// another, each written once: a renamed method is mended here, not in every caller.
+// Calls of ZELAst's own methods, of its block records' methods and of ZELProjection's from one
+// rewriting method to another, each written once: a renamed method is mended here, not in every
+// caller. A method is called through its class, so a replaced method is the one called; CI
+// refuses a call of a `reform_` method by name anywhere else.
 #pragma once
 
+#include "restructure/tags.hpp"
 #include "support/objects.hpp"
 
 #include <pybind11/pybind11.h>
@@ -14,6 +17,101 @@ namespace py = pybind11;
 // ZELAst.reform_Stmt: rewrites a node, or each node of a list, in the block `ci`.
 inline py::object reform_stmt(const py::object &cls, py::handle node, py::handle ci) {
     return cls.attr("reform_Stmt")(node, ci);
+}
+
+// ZELAst.reform_list: walks a list of nodes in the block `ci`.
+inline void walk_list(const py::object &cls, py::handle nodes, py::handle ci) {
+    cls.attr("reform_list")(nodes, ci);
+}
+
+// ZELAst.reform_rest: the generic descent into a node's attributes, a block for each body.
+inline void descend(const py::object &cls, py::handle node, py::handle ci) {
+    cls.attr("reform_rest")(node, ci);
+}
+
+// ZELAst.reform_Zel_Call: a call of one of zel's own functions, `name` in full.
+inline void reform_zel_call(const py::object &cls, py::handle name, py::handle call,
+                            py::handle ci) {
+    cls.attr("reform_Zel_Call")(name, call, ci);
+}
+
+// ZELAst.reform_Numpy_Call: a call of a numpy function, `name` in full.
+inline void reform_numpy_call(const py::object &cls, py::handle name, py::handle call,
+                              py::handle ci) {
+    cls.attr("reform_Numpy_Call")(name, call, ci);
+}
+
+// ZELAst.reform_Numpy_Dtype: a call of numpy.dtype.
+inline void reform_numpy_dtype(const py::object &cls, py::handle call, py::handle ci) {
+    cls.attr("reform_Numpy_Dtype")(call, ci);
+}
+
+// ZELAst.reform_Projection: a projection loop.
+inline void reform_projection(const py::object &cls, py::handle loop, py::handle ci) {
+    cls.attr("reform_Projection")(loop, ci);
+}
+
+// ZELAst.check_time_slice: the time-slice index of a subscript, or None.
+inline py::object time_slice(const py::object &cls, py::handle slice, py::handle ci) {
+    return cls.attr("check_time_slice")(slice, ci);
+}
+
+// ZELAst.get_parameter: the argument of a call for `param`, by keyword or position, or None.
+inline py::object call_parameter(const py::object &cls, py::handle call, const char *param,
+                                 py::handle info) {
+    return cls.attr("get_parameter")(call, param, info);
+}
+
+// ZELAst.equal: whether an expression spells the given text.
+inline bool spells(const py::object &cls, py::handle node, const char *text) {
+    return truthy(cls.attr("equal")(node, text));
+}
+
+// ZELAst.proc_tuple_vardef: the C type of a record view that a description names.
+inline py::object record_view_type(const py::object &cls, py::handle description, py::handle ci) {
+    return cls.attr("proc_tuple_vardef")(description, ci);
+}
+
+// ZELAst.get_ref_type: the reference type of a name as `ci` sees it.
+inline py::object reference_type(const py::object &cls, py::handle name, py::handle ci) {
+    return cls.attr("get_ref_type")(name, ci);
+}
+
+// ZELAst.make_global_ref_list: the names a statement reads and writes, each with its mode.
+inline py::list global_references(const py::object &cls, py::handle statement) {
+    return cls.attr("make_global_ref_list")(statement);
+}
+
+// ZELAst.make_global_ref_list_expr: adds the names an expression reads to `output`.
+inline void add_global_references(const py::object &cls, py::handle node, py::handle output) {
+    cls.attr("make_global_ref_list_expr")(node, output);
+}
+
+// ZELAst.merge_ref_type: two reference modes of one name as one.
+inline py::object merged_reference_type(const py::object &cls, py::handle old, py::handle mode) {
+    return cls.attr("merge_ref_type")(old, mode);
+}
+
+// ZELProjection._build_variable_map: each name to the items that write it.
+inline py::object variable_map(const py::object &projection, py::handle items) {
+    return projection.attr("_build_variable_map")(items);
+}
+
+// ZELProjection._build_dependency_graph: (adjacency, in-degrees) of the items.
+inline py::tuple dependency_graph(const py::object &projection, py::handle items,
+                                  py::handle var_map) {
+    return projection.attr("_build_dependency_graph")(items, var_map);
+}
+
+// ZELProjection._topological_sort: the items in an order their dependencies allow.
+inline py::object topological_order(const py::object &projection, py::handle items, py::handle adj,
+                                    py::handle in_degree) {
+    return projection.attr("_topological_sort")(items, adj, in_degree);
+}
+
+// ZELProjection._group_by_ref_type: sorted items grouped by reference type.
+inline py::list reference_groups(const py::object &projection, py::handle sorted_items) {
+    return projection.attr("_group_by_ref_type")(sorted_items);
 }
 
 // ZELAst.convert_import_name_str: the dotted name an expression spells, imports resolved.
@@ -79,7 +177,7 @@ inline void insert_declaration(const py::object &ci, py::handle declaration) {
 // Whether `ci` lies in compiled code, which runs without the interpreter: a parallel body or a
 // fully typed function (the block attribute ZELAst.midx, which nested blocks inherit).
 inline bool in_compiled_code(const py::object &cls, const py::object &ci) {
-    return truthy(ci.attr("get_attr")(cls.attr("midx")));
+    return truthy(ci.attr("get_attr")(tag_name(cls, compiled_tag)));
 }
 
 } // namespace zel

@@ -6,6 +6,7 @@
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
 #include "restructure/symbols.hpp"
+#include "restructure/tags.hpp"
 #include "restructure/type_names.hpp"
 #include "support/pyast.hpp"
 #include "support/script_fault.hpp"
@@ -57,7 +58,7 @@ std::string stored_name_type(const py::object &cls, const py::object &ci, const 
     py::object scope = global_statement(ci, name).is_none() ? ci : ci.attr("get_root")();
     py::object declaration = declarations(scope).attr("get")(name);
     if (!declaration.is_none())
-        return type_text(get_tag(declaration, cls.attr("didx")));
+        return type_text(get_tag(declaration, tag_name(cls, dtype_tag)));
     return type_text(cdef_type(cls, name, ci));
 }
 
@@ -115,7 +116,8 @@ py::object text_function(const py::object &cls, const py::object &call, py::obje
     while (truthy(block.attr("prev")))
         block = block.attr("prev");
     py::object function = module_functions(block).attr("get")(call.attr("func").attr("id"));
-    if (!function.is_none() && py_equal(get_tag(function, cls.attr("didx")), py::str(text_type)))
+    if (!function.is_none() &&
+        py_equal(get_tag(function, tag_name(cls, dtype_tag)), py::str(text_type)))
         return function;
     return py::none();
 }
@@ -248,7 +250,7 @@ void mark_text_field(const py::object &cls, const py::object &node, const py::ob
             dimensions(cls, shp[i]) != 1)
             continue;
         py::object length = member_length(shp[i]);
-        set_tag(node, cls.attr("didx"), py::str(text_type));
+        set_tag(node, tag_name(cls, dtype_tag), py::str(text_type));
         if (is_a(get_tag(node, "ctx"), "Load") && stored_type(cls, node, ci) == text_type) {
             copy_into_variable(cls, node, length, ci);
             return;
@@ -451,7 +453,7 @@ void hold_loop_texts(const py::object &cls, const py::object &loop, const py::ob
         store_into_holds(cls, loop.attr("target"), ci, loop.attr("lineno"));
     for (auto it = repoints.rbegin(); it != repoints.rend(); ++it) {
         (*it).attr("lineno") = loop.attr("lineno");
-        py::setattr(*it, cls.attr("dup_chk_idx"), py::bool_(true));
+        py::setattr(*it, tag_name(cls, walked_tag), py::bool_(true));
         body.insert(0, *it);
     }
 }
@@ -495,7 +497,7 @@ void hold_text_result(const py::object &cls, const py::object &node, const py::o
     node.attr("args") = args;
     node.attr("keywords") = py::list();
     set_tag(node, held_tag, py::bool_(true));
-    set_tag(node, cls.attr("didx"), py::str(text_type));
+    set_tag(node, tag_name(cls, dtype_tag), py::str(text_type));
 }
 
 void copy_text_variable(const py::object &cls, const py::object &stmt, const py::object &ci) {
@@ -533,7 +535,7 @@ void measure_text(const py::object &cls, const py::object &node, const py::objec
     if (!in_compiled_code(cls, ci) || py::len(args) != 1 || py::len(node.attr("keywords")) != 0)
         return;
     py::object text = args[0];
-    if (!is_text_type(type_text(get_tag(text, cls.attr("didx")))))
+    if (!is_text_type(type_text(get_tag(text, tag_name(cls, dtype_tag)))))
         return;
     use_text_helpers(ci);
     py::list measured;
@@ -561,58 +563,6 @@ void pass_text_arguments(const py::object &node) {
         py::object copy = call(bare_name(text_copy), copy_args);
         args[i] = attribute_load(copy, "s");
     }
-}
-
-namespace {
-
-// What a text function returns for `value`: a text member or a text variable is copied into the
-// thread's buffer, `_zel_textret_(value, n)`, bounded by the member's length n or, for a
-// variable (-1), by the buffer's (a longer text is in none of these copies and is returned as
-// it is); a variable may point to the caller's copy of an argument, which ends with the call's
-// statement. A text function's result is in that buffer already.
-py::object returned_text(const py::object &value) {
-    if (is_a(value, "IfExp")) {
-        value.attr("body") = returned_text(value.attr("body"));
-        value.attr("orelse") = returned_text(value.attr("orelse"));
-        return value;
-    }
-    if (is_a(value, "BoolOp")) {
-        py::list operands = value.attr("values");
-        for (size_t i = 0; i < py::len(operands); ++i)
-            operands[i] = returned_text(operands[i]);
-        return value;
-    }
-    py::object length;
-    if (std::optional<TextField> text = text_field_of(value); text && is_a(value, "Attribute"))
-        length = text->length;
-    else if (is_a(value, "Name"))
-        length = py::int_(-1);
-    else
-        return value;
-    py::list args;
-    args.append(value);
-    args.append(constant(length));
-    return call(bare_name(text_return), args);
-}
-
-void reform_Return(const py::object &cls, const py::object &node, const py::object &ci) {
-    py::object value = node.attr("value");
-    if (value.is_none())
-        return;
-    reform_stmt(cls, value, ci);
-    py::object function = depth0_block(ci).attr("node");
-    if (!is_a(function, "FunctionDef") ||
-        !py_equal(get_tag(function, cls.attr("didx")), py::str(text_type)))
-        return;
-    use_text_helpers(ci);
-    node.attr("value") = returned_text(value);
-}
-
-} // namespace
-
-void add_text_field_rewriting(ClassBuilder &zel_ast) {
-    zel_ast.classmethod("reform_Return", reform_Return, py::arg("cls"), py::arg("node"),
-                        py::arg("ci"));
 }
 
 } // namespace zel

@@ -4,6 +4,7 @@
 #include "restructure/generated_names.hpp"
 #include "restructure/restructure_classes.hpp"
 #include "restructure/sibling_calls.hpp"
+#include "restructure/tags.hpp"
 #include "support/pyast.hpp"
 
 #include <string>
@@ -11,16 +12,31 @@
 namespace zel {
 namespace {
 
-// Node kinds with a rewriting method, in the order the dispatcher tests them.
+// The node kinds with a rewriting method of their own, `reform_<kind>`.
 constexpr const char *rewritten_kinds[] = {
     "Attribute", "Call",      "Name",    "For",    "Assign",     "FunctionDef", "Subscript",
     "AnnAssign", "AugAssign", "Compare", "Import", "ImportFrom", "Return"};
 
-// The rewriting method of a node kind, `reform_<kind>`; a kind whose method is not there (yet)
-// takes the generic descent.
-py::object rewriting_method(const py::object &cls, const char *kind) {
-    py::object method = get_tag(cls, py::str(std::string("reform_") + kind));
-    return method.is_none() ? cls.attr("reform_rest") : method;
+// The name of the rewriting method for `node`, None for the generic descent: the entry of the
+// first class in the table that the node is an instance of (its own class, or a base of it),
+// found the first time a node of its type is met and kept for the type. The method itself is
+// looked up on `cls` at each call, so a method replaced or added later is the one used.
+py::object method_name_of(const py::object &cls, py::handle node) {
+    py::handle type = py::type::handle_of(node);
+    py::dict cache = cls.attr("rewriting_method_of_type");
+    if (PyObject *found = PyDict_GetItemWithError(cache.ptr(), type.ptr()))
+        return py::reinterpret_borrow<py::object>(found);
+    if (PyErr_Occurred())
+        throw py::error_already_set();
+    py::object name = py::none();
+    for (auto entry : py::dict(cls.attr("rewriting_methods"))) {
+        if (is_instance(node, entry.first)) {
+            name = py::reinterpret_borrow<py::object>(entry.second);
+            break;
+        }
+    }
+    cache[type] = name;
+    return name;
 }
 
 // Tags and the rewriting's own statement attributes begin with an underscore.
@@ -39,16 +55,15 @@ py::object restruct(const py::object &cls, const py::object &tree) {
 
 void reform_Stmt(const py::object &cls, const py::object &node, const py::object &ci) {
     if (PyList_Check(node.ptr())) {
-        cls.attr("reform_list")(node, ci);
+        walk_list(cls, node, ci);
         return;
     }
-    for (const char *kind : rewritten_kinds) {
-        if (is_a(node, kind)) {
-            rewriting_method(cls, kind)(node, ci);
-            return;
-        }
-    }
-    cls.attr("reform_rest")(node, ci);
+    py::object name = method_name_of(cls, node);
+    py::object method = name.is_none() ? name : get_tag(cls, name);
+    if (method.is_none())
+        descend(cls, node, ci);
+    else
+        method(node, ci);
 }
 
 // `ci.index` and `ci.curr` belong to the outermost list walk of a block: its statement list.
@@ -56,12 +71,11 @@ void reform_Stmt(const py::object &cls, const py::object &node, const py::object
 // handlers, a final block) leave them alone, so that `insert_stmt` from anywhere inside a
 // statement places its declaration directly before that statement.
 void reform_list(const py::object &cls, const py::list &node, const py::object &ci) {
-    py::object mark = cls.attr("dup_chk_idx");
+    py::object mark = tag_name(cls, walked_tag);
     bool outermost = get_tag(ci, "curr").is_none();
     py::int_ one(1);
     if (outermost)
         py::setattr(ci, "index", py::int_(0));
-    py::object reform_stmt = cls.attr("reform_Stmt");
     // By position over the live list: statements inserted while walking are met.
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(node.ptr()); ++i) {
         py::object element = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(node.ptr(), i));
@@ -73,7 +87,7 @@ void reform_list(const py::object &cls, const py::list &node, const py::object &
             if (outermost)
                 py::setattr(ci, "curr", element);
             py::setattr(element, mark, py::bool_(true));
-            reform_stmt(element, ci);
+            reform_stmt(cls, element, ci);
         }
         if (outermost)
             py::setattr(ci, "index", py::object(ci.attr("index")) + one);
@@ -89,7 +103,6 @@ void reform_rest(const py::object &cls, const py::object &node, const py::object
     if (!PyDict_Check(attrs.ptr()))
         return;
     py::object ignore = cls.attr("ignore_attr");
-    py::object reform_stmt = cls.attr("reform_Stmt");
     py::str body("body"), orelse("orelse");
     // The keys as they stand when the descent starts; a value is read when its turn comes, so
     // a child's rewriting may change the attributes still ahead.
@@ -109,15 +122,23 @@ void reform_rest(const py::object &cls, const py::object &node, const py::object
         if (!truthy(value))
             continue;
         if (body.equal(key) || orelse.equal(key))
-            reform_stmt(value, new_block(cls, node, ci));
+            reform_stmt(cls, value, new_block(cls, node, ci));
         else
-            reform_stmt(value, ci);
+            reform_stmt(cls, value, ci);
     }
 }
 
 } // namespace
 
 void add_walk(ClassBuilder &zel_ast) {
+    // The table from node class to the name of its rewriting method, read-only; the classes
+    // met in the walk, subclasses and kinds without a method among them, each cached with the
+    // entry it takes.
+    py::dict table;
+    for (const char *kind : rewritten_kinds)
+        table[ast_class(kind)] = py::str(std::string("reform_") + kind);
+    zel_ast.attr("rewriting_methods", py::module_::import("types").attr("MappingProxyType")(table));
+    zel_ast.attr("rewriting_method_of_type", py::dict());
     zel_ast.classmethod("restruct", restruct, py::arg("cls"), py::arg("tree"));
     zel_ast.classmethod("reform_Stmt", reform_Stmt, py::arg("cls"), py::arg("node"), py::arg("ci"));
     zel_ast.classmethod("reform_list", reform_list, py::arg("cls"), py::arg("node"), py::arg("ci"));

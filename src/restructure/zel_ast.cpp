@@ -78,7 +78,10 @@ py::object make_zel_ast(const Globals &g) {
     add_assignment_rewriting(zel_ast);
     add_call_rewriting(zel_ast);
     add_name_rewriting(zel_ast);
-    add_text_field_rewriting(zel_ast);
+    add_subscript_rewriting(zel_ast);
+    add_attribute_rewriting(zel_ast);
+    add_comparison_rewriting(zel_ast);
+    add_return_rewriting(zel_ast);
     add_function_rewriting(zel_ast);
     add_loop_rewriting(zel_ast);
     add_projection_rewriting(zel_ast);
