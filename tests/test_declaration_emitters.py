@@ -40,7 +40,8 @@ def test_untyped_parameter_lists_are_written_whole(zel_ns, source):
         "@dec\n@other(1, key=2)\ndef f(a, b=1, *args, c, d=[], **kw) -> int:\n    return a",
         "def f(x: 'f8', *, scale: float = 1.0) -> 'f8':\n    \"\"\"Scaled.\"\"\"\n    return x * scale",
         "def f():\n    pass\ndef g():\n    pass",
-        "class C:\n    x = 1\n    @staticmethod\n    def m(a, /, b):\n        return a\n    def n(self):\n        def inner():\n            pass\n        return inner",
+        "class C:\n    x = 1\n    @staticmethod\n    def m(a, /, b):\n        return a\n"
+        "    def n(self):\n        def inner():\n            pass\n        return inner",
         "@dec\nasync def f(a, *b, k=None):\n    async for x in a:\n        await x\nasync def g():\n    pass",
         "def f(x):  # type: (int) -> int\n    return x",
     ],

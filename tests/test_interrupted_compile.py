@@ -23,7 +23,7 @@ def test_interrupt_during_a_compile(runner, delay):
     time.sleep(delay)
     process.send_signal(signal.SIGINT)
     out, err = process.communicate(timeout=300)
-    if process.returncode == 0:
+    if out.startswith("# RUN"):
         pytest.skip("the compile ended before the interrupt")
     assert (out, err.splitlines()[-1:], process.returncode) == ("", ["KeyboardInterrupt"], 130)
     assert sorted(p.name for p in runner.dir.iterdir()) == ["slow.py"]

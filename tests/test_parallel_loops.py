@@ -435,7 +435,7 @@ SHARED_INDEX_SCRIPTS = {
 def test_index_shared_by_plain_and_parallel_loops(runner, name):
     # The parameters and locals of a function are its own: only the module's bindings of the
     # index decide where its declaration goes, before the earlier plain loop.
-    prints_as_cpython(runner, name + ".py", SHARED_INDEX_SCRIPTS[name])
+    runner.assert_prints_as_cpython(name + ".py", SHARED_INDEX_SCRIPTS[name])
 
 
 @pytest.mark.parametrize("body, update", [
