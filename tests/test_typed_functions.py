@@ -272,3 +272,18 @@ def test_names_shared_by_a_function_and_the_module(runner, source):
 def test_a_function_local_is_declared_though_the_module_has_the_name(zel_ns):
     text = without_stack_test(emit(zel_ns, rewrite(zel_ns, SHARED_NAMES[0])))
     assert "cdef long long triangle(long long n) nogil:\n    cdef long long i\n" in text
+
+
+@pytest.mark.parametrize("name", ["double", "long", "complex"])
+def test_a_typed_function_named_after_a_c_type(runner, name):
+    # The compiler would read the name as part of the C result type: the function stays a def.
+    runner.assert_prints_as_cpython(f"{name}s.py", f"""\
+import zel
+
+
+def {name}(i: int) -> int:
+    return 2 * i
+
+
+print({name}(3), {name}.__name__, [{name}(k) for k in range(3)])
+""")

@@ -20,11 +20,23 @@ bool only_plain_parameters(const py::object &arguments) {
            arguments.attr("kwarg").is_none();
 }
 
+// A word of a C type, which the compiler reads as part of the result type in
+// `cdef <type> <name>(...)`: `cdef long long double(...)` declares no function named double.
+bool is_c_type_word(const std::string &name) {
+    for (const char *word : {"char", "short", "int", "long", "float", "double", "void", "signed",
+                             "unsigned", "bint", "complex"})
+        if (name == word)
+            return true;
+    return false;
+}
+
 // A C function stands at module level, undecorated, and holds no closure or generator: the
 // compiler has C functions only there, and takes no closure in one that is also a Python
-// function object. Any other function, however typed, stays an ordinary `def`.
+// function object. Its name is no word of a C type. Any other function, however typed, stays
+// an ordinary `def`.
 bool may_be_c_function(const py::object &node, const py::object &ci) {
-    if (!is_a(ci.attr("node"), "Module") || py::len(node.attr("decorator_list")) != 0)
+    if (!is_a(ci.attr("node"), "Module") || py::len(node.attr("decorator_list")) != 0 ||
+        is_c_type_word(text_of(node.attr("name"))))
         return false;
     for (py::handle statement : node.attr("body"))
         for (py::handle inner : walk_tree(statement))
