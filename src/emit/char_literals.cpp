@@ -26,8 +26,7 @@ py::object visit_CharNode(const py::object &, const py::object &node) {
 } // namespace
 
 py::object make_char_literals(const Globals &g, const py::object &) {
-    py::object base = compiler_module("Visitor").attr("CythonTransform");
-    ClassBuilder stage(g, "_CharLiterals", py::make_tuple(base), "ZELCython");
+    ClassBuilder stage = compiler_stage(g, "_CharLiterals");
     stage.method("visit_CharNode", visit_CharNode, py::arg("self"), py::arg("node"));
     return stage.build();
 }

@@ -240,8 +240,7 @@ py::object visit_IntBinopNode(const py::object &self, const py::object &node) {
 } // namespace
 
 py::object make_checked_arithmetic(const Globals &g, const py::object &) {
-    py::object base = compiler_module("Visitor").attr("CythonTransform");
-    ClassBuilder checked(g, "_CheckedArithmetic", py::make_tuple(base), "ZELCython");
+    ClassBuilder checked = compiler_stage(g, "_CheckedArithmetic");
     checked.method("visit_TypecastNode", visit_TypecastNode, py::arg("self"), py::arg("node"));
     checked.method("visit_PowNode", visit_PowNode, py::arg("self"), py::arg("node"));
     checked.method("visit_IntBinopNode", visit_IntBinopNode, py::arg("self"), py::arg("node"));

@@ -57,8 +57,7 @@ py::object visit_SingleAssignmentNode(const py::object &self, const py::object &
 } // namespace
 
 py::object make_element_stores(const Globals &g, const py::object &) {
-    py::object base = compiler_module("Visitor").attr("CythonTransform");
-    ClassBuilder stores(g, "_ElementStores", py::make_tuple(base), "ZELCython");
+    ClassBuilder stores = compiler_stage(g, "_ElementStores");
     stores.method("visit_SingleAssignmentNode", visit_SingleAssignmentNode, py::arg("self"),
                   py::arg("node"));
     return stores.build();

@@ -19,6 +19,13 @@ inline py::module_ compiler_module(const char *name) {
     return py::module_::import((std::string("Cython.Compiler.") + name).c_str());
 }
 
+// A compiler stage of ZELCython, `ZELCython.<name>`: a tree transform of the analysed tree, its
+// `visit_<NodeKind>` methods added by the caller.
+inline ClassBuilder compiler_stage(const Globals &g, const char *name) {
+    py::object base = compiler_module("Visitor").attr("CythonTransform");
+    return ClassBuilder(g, name, py::make_tuple(base), "ZELCython");
+}
+
 // The compiler stage of ZELCython that checks C arithmetic where Python raises an error.
 py::object make_checked_arithmetic(const Globals &g, const py::object &zel_cython);
 

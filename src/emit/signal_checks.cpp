@@ -154,8 +154,7 @@ py::object visit_ModuleNode(const py::object &self, const py::object &node) {
 } // namespace
 
 py::object make_signal_checks(const Globals &g, const py::object &) {
-    py::object base = compiler_module("Visitor").attr("CythonTransform");
-    ClassBuilder stage(g, "_SignalChecks", py::make_tuple(base), "ZELCython");
+    ClassBuilder stage = compiler_stage(g, "_SignalChecks");
     stage.attr(lock_state, py::bool_(false));
     stage.method("visit_ModuleNode", visit_ModuleNode, py::arg("self"), py::arg("node"));
     stage.method("visit_FuncDefNode", visit_FuncDefNode, py::arg("self"), py::arg("node"));

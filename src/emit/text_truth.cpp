@@ -58,8 +58,7 @@ py::object visit_CoerceCStringToBooleanNode(const py::object &self, const py::ob
 } // namespace
 
 py::object make_text_truth(const Globals &g, const py::object &) {
-    py::object base = compiler_module("Visitor").attr("CythonTransform");
-    ClassBuilder stage(g, "_TextTruth", py::make_tuple(base), "ZELCython");
+    ClassBuilder stage = compiler_stage(g, "_TextTruth");
     for (const char *name : {"visit_CoerceToBooleanNode", "visit_BoolBinopResultNode"})
         stage.method(name, test_text_content, py::arg("self"), py::arg("node"));
     stage.method("visit_CoerceCStringToBooleanNode", visit_CoerceCStringToBooleanNode,

@@ -34,8 +34,7 @@ py::object visit_CArrayNode(const py::object &self, const py::object &node) {
 } // namespace
 
 py::object make_writable_arrays(const Globals &g, const py::object &) {
-    py::object base = compiler_module("Visitor").attr("CythonTransform");
-    ClassBuilder stage(g, "_WritableArrays", py::make_tuple(base), "ZELCython");
+    ClassBuilder stage = compiler_stage(g, "_WritableArrays");
     stage.method("visit_CArrayNode", visit_CArrayNode, py::arg("self"), py::arg("node"));
     return stage.build();
 }
